@@ -1,0 +1,44 @@
+// Get/set exchanges of the native command protocol, carried in HID feature
+// report 0xFF or in "KXPS"/"KXPG" bulk packets.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+
+#include "usb/usb_bulk_channel.h"
+#include "usb/usbhid_device.h"
+
+inline constexpr std::uint8_t CMD_REPORT_ID = 0xFF;
+inline constexpr int CARRIAGE_HID = 1;
+inline constexpr int CARRIAGE_BULK = 2;
+// Bulk packets are the packet size plus the 4-byte "KXPS"/"KXPG" tag.
+inline constexpr int BULK_PACKET_SIZE = 256;
+
+struct cmd_channel {
+    int carriage = 0;
+    usbhid_device_ptr hid;          // CARRIAGE_HID
+    usb_bulk_channel_ptr bulk;      // CARRIAGE_BULK
+};
+
+using cmd_channel_ptr = std::unique_ptr<cmd_channel>;
+
+cmd_channel_ptr cmd_channel_open(std::uint16_t vendor_id, std::uint16_t product_id,
+                                 serial_number serial);
+cmd_channel_ptr cmd_channel_open_carriage(std::uint16_t vendor_id, std::uint16_t product_id,
+                                          int carriage, serial_number serial);
+void cmd_channel_close(cmd_channel_ptr& channel);
+
+// Payload capacity: feature report length - 1 (HID), 256 (bulk); -1 otherwise.
+int cmd_channel_capacity(const cmd_channel& channel);
+
+// Sends command `id` with `payload`. The payload length on success, -1 on failure.
+int cmd_channel_set(cmd_channel& channel, std::uint8_t id, std::span<const std::uint8_t> payload);
+// Fetches the device's reply to `id`. The reply length N on success (the
+// bytes that fit are copied to `destination`), -1 on failure.
+int cmd_channel_get(cmd_channel& channel, std::uint8_t id, std::span<std::uint8_t> destination);
+
+int usb_bulk_channel_set(usb_bulk_channel& channel, std::uint8_t id,
+                         std::span<const std::uint8_t> payload);
+int usb_bulk_channel_get(usb_bulk_channel& channel, std::uint8_t id,
+                         std::span<std::uint8_t> destination);

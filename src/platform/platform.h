@@ -1,0 +1,132 @@
+// The platform seam: the operating system primitives the device layers need,
+// at the level Windows offers them (WinUSB role, HID role, time, console).
+// Everything above this interface (matching rules, pass order, pipe choice,
+// report layouts) is written once and runs unchanged on every backend.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// Opaque handle values; 0 never names an open object.
+using UsbHandle = std::uintptr_t;
+using HidHandle = std::uintptr_t;
+
+// Why a WinUSB-role transfer failed. `general_failure` is what Windows reports
+// as ERROR_GEN_FAILURE (a stalled request); `device_gone` a device that left
+// the bus during the request.
+enum class UsbError {
+    none = 0,
+    general_failure,
+    device_gone,
+    timeout,
+    other,
+};
+
+// Device speed codes as WinUSB reports them.
+inline constexpr std::uint8_t USB_SPEED_LOW = 1;
+inline constexpr std::uint8_t USB_SPEED_FULL = 2;
+inline constexpr std::uint8_t USB_SPEED_HIGH = 3;
+
+struct UsbInterfaceInfo {
+    std::uint8_t interface_number = 0;
+    std::uint8_t alternate_setting = 0;
+    std::uint8_t num_endpoints = 0;
+    std::uint8_t interface_class = 0;
+    std::uint8_t interface_subclass = 0;
+    std::uint8_t interface_protocol = 0;
+};
+
+inline constexpr std::uint8_t USB_PIPE_CONTROL = 0;
+inline constexpr std::uint8_t USB_PIPE_ISOCHRONOUS = 1;
+inline constexpr std::uint8_t USB_PIPE_BULK = 2;
+inline constexpr std::uint8_t USB_PIPE_INTERRUPT = 3;
+
+struct UsbPipeInfo {
+    std::uint8_t pipe_type = 0;  // USB_PIPE_*
+    std::uint8_t pipe_id = 0;    // endpoint address, bit 7 set for IN
+    std::uint16_t max_packet_size = 0;
+    std::uint8_t interval = 0;
+};
+
+// What HidD_GetAttributes and HidP_GetCaps report for one HID interface.
+struct HidAttributes {
+    std::uint16_t vendor_id = 0;
+    std::uint16_t product_id = 0;
+    std::uint16_t version = 0;
+};
+
+struct HidCaps {
+    std::uint16_t usage_page = 0;
+    std::uint16_t usage = 0;
+    std::uint16_t input_report_length = 0;
+    std::uint16_t output_report_length = 0;
+    std::uint16_t feature_report_length = 0;  // counts the report ID byte
+};
+
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    // ---- WinUSB role -------------------------------------------------------
+    // The device namespace's names (QueryDosDeviceA), in the platform's order.
+    // False when the list cannot be produced.
+    virtual bool usb_device_names(std::vector<std::string>& names) = 0;
+    // Opens a name as a WinUSB interface; 0 where WinUSB does not drive it.
+    virtual UsbHandle usb_open(const std::string& name) = 0;
+    virtual void usb_close(UsbHandle handle) = 0;
+    // GET_DESCRIPTOR to the device; `transferred` receives the byte count.
+    virtual bool usb_get_descriptor(UsbHandle handle, std::uint8_t type, std::uint8_t index,
+                                    std::uint16_t language, std::span<std::uint8_t> buffer,
+                                    std::size_t& transferred) = 0;
+    // Speed code (USB_SPEED_*).
+    virtual bool usb_device_speed(UsbHandle handle, std::uint8_t& speed) = 0;
+    // One control transfer with the given 8-byte setup packet. For a
+    // device-to-host request `buffer` receives data, otherwise it is sent.
+    virtual UsbError usb_control_transfer(UsbHandle handle, const std::uint8_t (&setup)[8],
+                                          std::span<std::uint8_t> buffer,
+                                          std::size_t& transferred) = 0;
+    virtual UsbError usb_read_pipe(UsbHandle handle, std::uint8_t pipe_id,
+                                   std::span<std::uint8_t> buffer, std::size_t& transferred) = 0;
+    virtual UsbError usb_write_pipe(UsbHandle handle, std::uint8_t pipe_id,
+                                    std::span<const std::uint8_t> buffer,
+                                    std::size_t& transferred) = 0;
+    // The opened interface's settings and pipes (WinUsb_QueryInterfaceSettings,
+    // WinUsb_QueryPipe).
+    virtual bool usb_interface_settings(UsbHandle handle, std::uint8_t alternate,
+                                        UsbInterfaceInfo& info) = 0;
+    virtual bool usb_query_pipe(UsbHandle handle, std::uint8_t alternate, std::uint8_t pipe_index,
+                                UsbPipeInfo& info) = 0;
+    // The device's serial number string; false when it has none.
+    virtual bool usb_serial_number(UsbHandle handle, std::string& serial) = 0;
+
+    // ---- HID role ----------------------------------------------------------
+    // Paths of the present HID interfaces, in enumeration order.
+    virtual bool hid_paths(std::vector<std::string>& paths) = 0;
+    virtual HidHandle hid_open(const std::string& path) = 0;
+    virtual void hid_close(HidHandle handle) = 0;
+    virtual bool hid_attributes(HidHandle handle, HidAttributes& attributes) = 0;
+    virtual bool hid_caps(HidHandle handle, HidCaps& caps) = 0;
+    // Whole feature reports: byte 0 is the report ID, the span is the
+    // interface's feature report length.
+    virtual bool hid_get_feature(HidHandle handle, std::span<std::uint8_t> report) = 0;
+    virtual bool hid_set_feature(HidHandle handle, std::span<const std::uint8_t> report) = 0;
+    virtual bool hid_serial_number(HidHandle handle, std::string& serial) = 0;
+
+    // ---- Time and console --------------------------------------------------
+    virtual void sleep_ms(std::uint32_t milliseconds) = 0;
+    // Milliseconds since the platform was created (virtual in the simulator).
+    virtual std::uint64_t now_ms() = 0;
+    virtual void console_clear_quick_edit() = 0;
+};
+
+// The one instance of the process. Installed once by main (or a test) before
+// any device layer runs; the installer keeps ownership.
+Platform& current();
+void install(Platform* instance);
+
+}  // namespace platform

@@ -1,0 +1,21 @@
+// A WinUSB device together with its bulk IN/OUT pipe pair.
+#pragma once
+
+#include <memory>
+
+#include "usb/usb_device.h"
+
+struct usb_bulk_channel {
+    usb_device_ptr device;
+    int packet_size = 0;  // 256 once open
+    std::uint8_t in_pipe = 0;
+    std::uint16_t in_max_packet = 0;
+    std::uint8_t out_pipe = 0;
+    std::uint16_t out_max_packet = 0;
+};
+
+using usb_bulk_channel_ptr = std::unique_ptr<usb_bulk_channel>;
+
+usb_bulk_channel_ptr usb_bulk_channel_open(std::uint16_t vendor_id, std::uint16_t product_id,
+                                           int interface_number, serial_number serial);
+void usb_bulk_channel_close(usb_bulk_channel_ptr& channel);
