@@ -32,6 +32,10 @@ void cmd_channel_close(cmd_channel_ptr& channel);
 // Payload capacity: feature report length - 1 (HID), 256 (bulk); -1 otherwise.
 int cmd_channel_capacity(const cmd_channel& channel);
 
+// Longest reply a get can deliver to its destination: feature report length
+// - 5 (HID), packet size - 5 (bulk); -1 otherwise.
+int cmd_channel_max_reply(const cmd_channel& channel);
+
 // Sends command `id` with `payload`. The payload length on success, -1 on failure.
 int cmd_channel_set(cmd_channel& channel, std::uint8_t id, std::span<const std::uint8_t> payload);
 // Fetches the device's reply to `id`. The reply length N on success (the

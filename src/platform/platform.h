@@ -76,7 +76,8 @@ public:
     // The device namespace's names (QueryDosDeviceA), in the platform's order.
     // False when the list cannot be produced.
     virtual bool usb_device_names(std::vector<std::string>& names) = 0;
-    // Opens a name as a WinUSB interface; 0 where WinUSB does not drive it.
+    // Opens a name from usb_device_names as a WinUSB interface (the backend
+    // forms the device path); 0 where WinUSB does not drive it.
     virtual UsbHandle usb_open(const std::string& name) = 0;
     virtual void usb_close(UsbHandle handle) = 0;
     // GET_DESCRIPTOR to the device; `transferred` receives the byte count.

@@ -1,0 +1,166 @@
+#include "native/cmd.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "usb/le.h"
+
+namespace {
+
+constexpr std::size_t REPLY_SIZE = 256;
+constexpr std::size_t CHUNK_PAYLOAD_SIZE = 268;
+constexpr std::uint32_t POLL_INTERVAL_MS = 100;
+// A device that keeps answering "not ready" or "busy" is given about five
+// minutes before the wait is abandoned as a communication failure.
+constexpr int MAX_POLLS = 3000;
+// The information text and its NUL must fit the caller's 65,536-byte buffer;
+// each reply must add to it, so this bounds the number of replies too.
+constexpr std::uint32_t MAX_INFO_TEXT = CMD_INFO_TEXT_SIZE - 1;
+
+using Reply = std::array<std::uint8_t, REPLY_SIZE>;
+
+void report(progress_fn progress, unsigned event, int value) {
+    if (progress != nullptr) progress(event, value);
+}
+
+// Fetches the reply to `id` into a zero-filled buffer. The reply length, or
+// -1 on failure, when it is shorter than `minimum`, or when it is longer than
+// the carriage could deliver (its data then never reached the buffer).
+int get_reply(cmd_channel& channel, std::uint8_t id, Reply& reply, int minimum) {
+    reply.fill(0);
+    const int length = cmd_channel_get(channel, id, reply);
+    if (length < minimum || length > cmd_channel_max_reply(channel)) return -1;
+    return length;
+}
+
+// Copies a NUL-terminated text that starts at `offset` of a reply; a text
+// without its NUL inside the reply is cut at the destination's end.
+void copy_text(const Reply& reply, std::size_t offset, std::span<char> text) {
+    std::fill(text.begin(), text.end(), '\0');
+    std::size_t out = 0;
+    for (std::size_t at = offset; at < reply.size() && out + 1 < text.size() && reply[at] != 0; ++at)
+        text[out++] = static_cast<char>(reply[at]);
+}
+
+}  // namespace
+
+int cmd_identify(cmd_channel& channel, int& status, std::span<char, CMD_TEXT_SIZE> text) {
+    text[0] = '\0';
+    if (cmd_channel_set(channel, CMD_IDENTIFY, {}) < 0) return -1;
+    Reply reply;
+    const int length = get_reply(channel, CMD_IDENTIFY, reply, 2);
+    if (length < 0) return -1;
+    if (le32(reply, 0) != IDENTIFY_MAGIC) return -1;
+    status = reply[4];
+    if (status != 0) return -2;
+    copy_text(reply, 5, text);
+    return 0;
+}
+
+int cmd_prepare(cmd_channel& channel) {
+    if (cmd_channel_set(channel, CMD_PREPARE, {}) < 0) return -1;
+    for (int poll = 0; poll < MAX_POLLS; ++poll) {
+        Reply reply;
+        if (get_reply(channel, CMD_PREPARE, reply, 1) < 0) return -1;
+        platform::current().sleep_ms(POLL_INTERVAL_MS);
+        if (reply[0] != 0) return 0;
+    }
+    return -1;
+}
+
+int cmd_restart(cmd_channel& channel) {
+    if (cmd_prepare(channel) < 0) return -1;
+    return cmd_channel_set(channel, CMD_RESTART, {}) < 0 ? -1 : 0;
+}
+
+int cmd_send_image(cmd_channel& channel, std::span<const std::uint8_t> image, progress_fn progress) {
+    report(progress, PROGRESS_TRANSFER_BEGIN, 0);
+    const int chunk_size = cmd_channel_capacity(channel) - 8;
+    const auto length = static_cast<std::int64_t>(image.size());
+    if (chunk_size <= 0 || chunk_size + 4 > static_cast<int>(CHUNK_PAYLOAD_SIZE)) {
+        report(progress, PROGRESS_TRANSFER_END, -1);
+        return -1;
+    }
+    std::uint32_t chunks = 0;
+    for (std::int64_t offset = 0; offset < length; offset += chunk_size) {
+        const auto n = static_cast<std::size_t>(std::min<std::int64_t>(chunk_size, length - offset));
+        std::array<std::uint8_t, CHUNK_PAYLOAD_SIZE> payload{};
+        put_le32(payload, 0, static_cast<std::uint32_t>(offset));
+        std::copy_n(image.begin() + offset, n, payload.begin() + 4);
+        if (cmd_channel_set(channel, CMD_IMAGE_DATA, std::span(payload).first(n + 4)) < 0) {
+            report(progress, PROGRESS_TRANSFER_END, -1);
+            return -1;
+        }
+        ++chunks;
+        report(progress, PROGRESS_TRANSFER_STEP, static_cast<int>(offset * 100 / length));
+    }
+    Reply reply;
+    if (get_reply(channel, CMD_IMAGE_DATA, reply, 2) < 0 || le16(reply, 0) != (chunks & 0xFFFF)) {
+        report(progress, PROGRESS_TRANSFER_END, -1);
+        return -1;
+    }
+    report(progress, PROGRESS_TRANSFER_END, 0);
+    return 0;
+}
+
+int cmd_flash(cmd_channel& channel, std::int32_t image_length, int& status,
+              std::span<char, CMD_TEXT_SIZE> status_text, progress_fn progress) {
+    report(progress, PROGRESS_FLASH_BEGIN, 0);
+    status = 0;
+    status_text[0] = '\0';
+    std::array<std::uint8_t, 4> payload{};
+    put_le32(payload, 0, static_cast<std::uint32_t>(image_length));
+    if (cmd_channel_set(channel, CMD_FLASH, payload) < 0) {
+        report(progress, PROGRESS_FLASH_END, -1);
+        return -1;
+    }
+    for (int poll = 0; poll < MAX_POLLS; ++poll) {
+        Reply reply;
+        if (get_reply(channel, CMD_FLASH, reply, 2) < 0) break;
+        if (reply[0] == 0) {
+            status = static_cast<std::int8_t>(reply[1]);
+            copy_text(reply, 2, status_text);
+            report(progress, PROGRESS_FLASH_END, 0);
+            return 0;
+        }
+        report(progress, PROGRESS_FLASH_STEP, 0);
+        platform::current().sleep_ms(POLL_INTERVAL_MS);
+    }
+    report(progress, PROGRESS_FLASH_END, -1);
+    return -1;
+}
+
+int cmd_upgrade(cmd_channel& channel, std::span<const std::uint8_t> image,
+                std::span<char, CMD_TEXT_SIZE> status_text, int& status, progress_fn progress) {
+    status = 0;
+    if (const int result = cmd_prepare(channel); result < 0) return result;
+    if (const int result = cmd_send_image(channel, image, progress); result < 0) return result;
+    status_text[0] = '\0';
+    const int result = cmd_flash(channel, static_cast<std::int32_t>(image.size()), status, status_text, progress);
+    return result > 0 ? 0 : result;
+}
+
+int cmd_read_info(cmd_channel& channel, std::span<char, CMD_INFO_TEXT_SIZE> text) {
+    if (cmd_channel_set(channel, CMD_READ_INFO, {}) < 0) return -1;
+    // Every piece but the last must add at least one byte, so a text of at
+    // most MAX_INFO_TEXT bytes arrives in at most that many pieces.
+    for (std::uint32_t piece = 0; piece <= MAX_INFO_TEXT + 1; ++piece) {
+        Reply reply;
+        const int length = get_reply(channel, CMD_READ_INFO, reply, 8);
+        if (length < 0) return -1;
+        const std::uint32_t total = le32(reply, 0);
+        const std::uint32_t offset = le32(reply, 4);
+        if (total > MAX_INFO_TEXT) return -1;
+        if (offset >= total) {
+            text[total] = '\0';
+            return 0;
+        }
+        // Only the bytes the reply actually holds are taken.
+        const auto held = static_cast<std::size_t>(length) - 8;
+        if (offset + held > MAX_INFO_TEXT) return -1;
+        std::copy_n(reply.begin() + 8, held, text.begin() + offset);
+    }
+    return -1;
+}

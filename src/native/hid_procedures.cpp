@@ -1,0 +1,173 @@
+#include "native/hid_procedures.h"
+
+#include <array>
+#include <cstdio>
+#include <memory>
+
+#include "native/cmd.h"
+#include "platform/platform.h"
+#include "usb/usb_device.h"
+
+namespace {
+
+constexpr std::uint32_t RESTART_PAUSE_MS = 500;
+constexpr std::uint32_t LOOKUP_INTERVAL_MS = 100;
+constexpr int LOOKUPS = 601;
+
+void communication_error() { std::fputs("ERROR: Communication error\n", stderr); }
+
+void open_error(std::uint16_t vendor_id, std::uint16_t product_id) {
+    std::fprintf(stderr, "ERROR: Could not open USB device %.4X:%.4X\n", static_cast<unsigned>(vendor_id),
+                 static_cast<unsigned>(product_id));
+}
+
+// Restarts the device over the open channel and waits for it to enumerate
+// again. 0 when it is back, HID_UPGRADE_FAILED otherwise.
+int restart_and_wait(cmd_channel& channel, serial_number serial) {
+    std::puts("\nRestarting Device!");
+    if (cmd_restart(channel) < 0) {
+        std::fflush(stdout);
+        communication_error();
+        std::fflush(stdout);
+        return HID_UPGRADE_FAILED;
+    }
+    auto& os = platform::current();
+    os.sleep_ms(RESTART_PAUSE_MS);
+    std::fputs("Waiting for Korvix device to appear.", stdout);
+    for (int lookup = 0; lookup < LOOKUPS; ++lookup) {
+        if (const std::uint16_t product_id = usb_find_product_id(serial); product_id != 0) {
+            std::printf(" [OK - %.4x:%.4x]\n", static_cast<unsigned>(DEVICE_VENDOR_ID),
+                        static_cast<unsigned>(product_id));
+            return 0;
+        }
+        os.sleep_ms(LOOKUP_INTERVAL_MS);
+        std::fputs(".", stdout);
+        std::fflush(stdout);
+    }
+    std::puts(" [FAIL]");
+    std::fflush(stdout);
+    return HID_UPGRADE_FAILED;
+}
+
+int upgrade_failed(int result) {
+    std::fputs("ERROR: Could not upgrade device.\n", stderr);
+    std::fputs("\n", stdout);
+    return result;
+}
+
+int read_info(cmd_channel& channel) {
+    auto text = std::make_unique<std::array<char, CMD_INFO_TEXT_SIZE>>();
+    if (cmd_read_info(channel, *text) < 0) {
+        std::fflush(stdout);
+        communication_error();
+        std::fflush(stdout);
+        std::fputs("ERROR: Could not get read info from device.\n", stderr);
+        std::fputs("\n", stdout);
+        return HID_UPGRADE_FAILED;
+    }
+    std::printf("%s", text->data());
+    std::fflush(stdout);
+    std::fputs("\n", stdout);
+    return 0;
+}
+
+int flash(cmd_channel& channel, std::span<const std::uint8_t> image, bool restart_after_flash,
+          serial_number serial) {
+    std::puts("Flash process begins. Please do not power off or unplug your machine.");
+    std::array<char, CMD_TEXT_SIZE> status_text{};
+    int status = 0;
+    if (cmd_upgrade(channel, image, status_text, status, hid_progress) != 0) {
+        std::fflush(stdout);
+        communication_error();
+        std::fflush(stdout);
+        return upgrade_failed(HID_UPGRADE_FAILED);
+    }
+    if (status != 0)
+        std::printf("\nFlash status: %s, %d\n", status_text.data(), status);
+    else
+        std::puts("\nFlash OK!");
+    if (restart_after_flash) {
+        if (const int result = restart_and_wait(channel, serial); result < 0) return upgrade_failed(result);
+    }
+    std::fflush(stdout);
+    // Any non-zero device status is a failed upgrade: a negative one is
+    // passed on as it stands, a positive one as HID_UPGRADE_FAILED so that
+    // the caller never takes it for success.
+    if (status != 0) return upgrade_failed(status < 0 ? status : HID_UPGRADE_FAILED);
+    std::fputs("\n", stdout);
+    return 0;
+}
+
+}  // namespace
+
+int hid_probe(std::uint16_t vendor_id, std::uint16_t product_id, serial_number serial) {
+    cmd_channel_ptr channel = cmd_channel_open(vendor_id, product_id, serial);
+    if (!channel) return -1;
+    int status = 0;
+    std::array<char, CMD_TEXT_SIZE> text{};
+    const int result = cmd_identify(*channel, status, text);
+    cmd_channel_close(channel);
+    return result;
+}
+
+int hid_restart(std::uint16_t vendor_id, std::uint16_t product_id, serial_number serial) {
+    cmd_channel_ptr channel = cmd_channel_open(vendor_id, product_id, serial);
+    if (!channel) {
+        open_error(vendor_id, product_id);
+        std::fputs("\n", stdout);
+        return -1;
+    }
+    int result = 0;
+    if (cmd_restart(*channel) < 0) {
+        communication_error();
+        result = -1;
+    }
+    std::fputs("\n", stdout);
+    cmd_channel_close(channel);
+    return result;
+}
+
+int hid_upgrade(std::uint16_t vendor_id, std::uint16_t product_id, serial_number serial,
+                const std::uint8_t* image, std::int32_t image_length, bool restart_after_flash) {
+    const bool read_information = image == nullptr;
+    cmd_channel_ptr channel = cmd_channel_open(vendor_id, product_id, serial);
+    int status = 0;
+    std::array<char, CMD_TEXT_SIZE> text{};
+    if (!channel) {
+        open_error(vendor_id, product_id);
+        std::fflush(stdout);
+    } else if (cmd_identify(*channel, status, text) < 0) {
+        communication_error();
+        std::fflush(stdout);
+    } else {
+        std::printf("Device info: [%.2x] %s\n\n", static_cast<unsigned>(status), text.data());
+        if (read_information) return read_info(*channel);
+        const auto length = static_cast<std::size_t>(image_length < 0 ? 0 : image_length);
+        return flash(*channel, std::span(image, length), restart_after_flash, serial);
+    }
+    // The device was not reached or not identified.
+    if (!read_information) return upgrade_failed(-1);
+    std::fputs("ERROR: Could not get read info from device.\n", stderr);
+    std::fputs("\n", stdout);
+    return -1;
+}
+
+void hid_progress(unsigned event, int value) {
+    // One dot per ten percent passed, over the whole run.
+    static int dot_level = 0;
+    switch (event) {
+        case PROGRESS_TRANSFER_BEGIN: std::fputs("Transfer image: ", stdout); break;
+        case PROGRESS_TRANSFER_STEP:
+            while (dot_level < value) {
+                std::fputs(".", stdout);
+                dot_level += 10;
+            }
+            break;
+        case PROGRESS_TRANSFER_END:
+        case PROGRESS_FLASH_END: std::fputs("\n", stdout); break;
+        case PROGRESS_FLASH_BEGIN: std::fputs("Flashing: ", stdout); break;
+        case PROGRESS_FLASH_STEP: std::fputs(".", stdout); break;
+        default: break;
+    }
+    std::fflush(stdout);
+}

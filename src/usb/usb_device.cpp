@@ -1,0 +1,198 @@
+#include "usb/usb_device.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "usb/le.h"
+#include "usb/usb_name_match.h"
+
+namespace {
+
+constexpr std::uint8_t DESCRIPTOR_DEVICE = 1;
+constexpr std::uint8_t DESCRIPTOR_STRING = 3;
+constexpr std::size_t DESCRIPTOR_BUFFER_SIZE = 256;
+constexpr std::size_t DEVICE_DESCRIPTOR_SIZE = 18;
+
+// The product string in single-byte characters: units above 0xFF become '?'.
+void read_product_name(usb_device& device, std::uint8_t product_index) {
+    auto& os = platform::current();
+    device.product_name.fill('\0');
+    std::array<std::uint8_t, DESCRIPTOR_BUFFER_SIZE> buffer{};
+    std::size_t got = 0;
+    if (!os.usb_get_descriptor(device.handle.get(), DESCRIPTOR_STRING, 0, 0, buffer, got) || got <= 3)
+        return;
+    const std::uint16_t language = le16(buffer, 2);
+    buffer.fill(0);
+    got = 0;
+    if (!os.usb_get_descriptor(device.handle.get(), DESCRIPTOR_STRING, product_index, language, buffer,
+                               got) ||
+        got <= 1 || got > buffer.size() || buffer[1] != DESCRIPTOR_STRING || got < buffer[0])
+        return;
+    const std::size_t length = buffer[0];
+    if (length <= 2) return;
+    // An odd bLength converts one more unit, whose high byte lies just past
+    // bLength but still inside the zeroed buffer.
+    std::size_t out = 0;
+    for (std::size_t offset = 2; offset < length && offset + 1 < buffer.size(); offset += 2) {
+        const std::uint16_t unit = le16(buffer, offset);
+        device.product_name[out++] = (unit >> 8) == 0 ? static_cast<char>(unit) : '?';
+    }
+    device.product_name[out] = '\0';
+}
+
+void read_speed(usb_device& device) {
+    std::uint8_t speed = 0;
+    if (platform::current().usb_device_speed(device.handle.get(), speed))
+        device.high_speed = speed > platform::USB_SPEED_FULL;
+}
+
+bool serial_matches(platform::UsbHandle handle, serial_number serial) {
+    if (!serial) return true;
+    std::string actual;
+    return platform::current().usb_serial_number(handle, actual) && actual == *serial;
+}
+
+// One pass over the platform's device names; true when `device` now holds an
+// open device.
+bool usb_device_search(usb_device& device, bool with_interface, serial_number serial) {
+    auto& os = platform::current();
+    std::vector<std::string> names;
+    if (!os.usb_device_names(names) || names.empty()) return false;
+    const usb_name_patterns patterns =
+        usb_name_patterns_make(device.vendor_id, device.product_id,
+                               with_interface ? std::optional<int>(device.interface_number) : std::nullopt);
+    for (const std::string& name : names) {
+        if (!usb_name_matches(patterns, name) || !usb_name_fits_path(name)) continue;
+        platform::UsbHandleOwner handle(os.usb_open(name));
+        if (!handle) continue;
+        std::array<std::uint8_t, DESCRIPTOR_BUFFER_SIZE> descriptor{};
+        std::size_t got = 0;
+        if (!os.usb_get_descriptor(handle.get(), DESCRIPTOR_DEVICE, 0, 0, descriptor, got) ||
+            got < DEVICE_DESCRIPTOR_SIZE)
+            continue;
+        const std::uint16_t vendor = le16(descriptor, 8);
+        const std::uint16_t product = le16(descriptor, 10);
+        if ((device.vendor_id != ANY_ID && vendor != device.vendor_id) ||
+            (device.product_id != ANY_ID && product != device.product_id))
+            continue;
+        if (!serial_matches(handle.get(), serial)) continue;
+        device.handle = std::move(handle);
+        device.vendor_id = vendor;
+        device.product_id = product;
+        device.release = le16(descriptor, 12);
+        read_product_name(device, descriptor[15]);
+        read_speed(device);
+        return true;
+    }
+    return false;
+}
+
+void fill_setup(std::uint8_t (&setup)[8], std::uint8_t request_type, std::uint8_t request,
+                std::uint16_t value, std::uint16_t index, std::uint16_t length) {
+    setup[0] = request_type;
+    setup[1] = request;
+    std::span<std::uint8_t> bytes(setup);
+    put_le16(bytes, 2, value);
+    put_le16(bytes, 4, index);
+    put_le16(bytes, 6, length);
+}
+
+}  // namespace
+
+usb_device_ptr usb_device_open(std::uint16_t vendor_id, std::uint16_t product_id, int interface_number,
+                               serial_number serial) {
+    auto device = std::make_unique<usb_device>();
+    device->vendor_id = vendor_id;
+    device->product_id = product_id;
+    device->interface_number = interface_number;
+    if (usb_device_search(*device, true, serial) || usb_device_search(*device, false, serial))
+        return device;
+    return nullptr;
+}
+
+void usb_device_close(usb_device_ptr& device) { device.reset(); }
+
+std::uint16_t usb_device_vendor_id(const usb_device& device) { return device.vendor_id; }
+std::uint16_t usb_device_product_id(const usb_device& device) { return device.product_id; }
+std::uint16_t usb_device_release(const usb_device& device) { return device.release; }
+
+std::uint16_t usb_find_product_id(serial_number serial) {
+    usb_device_ptr device = usb_device_open(DEVICE_VENDOR_ID, ANY_ID, 0, serial);
+    if (!device) return 0;
+    const std::uint16_t product = device->vendor_id == DEVICE_VENDOR_ID ? device->product_id : 0;
+    usb_device_close(device);
+    return product;
+}
+
+namespace {
+
+int control(usb_device& device, std::uint8_t request_type, std::uint8_t request, std::uint16_t value,
+            std::span<std::uint8_t> buffer, std::uint16_t length, int& transferred) {
+    transferred = 0;
+    if (buffer.size() < length) {
+        device.last_error = platform::UsbError::other;
+        return -1;
+    }
+    std::uint8_t setup[8];
+    fill_setup(setup, request_type, request, value, static_cast<std::uint16_t>(device.interface_number),
+               length);
+    std::size_t moved = 0;
+    const platform::UsbError error =
+        platform::current().usb_control_transfer(device.handle.get(), setup, buffer.first(length), moved);
+    device.last_error = error;
+    if (error != platform::UsbError::none) return -1;
+    transferred = static_cast<int>(moved > length ? length : moved);
+    return 0;
+}
+
+}  // namespace
+
+int usb_device_control_in(usb_device& device, std::uint8_t request, std::uint16_t value,
+                          std::span<std::uint8_t> buffer, std::uint16_t length, int& transferred) {
+    return control(device, 0xA1, request, value, buffer, length, transferred);
+}
+
+int usb_device_control_out(usb_device& device, std::uint8_t request, std::uint16_t value,
+                           std::span<const std::uint8_t> buffer, std::uint16_t length, int& transferred) {
+    // The seam takes one mutable span for both directions; an OUT transfer
+    // only reads from it.
+    std::span<std::uint8_t> writable(const_cast<std::uint8_t*>(buffer.data()), buffer.size());
+    return control(device, 0x21, request, value, writable, length, transferred);
+}
+
+int usb_device_transfer(usb_device& device, std::uint8_t pipe_id, std::span<std::uint8_t> buffer) {
+    auto& os = platform::current();
+    std::size_t moved = 0;
+    const platform::UsbError error = (pipe_id & 0x80) != 0
+                                         ? os.usb_read_pipe(device.handle.get(), pipe_id, buffer, moved)
+                                         : os.usb_write_pipe(device.handle.get(), pipe_id, buffer, moved);
+    if (error != platform::UsbError::none) return -1;
+    return static_cast<int>(moved > buffer.size() ? buffer.size() : moved);
+}
+
+int usb_device_find_pipes(usb_device& device, std::uint8_t& in_pipe, std::uint16_t& in_max_packet,
+                          std::uint8_t& out_pipe, std::uint16_t& out_max_packet) {
+    auto& os = platform::current();
+    platform::UsbInterfaceInfo info;
+    if (!os.usb_interface_settings(device.handle.get(), 0, info)) return -1;
+    bool found_in = false;
+    bool found_out = false;
+    for (std::uint8_t index = 0; index < info.num_endpoints; ++index) {
+        platform::UsbPipeInfo pipe;
+        if (!os.usb_query_pipe(device.handle.get(), 0, index, pipe)) return -1;
+        if (pipe.pipe_type != platform::USB_PIPE_BULK) continue;
+        if ((pipe.pipe_id & 0x80) != 0) {
+            if (found_in) continue;
+            found_in = true;
+            in_pipe = pipe.pipe_id;
+            in_max_packet = pipe.max_packet_size;
+        } else {
+            if (found_out) continue;
+            found_out = true;
+            out_pipe = pipe.pipe_id;
+            out_max_packet = pipe.max_packet_size;
+        }
+    }
+    return found_in && found_out ? 1 : 0;
+}

@@ -1,0 +1,64 @@
+#include "usb/usbhid_device.h"
+
+#include <string>
+#include <vector>
+
+namespace {
+
+bool serial_matches(platform::HidHandle handle, serial_number serial) {
+    if (!serial) return true;
+    std::string actual;
+    return platform::current().hid_serial_number(handle, actual) && actual == *serial;
+}
+
+}  // namespace
+
+usbhid_device_ptr usbhid_device_open(std::uint16_t vendor_id, std::uint16_t product_id,
+                                     serial_number serial) {
+    auto& os = platform::current();
+    std::vector<std::string> paths;
+    if (!os.hid_paths(paths)) return nullptr;
+    for (const std::string& path : paths) {
+        platform::HidHandleOwner handle(os.hid_open(path));
+        if (!handle) continue;
+        platform::HidAttributes attributes;
+        os.hid_attributes(handle.get(), attributes);
+        if (vendor_id != ANY_ID && attributes.vendor_id != vendor_id) continue;
+        if (product_id != ANY_ID && attributes.product_id != product_id) continue;
+        platform::HidCaps caps;
+        if (!os.hid_caps(handle.get(), caps)) continue;
+        if (caps.usage_page != VENDOR_USAGE_PAGE || caps.usage != VENDOR_USAGE) continue;
+        if (!serial_matches(handle.get(), serial)) continue;
+        auto device = std::make_unique<usbhid_device>();
+        device->vendor_id = attributes.vendor_id;
+        device->product_id = attributes.product_id;
+        device->feature_report_length = caps.feature_report_length;
+        device->handle = std::move(handle);
+        return device;
+    }
+    return nullptr;
+}
+
+void usbhid_device_close(usbhid_device_ptr& device) { device.reset(); }
+
+int usbhid_device_feature_length(const usbhid_device* device) {
+    return device != nullptr ? device->feature_report_length : -1;
+}
+
+int usbhid_device_get_feature(usbhid_device* device, std::span<std::uint8_t> report) {
+    if (device == nullptr || !device->handle || device->feature_report_length <= 0 ||
+        report.size() < static_cast<std::size_t>(device->feature_report_length))
+        return -1;
+    const auto whole = report.first(static_cast<std::size_t>(device->feature_report_length));
+    if (!platform::current().hid_get_feature(device->handle.get(), whole)) return -1;
+    return device->feature_report_length;
+}
+
+int usbhid_device_set_feature(usbhid_device* device, std::span<const std::uint8_t> report) {
+    if (device == nullptr || !device->handle || device->feature_report_length <= 0 ||
+        report.size() < static_cast<std::size_t>(device->feature_report_length))
+        return -1;
+    const auto whole = report.first(static_cast<std::size_t>(device->feature_report_length));
+    if (!platform::current().hid_set_feature(device->handle.get(), whole)) return -1;
+    return device->feature_report_length;
+}
