@@ -1,0 +1,23 @@
+#include "dfu/dfu_device.h"
+
+#include <utility>
+
+dfu_device_ptr dfu_open(std::uint16_t vendor_id, std::uint16_t product_id, int interface_number,
+                        serial_number serial) {
+    usb_device_ptr usb = usb_device_open(vendor_id, product_id, interface_number, serial);
+    if (!usb) return nullptr;
+    auto device = std::make_unique<dfu_device>();
+    device->usb = std::move(usb);
+    return device;
+}
+
+void dfu_close(dfu_device_ptr& device) {
+    if (device) usb_device_close(device->usb);
+    device.reset();
+}
+
+const char* dfu_take_message(dfu_device& device) { return std::exchange(device.pending_message, nullptr); }
+
+const char* dfu_status_text(const dfu_device& device) { return device.status_text.data(); }
+
+usb_device& dfu_usb_device(dfu_device& device) { return *device.usb; }

@@ -1,0 +1,31 @@
+// One opened DFU interface: its device, the message and status code that a
+// failed transfer leaves for the caller, and the text uploaded from the device.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+#include "usb/usb_device.h"
+
+inline constexpr std::size_t DFU_TEXT_SIZE = 16384;
+
+struct dfu_device {
+    const char* pending_message = nullptr;  // constant text, never owned
+    usb_device_ptr usb;                     // never null in a live object
+    int status_code = 0;                    // bStatus of a download that ended in dfuERROR
+    std::array<char, DFU_TEXT_SIZE> status_text{};  // NUL-terminated
+};
+
+using dfu_device_ptr = std::unique_ptr<dfu_device>;
+
+// Opens the device's interface `interface_number` (0 in DFU mode, 1 in
+// run-time mode); null when no such device opens.
+dfu_device_ptr dfu_open(std::uint16_t vendor_id, std::uint16_t product_id, int interface_number,
+                        serial_number serial);
+void dfu_close(dfu_device_ptr& device);
+
+// The pending message, which is cleared; null when there is none.
+const char* dfu_take_message(dfu_device& device);
+const char* dfu_status_text(const dfu_device& device);
+usb_device& dfu_usb_device(dfu_device& device);

@@ -1,0 +1,157 @@
+#include "dfu/dfu_transfer.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "dfu/dfu_request.h"
+#include "platform/platform.h"
+
+namespace {
+
+void send(const dfu_event_fn& callback, dfu_device& device, dfu_event event, int value,
+          const char* text = nullptr) {
+    if (callback) callback(device, event, value, text);
+}
+
+int percent(std::size_t offset, std::size_t length) {
+    if (length == 0) return 100;
+    return static_cast<int>(static_cast<std::uint64_t>(offset) * 100 / length);
+}
+
+// Every block, then the zero-length block that ends the download. A block
+// that moves nothing would never finish the image and counts as failed.
+bool download(dfu_device& device, std::span<const std::uint8_t> image, const dfu_event_fn& callback) {
+    usb_device& usb = dfu_usb_device(device);
+    std::size_t offset = 0;
+    for (std::uint32_t block = 0;; ++block) {
+        send(callback, device, DFU_EVENT_PROGRESS, percent(offset, image.size()));
+        const std::size_t count = std::min(image.size() - offset, DFU_BLOCK_SIZE);
+        const int moved = dfu_dnload(usb, image.subspan(offset, count), block);
+        if (moved < 0 || (count > 0 && moved == 0)) {
+            device.pending_message = DFU_MSG_DNLOAD_FAILED;
+            return false;
+        }
+        if (count == 0) return true;
+        offset += std::min(static_cast<std::size_t>(moved), count);
+    }
+}
+
+// Polls until the device leaves manifestation; its final status, or nothing
+// with a pending message.
+std::optional<dfu_status> wait_for_manifestation(dfu_device& device, const dfu_event_fn& callback) {
+    usb_device& usb = dfu_usb_device(device);
+    for (int poll = 0; poll < DFU_MANIFEST_MAX_POLLS; ++poll) {
+        platform::current().sleep_ms(DFU_MANIFEST_POLL_MS);
+        dfu_status status;
+        if (dfu_get_status(usb, status) < 0) {
+            device.pending_message = DFU_MSG_MANIFEST_POLL_FAILED;
+            return std::nullopt;
+        }
+        send(callback, device, DFU_EVENT_MANIFEST_POLL, 0);
+        if (status.bState == DFU_STATE_IDLE || status.bState == DFU_STATE_ERROR) return status;
+    }
+    device.pending_message = DFU_MSG_MANIFEST_TIMEOUT;
+    return std::nullopt;
+}
+
+// 0 when the image went out and manifestation ended (in dfuIDLE or
+// dfuERROR), -1 on a communication failure.
+int download_and_manifest(dfu_device& device, std::span<const std::uint8_t> image,
+                          const dfu_event_fn& callback) {
+    device.status_code = 0;
+    send(callback, device, DFU_EVENT_TRANSFER_BEGIN, 0);
+    if (!download(device, image, callback)) {
+        send(callback, device, DFU_EVENT_TRANSFER_END, 0);
+        return -1;
+    }
+    send(callback, device, DFU_EVENT_PROGRESS, 100);
+    send(callback, device, DFU_EVENT_MANIFEST_BEGIN, 0);
+    const std::optional<dfu_status> status = wait_for_manifestation(device, callback);
+    if (!status) {
+        send(callback, device, DFU_EVENT_TRANSFER_END, 0);
+        return -1;
+    }
+    if (status->bState == DFU_STATE_ERROR) {
+        device.pending_message = dfu_status_name(status->bStatus);
+        device.status_code = status->bStatus;
+        send(callback, device, DFU_EVENT_TRANSFER_END, -1);
+    } else {
+        send(callback, device, DFU_EVENT_TRANSFER_END, 1);
+    }
+    return 0;
+}
+
+// Uploads the status text into the device's buffer. True when a short block
+// ended it or the buffer is full (the text is kept), false when a request
+// failed. The text always ends in a NUL, with NULs from the device shown
+// as spaces.
+bool upload_text(dfu_device& device) {
+    usb_device& usb = dfu_usb_device(device);
+    std::size_t total = 0;
+    bool complete = false;
+    for (std::uint32_t block = 0; total + DFU_UPLOAD_SIZE < DFU_TEXT_SIZE; ++block) {
+        std::array<std::uint8_t, DFU_UPLOAD_SIZE> chunk{};
+        const int received = dfu_upload(usb, chunk, block);
+        if (received < 0) break;
+        std::memcpy(device.status_text.data() + total, chunk.data(), static_cast<std::size_t>(received));
+        total += static_cast<std::size_t>(received);
+        if (received < static_cast<int>(DFU_UPLOAD_SIZE)) {
+            complete = true;
+            break;
+        }
+    }
+    if (total + DFU_UPLOAD_SIZE >= DFU_TEXT_SIZE) complete = true;
+    std::replace(device.status_text.begin(), device.status_text.begin() + static_cast<std::ptrdiff_t>(total),
+                 '\0', ' ');
+    device.status_text[total] = '\0';
+    return complete;
+}
+
+}  // namespace
+
+int dfu_make_idle(dfu_device& device) {
+    usb_device& usb = dfu_usb_device(device);
+    dfu_status status;
+    if (dfu_get_status(usb, status) < 0) {
+        device.pending_message = DFU_MSG_GETSTATUS_FAILED;
+        return -1;
+    }
+    if (status.bState == DFU_STATE_ERROR) {
+        if (dfu_clr_status(usb) < 0) {
+            device.pending_message = DFU_MSG_CLRSTATUS_FAILED;
+            return -1;
+        }
+        return 0;
+    }
+    if (status.bState == DFU_STATE_DNLOAD_IDLE || status.bState == DFU_STATE_UPLOAD_IDLE) {
+        if (dfu_abort(usb) < 0) {
+            device.pending_message = DFU_MSG_ABORT_FAILED;
+            return -1;
+        }
+    }
+    return 0;
+}
+
+int dfu_leave_mode(dfu_device& device, const char* mode_name, const dfu_event_fn& callback) {
+    send(callback, device, DFU_EVENT_DETACH_BEGIN, 0, mode_name);
+    usb_device& usb = dfu_usb_device(device);
+    bool ok = true;
+    if (usb_device_product_id(usb) == DFU_PRODUCT_ID) {
+        dfu_status status;
+        ok = dfu_get_status(usb, status) >= 0 && (status.bState == DFU_STATE_IDLE || dfu_clr_status(usb) >= 0);
+    }
+    ok = ok && dfu_detach(usb) >= 0;
+    send(callback, device, DFU_EVENT_DETACH_END, ok ? 1 : 0);
+    return ok ? 0 : -1;
+}
+
+int dfu_transfer(dfu_device& device, std::optional<std::span<const std::uint8_t>> image,
+                 const dfu_event_fn& callback) {
+    if (dfu_make_idle(device) < 0) return -1;
+    if (image && download_and_manifest(device, *image, callback) < 0) return -1;
+    if (dfu_make_idle(device) < 0) return -1;
+    send(callback, device, DFU_EVENT_TEXT_BEGIN, 0);
+    const bool text = upload_text(device);
+    send(callback, device, DFU_EVENT_TEXT, text ? (image ? 2 : 1) : 0);
+    return device.status_code != 0 ? -2 : 0;
+}

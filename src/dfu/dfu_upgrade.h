@@ -1,0 +1,22 @@
+// The whole DFU path: find the device, bring it into DFU mode, download the
+// image (or read the device's image information), detach it back unless told
+// not to, and wait for it to come back. Prints its progress.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "dfu/dfu_console.h"
+#include "usb/usb_ids.h"
+
+inline constexpr int DFU_APPEAR_ATTEMPTS = 601;
+inline constexpr std::uint32_t DFU_APPEAR_POLL_MS = 100;
+inline constexpr std::uint32_t DFU_DETACH_SETTLE_MS = 500;
+
+// 0 on success, -1 on failure. `image` is nullopt to read the device's image
+// information instead; `reset_after` detaches the device from DFU mode after
+// the transfer.
+int dfu_upgrade(serial_number serial, std::optional<std::span<const std::uint8_t>> image, bool reset_after);
+int dfu_upgrade(dfu_console& console, serial_number serial, std::optional<std::span<const std::uint8_t>> image,
+                bool reset_after);
