@@ -1,0 +1,32 @@
+// The run's mode and its firmware image: built in, read from a file, or none.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "frontend/options.h"
+
+enum class run_mode {
+    reset_only,  // --reset: no image, no file read, no mode banner
+    info,        // --read_info: no image
+    file_upgrade,
+    builtin_upgrade,
+};
+
+// First rule that applies: reset, then read_info, then an image path.
+run_mode select_mode(const run_options& options);
+
+// What a path is given. `data` is null only when there is no image (reset-only
+// and information modes); a zero-length file still has a non-null pointer.
+struct firmware_image {
+    const std::uint8_t* data = nullptr;
+    std::int32_t length = 0;
+};
+
+// Reads a regular file whole into `buffer`. False when the file cannot be
+// opened, is not a regular file, does not fit the image's signed 32-bit
+// length, cannot be allocated, or ends before its reported size.
+bool read_image_file(const char* path, std::vector<std::uint8_t>& buffer);
+
+// The image for a path: none, the built-in one, or `file_buffer`.
+firmware_image image_for(run_mode mode, const std::vector<std::uint8_t>& file_buffer);

@@ -1,0 +1,64 @@
+#include "frontend/options.h"
+
+#include <getopt.h>
+
+namespace {
+
+constexpr const char* SHORT_OPTIONS = "i:rdfRsnS:h";
+
+constexpr option LONG_OPTIONS[] = {
+    {"image", required_argument, nullptr, 'i'},
+    {"read_info", no_argument, nullptr, 'r'},
+    {"force_dfu", no_argument, nullptr, 'd'},
+    {"enable_kxp", no_argument, nullptr, 'f'},
+    {"reset", no_argument, nullptr, 'R'},
+    {"skip_reset", no_argument, nullptr, 's'},
+    {"non_interactive", no_argument, nullptr, 'n'},
+    {"serial_number", required_argument, nullptr, 'S'},
+    {"help", no_argument, nullptr, 'h'},
+    {nullptr, 0, nullptr, 0},
+};
+
+}  // namespace
+
+parse_outcome parse_options(int argc, char** argv, run_options& options) {
+    // 0 (not 1) makes glibc's getopt forget everything about an earlier scan,
+    // including a half-consumed cluster of short options.
+    optind = 0;
+    opterr = 1;
+    for (;;) {
+        const int option = getopt_long(argc, argv, SHORT_OPTIONS, LONG_OPTIONS, nullptr);
+        switch (option) {
+            case -1: return parse_outcome::run;
+            case 'i': options.image_path = optarg; break;
+            case 'r': options.read_info = true; break;
+            case 'd': options.force_dfu = true; break;
+            case 'f': options.enable_kxp = true; break;
+            case 'R': options.reset = true; break;
+            case 's': options.restart_after_upgrade = false; break;
+            case 'n': options.non_interactive = true; break;
+            case 'S': options.serial = optarg; break;
+            case 'h': return parse_outcome::help;
+            default: return parse_outcome::bad;
+        }
+    }
+}
+
+void print_usage(std::FILE* out, const char* program_name) {
+    std::fprintf(out, "Bad arguments. Usage is %s [-r]\n", program_name);
+    std::fputs(
+        "Without options performs a firmware upgrade with the internal binary.\n"
+        "\n"
+        "  -i/--image <dfu_image>  Performs a firmware upgrade with the specified binary.\n"
+        "  -r/--read_info          Reads diagnostic information from the device.\n"
+        "  -d/--force_dfu          Force USB DFU mode.\n"
+        "  -f/--enable_kxp         Enable use of USB KXP mode.\n"
+        "  -R/--reset              Reset/Restart device.\n"
+        "  -s/--skip_reset         Skip reset after upgrade.\n"
+        "  -n/--non_interactive    Executes in non-interactive mode, i.e. does not\n"
+        "                          require final user approval before application exit.\n"
+        "  -S/--serial_number <serial>  Request device with serial number <serial>\n"
+        "  -h/--help               Diplays this help text.\n"
+        "\n",
+        out);
+}

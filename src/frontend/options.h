@@ -1,0 +1,31 @@
+// The command line: the run's options and their parser.
+#pragma once
+
+#include <cstdio>
+
+#include "usb/usb_ids.h"
+
+struct run_options {
+    const char* image_path = nullptr;  // the command line's own text, not a copy
+    bool read_info = false;
+    bool non_interactive = false;
+    bool force_dfu = false;
+    bool enable_kxp = false;
+    bool reset = false;
+    bool restart_after_upgrade = true;
+    serial_number serial;  // the command line's own text, not a copy
+};
+
+enum class parse_outcome {
+    run,   // every option taken; go on with the run
+    help,  // --help met: print the usage text, end as a success
+    bad,   // unknown option or missing argument; the parser has said why on stderr
+};
+
+// Parses argv with getopt_long semantics ("i:rdfRsnS:h"), in order. Options
+// before a --help or a bad option have taken effect in `options`. Non-option
+// arguments are ignored. Safe to call more than once per process.
+parse_outcome parse_options(int argc, char** argv, run_options& options);
+
+// The --help text, with the program name in its first line.
+void print_usage(std::FILE* out, const char* program_name);

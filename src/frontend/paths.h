@@ -1,0 +1,26 @@
+// The three device paths as the entry point runs them. Each prints its own
+// interface line and progress.
+#pragma once
+
+#include <cstdint>
+
+#include "frontend/image.h"
+#include "frontend/options.h"
+
+struct path_request {
+    const run_options& options;
+    std::uint16_t product_id = 0;
+    firmware_image image;  // none in reset-only and information modes
+};
+
+// 0 or more on success, negative on failure.
+int path_hid(const path_request& request);
+int path_dfu(const path_request& request);
+
+enum class kxp_path_result {
+    succeeded,
+    failed,
+    use_hid,  // the link session could not be established: run the HID path instead
+};
+
+kxp_path_result path_kxp(const path_request& request);
