@@ -40,6 +40,8 @@ public:
     // connection(), and the host fails every handle of an older connection.
     virtual bool present(std::uint64_t now_ms) = 0;
     virtual std::uint32_t connection() const = 0;
+    // Bus speed of the current enumeration (platform::USB_SPEED_* codes).
+    virtual std::uint8_t speed() { return 2; }
 
     // Descriptors of the current enumeration, in USB 2.0 wire format. The
     // configuration descriptor carries every interface, endpoint and class

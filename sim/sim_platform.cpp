@@ -1,0 +1,399 @@
+#include "sim/sim_platform.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "sim/configuration_view.h"
+#include "sim/usb_descriptors.h"
+#include "usb/le.h"
+
+namespace sim {
+namespace {
+
+using platform::UsbError;
+
+constexpr std::uint8_t CLASS_HID = 0x03;
+constexpr std::uint8_t REQUEST_GET_DESCRIPTOR = 0x06;
+constexpr std::uint8_t HID_GET_REPORT = 0x01;
+constexpr std::uint8_t HID_SET_REPORT = 0x09;
+constexpr std::uint16_t HID_FEATURE_REPORT = 0x0300;
+
+// Names of the device namespace that belong to no simulated device, so that
+// matching by substring is exercised against them.
+const char* const UNRELATED_NAMES[] = {
+    "C:",
+    "COM1",
+    "USB#ROOT_HUB30#4&2851d19&0&0#{f18a0e88-c30c-11d0-8815-00a0c906bed8}",
+};
+
+std::string lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+bool same_name(const std::string& a, const std::string& b) { return lower(a) == lower(b); }
+
+// CreateFileA gets the name behind the "\\?\" (or "\\.\") prefix.
+std::string strip_path_prefix(const std::string& name) {
+    if (name.size() >= 4 && name[0] == '\\' && name[1] == '\\' && (name[2] == '?' || name[2] == '.') &&
+        name[3] == '\\')
+        return name.substr(4);
+    return name;
+}
+
+std::string format(const char* pattern, unsigned a, unsigned b, unsigned c = 0, unsigned d = 0) {
+    char text[128];
+    std::snprintf(text, sizeof text, pattern, a, b, c, d);
+    return text;
+}
+
+UsbError usb_error(TransferStatus status) {
+    switch (status) {
+        case TransferStatus::ack: return UsbError::none;
+        case TransferStatus::stall: return UsbError::general_failure;
+        case TransferStatus::gone: return UsbError::device_gone;
+    }
+    return UsbError::other;
+}
+
+SetupPacket decode_setup(const std::uint8_t (&setup)[8]) {
+    const std::span<const std::uint8_t> bytes(setup);
+    return {setup[0], setup[1], le16(bytes, 2), le16(bytes, 4), le16(bytes, 6)};
+}
+
+}  // namespace
+
+SimPlatform::SimPlatform(Clock& clock, bool realtime) : clock_(clock), realtime_(realtime) {}
+
+void SimPlatform::attach(std::shared_ptr<UsbDeviceModel> model) { slots_.push_back({next_slot_++, std::move(model)}); }
+
+void SimPlatform::detach(const std::shared_ptr<UsbDeviceModel>& model) {
+    std::erase_if(slots_, [&](const Slot& slot) { return slot.model == model; });
+}
+
+SimPlatform::Table SimPlatform::usb_names() {
+    Table table;
+    for (const auto& slot : slots_) {
+        auto& model = *slot.model;
+        if (!model.present(clock_.now())) continue;
+        const auto device = model.device_descriptor();
+        if (device.size() < 18) continue;
+        const unsigned vid = le16(device, 8), pid = le16(device, 10);
+        const auto interfaces = parse_configuration(model.configuration_descriptor());
+        std::vector<InterfaceView> first_settings;
+        for (const auto& view : interfaces)
+            if (view.info.alternate_setting == 0) first_settings.push_back(view);
+
+        std::string serial;
+        const bool has_serial = serial_of(model, serial);
+        for (const auto& view : first_settings) {
+            Target target{slot.id, slot.model, model.connection(), view.info.interface_number,
+                          view.info.interface_class, {}, false};
+            const unsigned number = view.info.interface_number;
+            if (view.info.interface_class == CLASS_HID) {
+                // The HID class driver's own name for the interface comes
+                // first: it matches the same patterns but is no WinUSB device.
+                table.emplace_back(format("HID#VID_%04X&PID_%04X&MI_%02u#8&%08x", vid, pid, number, slot.id * 0x1F3Bu) +
+                                       "&0&0000#" + HID_DEVICE_GUID,
+                                   target);
+            }
+            std::string name;
+            if (first_settings.size() == 1)
+                name = format("USB#VID_%04X&PID_%04X#", vid, pid) +
+                       (has_serial ? serial : format("6&%08x&0&%u", slot.id * 0x2C7Du, slot.id));
+            else
+                name = format("USB#VID_%04X&PID_%04X&MI_%02u#7&%08x", vid, pid, number, slot.id * 0x3A1Du) +
+                       format("&0&%04u", slot.id, 0);
+            table.emplace_back(name + "#" + USB_DEVICE_GUID, target);
+        }
+    }
+    return table;
+}
+
+bool SimPlatform::usb_device_names(std::vector<std::string>& names) {
+    names.assign(std::begin(UNRELATED_NAMES), std::end(UNRELATED_NAMES));
+    for (auto& [name, target] : usb_names()) names.push_back(name);
+    return true;
+}
+
+platform::UsbHandle SimPlatform::usb_open(const std::string& name) {
+    const std::string wanted = strip_path_prefix(name);
+    for (auto& [entry, target] : usb_names()) {
+        if (!same_name(entry, wanted)) continue;
+        // WinUSB drives vendor, DFU and other interfaces; a HID interface
+        // belongs to the HID class driver and cannot be opened this way.
+        if (target.interface_class == CLASS_HID || entry.rfind("HID#", 0) == 0) return 0;
+        const auto handle = next_handle_++;
+        usb_handles_.emplace(handle, target);
+        return handle;
+    }
+    return 0;
+}
+
+void SimPlatform::usb_close(platform::UsbHandle handle) { usb_handles_.erase(handle); }
+
+bool SimPlatform::alive(const Target& target) {
+    const bool attached = std::any_of(slots_.begin(), slots_.end(),
+                                      [&](const Slot& slot) { return slot.id == target.slot; });
+    return attached && target.model->present(clock_.now()) && target.model->connection() == target.connection;
+}
+
+const SimPlatform::Target* SimPlatform::live_usb(platform::UsbHandle handle) {
+    const auto it = usb_handles_.find(handle);
+    if (it == usb_handles_.end() || !alive(it->second)) return nullptr;
+    return &it->second;
+}
+
+const SimPlatform::Target* SimPlatform::live_hid(platform::HidHandle handle) {
+    const auto it = hid_handles_.find(handle);
+    if (it == hid_handles_.end() || !alive(it->second)) return nullptr;
+    return &it->second;
+}
+
+bool SimPlatform::usb_get_descriptor(platform::UsbHandle handle, std::uint8_t type, std::uint8_t index,
+                                     std::uint16_t language, std::span<std::uint8_t> buffer,
+                                     std::size_t& transferred) {
+    transferred = 0;
+    const Target* target = live_usb(handle);
+    if (target == nullptr) return false;
+    const std::uint8_t setup[8] = {0x80,
+                                   REQUEST_GET_DESCRIPTOR,
+                                   index,
+                                   type,
+                                   static_cast<std::uint8_t>(language),
+                                   static_cast<std::uint8_t>(language >> 8),
+                                   static_cast<std::uint8_t>(std::min<std::size_t>(buffer.size(), 0xFFFF)),
+                                   static_cast<std::uint8_t>(std::min<std::size_t>(buffer.size(), 0xFFFF) >> 8)};
+    return usb_control_transfer(handle, setup, buffer.first(std::min<std::size_t>(buffer.size(), 0xFFFF)),
+                                transferred) == UsbError::none;
+}
+
+bool SimPlatform::usb_device_speed(platform::UsbHandle handle, std::uint8_t& speed) {
+    const Target* target = live_usb(handle);
+    if (target == nullptr) return false;
+    speed = target->model->speed();
+    return true;
+}
+
+UsbError SimPlatform::usb_control_transfer(platform::UsbHandle handle, const std::uint8_t (&setup)[8],
+                                           std::span<std::uint8_t> buffer, std::size_t& transferred) {
+    transferred = 0;
+    const auto it = usb_handles_.find(handle);
+    if (it == usb_handles_.end()) return UsbError::other;
+    const Target* target = live_usb(handle);
+    if (target == nullptr) return UsbError::device_gone;
+    const SetupPacket packet = decode_setup(setup);
+    // The data stage is wLength bytes; a buffer shorter than that is an
+    // invalid parameter, as WinUSB reports it.
+    if (buffer.size() < packet.length) return UsbError::other;
+    const auto data = buffer.first(packet.length);
+    auto& model = *target->model;
+
+    // The host answers the standard descriptor requests from the
+    // descriptors the device gave at enumeration.
+    if (packet.request_type == 0x80 && packet.request == REQUEST_GET_DESCRIPTOR) {
+        const std::uint8_t type = static_cast<std::uint8_t>(packet.value >> 8);
+        const std::uint8_t index = static_cast<std::uint8_t>(packet.value);
+        std::optional<std::vector<std::uint8_t>> bytes;
+        if (type == DESC_DEVICE) bytes = model.device_descriptor();
+        else if (type == DESC_CONFIGURATION && index == 0) bytes = model.configuration_descriptor();
+        else if (type == DESC_STRING) bytes = model.string_descriptor(index, packet.index);
+        if (!bytes) return UsbError::general_failure;
+        transferred = std::min(bytes->size(), data.size());
+        std::copy_n(bytes->begin(), transferred, data.begin());
+        return UsbError::none;
+    }
+    std::size_t moved = 0;
+    const TransferStatus status = model.control(clock_.now(), packet, data, moved);
+    if (status == TransferStatus::ack) transferred = std::min(moved, data.size());
+    return usb_error(status);
+}
+
+UsbError SimPlatform::usb_read_pipe(platform::UsbHandle handle, std::uint8_t pipe_id,
+                                    std::span<std::uint8_t> buffer, std::size_t& transferred) {
+    transferred = 0;
+    if (usb_handles_.find(handle) == usb_handles_.end()) return UsbError::other;
+    const Target* target = live_usb(handle);
+    if (target == nullptr) return UsbError::device_gone;
+    const auto view = find_interface(target->model->configuration_descriptor(), target->interface_number, 0);
+    const bool own_pipe = view && std::any_of(view->pipes.begin(), view->pipes.end(),
+                                              [&](const platform::UsbPipeInfo& p) { return p.pipe_id == pipe_id; });
+    if (!own_pipe || (pipe_id & 0x80) == 0) return UsbError::other;
+    std::size_t moved = 0;
+    const TransferStatus status = target->model->bulk(clock_.now(), pipe_id, buffer, moved);
+    if (status == TransferStatus::ack) transferred = std::min(moved, buffer.size());
+    return usb_error(status);
+}
+
+UsbError SimPlatform::usb_write_pipe(platform::UsbHandle handle, std::uint8_t pipe_id,
+                                     std::span<const std::uint8_t> buffer, std::size_t& transferred) {
+    transferred = 0;
+    if (usb_handles_.find(handle) == usb_handles_.end()) return UsbError::other;
+    const Target* target = live_usb(handle);
+    if (target == nullptr) return UsbError::device_gone;
+    const auto view = find_interface(target->model->configuration_descriptor(), target->interface_number, 0);
+    const bool own_pipe = view && std::any_of(view->pipes.begin(), view->pipes.end(),
+                                              [&](const platform::UsbPipeInfo& p) { return p.pipe_id == pipe_id; });
+    if (!own_pipe || (pipe_id & 0x80) != 0) return UsbError::other;
+    std::vector<std::uint8_t> copy(buffer.begin(), buffer.end());
+    std::size_t moved = 0;
+    const TransferStatus status = target->model->bulk(clock_.now(), pipe_id, copy, moved);
+    if (status == TransferStatus::ack) transferred = std::min(moved, buffer.size());
+    return usb_error(status);
+}
+
+bool SimPlatform::usb_interface_settings(platform::UsbHandle handle, std::uint8_t alternate,
+                                         platform::UsbInterfaceInfo& info) {
+    const Target* target = live_usb(handle);
+    if (target == nullptr) return false;
+    const auto view = find_interface(target->model->configuration_descriptor(), target->interface_number, alternate);
+    if (!view) return false;
+    info = view->info;
+    return true;
+}
+
+bool SimPlatform::usb_query_pipe(platform::UsbHandle handle, std::uint8_t alternate, std::uint8_t pipe_index,
+                                 platform::UsbPipeInfo& info) {
+    const Target* target = live_usb(handle);
+    if (target == nullptr) return false;
+    const auto view = find_interface(target->model->configuration_descriptor(), target->interface_number, alternate);
+    if (!view || pipe_index >= view->pipes.size()) return false;
+    info = view->pipes[pipe_index];
+    return true;
+}
+
+bool SimPlatform::serial_of(UsbDeviceModel& model, std::string& serial) {
+    const auto device = model.device_descriptor();
+    if (device.size() < 18 || device[16] == 0) return false;
+    const auto languages = model.string_descriptor(0, 0);
+    if (!languages || languages->size() < 4) return false;
+    const auto text = model.string_descriptor(device[16], le16(*languages, 2));
+    if (!text) return false;
+    serial = decode_string_descriptor(*text);
+    return true;
+}
+
+bool SimPlatform::usb_serial_number(platform::UsbHandle handle, std::string& serial) {
+    const Target* target = live_usb(handle);
+    return target != nullptr && serial_of(*target->model, serial);
+}
+
+SimPlatform::Table SimPlatform::hid_table() {
+    Table table;
+    for (const auto& slot : slots_) {
+        auto& model = *slot.model;
+        if (!model.present(clock_.now())) continue;
+        const auto device = model.device_descriptor();
+        if (device.size() < 18) continue;
+        const unsigned vid = le16(device, 8), pid = le16(device, 10);
+        std::vector<InterfaceView> hid_interfaces;
+        std::size_t interface_count = 0;
+        for (const auto& view : parse_configuration(model.configuration_descriptor())) {
+            if (view.info.alternate_setting != 0) continue;
+            ++interface_count;
+            if (view.info.interface_class == CLASS_HID) hid_interfaces.push_back(view);
+        }
+        for (const auto& view : hid_interfaces) {
+            // The HID class driver only starts on a report descriptor it can parse.
+            platform::HidReportDescriptor parsed;
+            if (!platform::hid_parse_report_descriptor(model.hid_report_descriptor(view.info.interface_number), parsed))
+                continue;
+            const unsigned number = view.info.interface_number;
+            for (std::size_t c = 0; c < parsed.collections.size(); ++c) {
+                std::string path = format("\\\\?\\hid#vid_%04x&pid_%04x", vid, pid);
+                if (interface_count > 1) path += format("&mi_%02u", number, 0);
+                if (parsed.collections.size() > 1) path += format("&col%02u", static_cast<unsigned>(c + 1), 0);
+                path += format("#8&%08x&0&%04u#", slot.id * 0x1F3Bu, number) + HID_DEVICE_GUID;
+                table.emplace_back(path, Target{slot.id, slot.model, model.connection(), view.info.interface_number,
+                                                CLASS_HID, parsed.collections[c], parsed.uses_report_ids});
+            }
+        }
+    }
+    return table;
+}
+
+bool SimPlatform::hid_paths(std::vector<std::string>& paths) {
+    paths.clear();
+    for (auto& [path, target] : hid_table()) paths.push_back(path);
+    return true;
+}
+
+platform::HidHandle SimPlatform::hid_open(const std::string& path) {
+    for (auto& [entry, target] : hid_table()) {
+        if (!same_name(entry, path)) continue;
+        const auto handle = next_handle_++;
+        hid_handles_.emplace(handle, target);
+        return handle;
+    }
+    return 0;
+}
+
+void SimPlatform::hid_close(platform::HidHandle handle) { hid_handles_.erase(handle); }
+
+bool SimPlatform::hid_attributes(platform::HidHandle handle, platform::HidAttributes& attributes) {
+    const Target* target = live_hid(handle);
+    if (target == nullptr) return false;
+    const auto device = target->model->device_descriptor();
+    if (device.size() < 18) return false;
+    attributes.vendor_id = le16(device, 8);
+    attributes.product_id = le16(device, 10);
+    attributes.version = le16(device, 12);
+    return true;
+}
+
+bool SimPlatform::hid_caps(platform::HidHandle handle, platform::HidCaps& caps) {
+    const Target* target = live_hid(handle);
+    if (target == nullptr) return false;
+    const auto& collection = target->collection;
+    caps.usage_page = collection.usage_page;
+    caps.usage = collection.usage;
+    caps.input_report_length = collection.input_report_length;
+    caps.output_report_length = collection.output_report_length;
+    caps.feature_report_length = collection.feature_report_length;
+    return true;
+}
+
+bool SimPlatform::hid_feature(const Target& target, bool get, std::span<std::uint8_t> report) {
+    const std::size_t length = target.collection.feature_report_length;
+    // The class driver refuses a buffer shorter than the report and a
+    // report ID the collection does not declare as a feature report.
+    if (length == 0 || report.size() < length) return false;
+    const std::uint8_t report_id = target.uses_report_ids ? report[0] : 0;
+    if (!target.collection.has_report(platform::HidReportKind::feature, report_id)) return false;
+    // Without report IDs the data stage lacks the ID byte.
+    const auto data = target.uses_report_ids ? report.first(length) : report.subspan(1, length - 1);
+    const SetupPacket setup{static_cast<std::uint8_t>(get ? 0xA1 : 0x21), get ? HID_GET_REPORT : HID_SET_REPORT,
+                           static_cast<std::uint16_t>(HID_FEATURE_REPORT | report_id), target.interface_number,
+                           static_cast<std::uint16_t>(data.size())};
+    std::size_t moved = 0;
+    const TransferStatus status = target.model->control(clock_.now(), setup, data, moved);
+    return status == TransferStatus::ack && moved == data.size();
+}
+
+bool SimPlatform::hid_get_feature(platform::HidHandle handle, std::span<std::uint8_t> report) {
+    const Target* target = live_hid(handle);
+    return target != nullptr && hid_feature(*target, true, report);
+}
+
+bool SimPlatform::hid_set_feature(platform::HidHandle handle, std::span<const std::uint8_t> report) {
+    const Target* target = live_hid(handle);
+    if (target == nullptr) return false;
+    std::vector<std::uint8_t> copy(report.begin(), report.end());
+    return hid_feature(*target, false, copy);
+}
+
+bool SimPlatform::hid_serial_number(platform::HidHandle handle, std::string& serial) {
+    const Target* target = live_hid(handle);
+    return target != nullptr && serial_of(*target->model, serial);
+}
+
+void SimPlatform::sleep_ms(std::uint32_t milliseconds) {
+    clock_.advance(milliseconds);
+    if (realtime_) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+}  // namespace sim

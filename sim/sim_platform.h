@@ -1,0 +1,103 @@
+// The simulator's operating system: implements the platform seam over a
+// virtual clock and the device models attached to a virtual bus, mapping
+// each primitive onto USB requests as Windows would (WinUSB on interfaces
+// it can drive, the HID class driver on HID interfaces).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/hid_report_descriptor.h"
+#include "platform/platform.h"
+#include "sim/clock.h"
+#include "sim/usb_model.h"
+
+namespace sim {
+
+// Device-interface class GUIDs used in the names and paths.
+inline constexpr const char* USB_DEVICE_GUID = "{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
+inline constexpr const char* HID_DEVICE_GUID = "{4d1e55b2-f16f-11cf-88cb-001111000030}";
+
+class SimPlatform : public platform::Platform {
+public:
+    explicit SimPlatform(Clock& clock, bool realtime = false);
+
+    // Plugs a device into the bus (it shows up whenever it is present) or
+    // pulls it out (every handle on it fails from then on).
+    void attach(std::shared_ptr<UsbDeviceModel> model);
+    void detach(const std::shared_ptr<UsbDeviceModel>& model);
+
+    // How often the console's quick-edit mode was cleared.
+    unsigned quick_edit_clears() const { return quick_edit_clears_; }
+
+    bool usb_device_names(std::vector<std::string>& names) override;
+    platform::UsbHandle usb_open(const std::string& name) override;
+    void usb_close(platform::UsbHandle handle) override;
+    bool usb_get_descriptor(platform::UsbHandle handle, std::uint8_t type, std::uint8_t index,
+                            std::uint16_t language, std::span<std::uint8_t> buffer,
+                            std::size_t& transferred) override;
+    bool usb_device_speed(platform::UsbHandle handle, std::uint8_t& speed) override;
+    platform::UsbError usb_control_transfer(platform::UsbHandle handle, const std::uint8_t (&setup)[8],
+                                            std::span<std::uint8_t> buffer, std::size_t& transferred) override;
+    platform::UsbError usb_read_pipe(platform::UsbHandle handle, std::uint8_t pipe_id,
+                                     std::span<std::uint8_t> buffer, std::size_t& transferred) override;
+    platform::UsbError usb_write_pipe(platform::UsbHandle handle, std::uint8_t pipe_id,
+                                      std::span<const std::uint8_t> buffer, std::size_t& transferred) override;
+    bool usb_interface_settings(platform::UsbHandle handle, std::uint8_t alternate,
+                                platform::UsbInterfaceInfo& info) override;
+    bool usb_query_pipe(platform::UsbHandle handle, std::uint8_t alternate, std::uint8_t pipe_index,
+                        platform::UsbPipeInfo& info) override;
+    bool usb_serial_number(platform::UsbHandle handle, std::string& serial) override;
+
+    bool hid_paths(std::vector<std::string>& paths) override;
+    platform::HidHandle hid_open(const std::string& path) override;
+    void hid_close(platform::HidHandle handle) override;
+    bool hid_attributes(platform::HidHandle handle, platform::HidAttributes& attributes) override;
+    bool hid_caps(platform::HidHandle handle, platform::HidCaps& caps) override;
+    bool hid_get_feature(platform::HidHandle handle, std::span<std::uint8_t> report) override;
+    bool hid_set_feature(platform::HidHandle handle, std::span<const std::uint8_t> report) override;
+    bool hid_serial_number(platform::HidHandle handle, std::string& serial) override;
+
+    void sleep_ms(std::uint32_t milliseconds) override;
+    std::uint64_t now_ms() override { return clock_.now(); }
+    void console_clear_quick_edit() override { ++quick_edit_clears_; }
+
+private:
+    struct Slot {
+        unsigned id = 0;
+        std::shared_ptr<UsbDeviceModel> model;
+    };
+    // What a name or path leads to.
+    struct Target {
+        unsigned slot = 0;
+        std::shared_ptr<UsbDeviceModel> model;
+        std::uint32_t connection = 0;
+        std::uint8_t interface_number = 0;
+        std::uint8_t interface_class = 0;
+        platform::HidTopCollection collection;  // HID paths only
+        bool uses_report_ids = false;           // HID paths only
+    };
+    using Table = std::vector<std::pair<std::string, Target>>;
+
+    Table usb_names();
+    Table hid_table();
+    const Target* live_usb(platform::UsbHandle handle);
+    const Target* live_hid(platform::HidHandle handle);
+    bool alive(const Target& target);
+    bool serial_of(UsbDeviceModel& model, std::string& serial);
+    bool hid_feature(const Target& target, bool get, std::span<std::uint8_t> report);
+
+    Clock& clock_;
+    bool realtime_;
+    unsigned next_slot_ = 1;
+    std::vector<Slot> slots_;
+    std::uintptr_t next_handle_ = 1;
+    std::map<std::uintptr_t, Target> usb_handles_;
+    std::map<std::uintptr_t, Target> hid_handles_;
+    unsigned quick_edit_clears_ = 0;
+};
+
+}  // namespace sim
