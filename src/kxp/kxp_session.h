@@ -1,0 +1,61 @@
+// The host's end of the link: one record that ties the USB carrier, the
+// transport and the command exchange together, with the device's client
+// information and the two printers its users report through.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "kxp/client_info.h"
+#include "kxp/kxptransport.h"
+#include "kxp/usb_link.h"
+
+// printf-style printer; returns 0.
+using kxp_printer = int (*)(const char* format, ...);
+
+// The session's message operations, filled by the transport when attached.
+using kxp_receive_op = int (*)(void* transport, std::span<const std::uint8_t>& message);
+using kxp_send_op = int (*)(void* transport, std::span<const std::uint8_t> message);
+using kxp_idle_op = int (*)(void* transport);
+// Hooks for unsolicited device messages and for replies with command byte
+// 0x6B. The tool installs neither; a session user may.
+using kxp_message_hook = void (*)(void* argument, std::span<const std::uint8_t> message);
+using kxp_reply_hook = void (*)(void* argument);
+
+// The client name the tool introduces itself with.
+inline constexpr std::string_view KXP_CLIENT_NAME = "Korvix/Flashtool";
+
+struct kxp_session {
+    std::uint32_t max_message_size = 0;
+    kxp_receive_op receive = nullptr;
+    kxp_send_op send = nullptr;
+    kxp_idle_op idle = nullptr;
+    void* transport = nullptr;
+    int last_error = 0;
+    kxp_message_hook message_hook = nullptr;
+    kxp_reply_hook reply_hook = nullptr;
+    void* hook_argument = nullptr;
+    transport_driver driver;
+    client_info peer;
+    kxp_printer log = nullptr;
+    kxp_printer error = nullptr;
+    int retry_count = 0;
+    int open = 0;
+    usb_link_holder holder;
+};
+
+// Defaults: message operations that fail, no hooks, silent printers, a peer
+// without a valid version, closed.
+void kxp_session_init(kxp_session& session);
+void kxp_session_set_printers(kxp_session& session, kxp_printer log, kxp_printer error);
+// 0 when the link is up and the hello succeeded; KXP_ERR_LINK when the
+// address is not "USB" or "USB:<serial>" or the link cannot be opened;
+// KXP_ERR_HELLO when the hello failed (the session is then closed again).
+int kxp_session_open(kxp_session& session, std::string_view address, std::string_view client_name);
+// Always 0; `info` then refers to the device's client information.
+int kxp_session_peer_info(kxp_session& session, const client_info*& info);
+// Says goodbye to the device and closes the link; nothing on a closed
+// session. 0.
+int kxp_session_close(kxp_session& session);
