@@ -53,7 +53,7 @@ int kxp_session_open(kxp_session& session, std::string_view address, std::string
         serial = address.substr(LINK_PREFIX.size() + 1);
 
     if (usb_link_open(session.holder, serial) != 0) return KXP_ERR_LINK;
-    link carrier;
+    kxp_link carrier;
     usb_link_bind(session.holder, carrier);
     if (kxptransport_init(session.driver, carrier) != 0) {
         usb_link_close(session.holder);

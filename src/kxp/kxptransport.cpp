@@ -24,7 +24,7 @@ bool send_whole_frame(transport_driver& driver) {
 
 }  // namespace
 
-int kxptransport_init(transport_driver& driver, const link& carrier) {
+int kxptransport_init(transport_driver& driver, const kxp_link& carrier) {
     if (carrier.kx_frame_size < KXP_MIN_FRAME_SIZE || carrier.kx_frame_size > KXP_MAX_FRAME_SIZE)
         return 1;
     driver.frame_out_tmp_buffer.fill(0);

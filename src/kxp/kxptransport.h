@@ -44,7 +44,7 @@ struct transport_driver {
 
 // Binds the carrier. 0; 1 when its frame size is outside what the frame
 // formats allow (the driver then stays unbound).
-int kxptransport_init(transport_driver& driver, const link& carrier);
+int kxptransport_init(transport_driver& driver, const kxp_link& carrier);
 void kxptransport_release(transport_driver& driver);
 // Installs the transport as the session's message operations and sets the
 // session's maximum message size. 0.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "usb/usb_device.h"
+
 int usb_link_open(usb_link_holder& holder, serial_number serial) {
     const std::uint16_t product_id = usb_find_product_id(serial);
     if (product_id == 0) return 1;
@@ -20,7 +22,7 @@ void usb_link_close(usb_link_holder& holder) {
     holder.device.reset();
 }
 
-void usb_link_bind(usb_link_holder& holder, link& record) {
+void usb_link_bind(usb_link_holder& holder, kxp_link& record) {
     record.send_frame = usb_link_send_frame;
     record.receive_frame = usb_link_receive_frame;
     record.kx_frame_size = KX_FRAME_SIZE;

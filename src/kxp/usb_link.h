@@ -24,8 +24,8 @@ using link_send_op = bool (*)(void* device, std::span<const std::uint8_t> frame)
 // with `frame` untouched. The frame stays valid until the next transfer.
 using link_receive_op = int (*)(void* device, std::span<const std::uint8_t>& frame);
 
-// How a carrier hands itself to the transport.
-struct link {
+// How a carrier hands itself to the transport (named apart from POSIX link()).
+struct kxp_link {
     link_send_op send_frame = nullptr;
     link_receive_op receive_frame = nullptr;
     std::uint32_t kx_frame_size = 0;
@@ -45,7 +45,7 @@ struct usb_link_holder {
 // 255-byte frames, so such a device is refused rather than half used).
 int usb_link_open(usb_link_holder& holder, serial_number serial);
 void usb_link_close(usb_link_holder& holder);
-void usb_link_bind(usb_link_holder& holder, link& record);
+void usb_link_bind(usb_link_holder& holder, kxp_link& record);
 
 bool usb_link_send_frame(void* holder, std::span<const std::uint8_t> frame);
 int usb_link_receive_frame(void* holder, std::span<const std::uint8_t>& frame);

@@ -1,0 +1,202 @@
+// The upgrade over the link against a device that answers at message level:
+// the requests it sends, the chunking of the image, and what it prints
+// through which printer.
+#include <gtest/gtest.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "kxp/kxp_codes.h"
+#include "kxp/kxp_upgrade.h"
+#include "kxp_fake_carrier.h"
+
+using kxp_test::bytes;
+
+namespace {
+
+std::string printed;
+
+void append(const char* tag, const char* format, va_list args) {
+    char text[256];
+    std::vsnprintf(text, sizeof text, format, args);
+    printed += tag;
+    printed += text;
+}
+
+int log_printer(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    append("<log>", format, args);
+    va_end(args);
+    return 0;
+}
+
+int error_printer(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    append("<err>", format, args);
+    va_end(args);
+    return 0;
+}
+
+// Answers each request at once with the status its script gives for that
+// command code (0 when the script is empty), and records every request.
+struct Device {
+    std::vector<bytes> requests;
+    std::deque<std::uint8_t> prepare, data, program;
+    bool silent_after_program = false;
+    bytes reply;
+    bool pending = false;
+
+    static std::uint8_t next(std::deque<std::uint8_t>& script) {
+        if (script.empty()) return 0;
+        const std::uint8_t status = script.front();
+        if (script.size() > 1) script.pop_front();  // the last status repeats
+        return status;
+    }
+
+    static int send(void* self_arg, std::span<const std::uint8_t> message) {
+        auto& self = *static_cast<Device*>(self_arg);
+        self.requests.emplace_back(message.begin(), message.end());
+        std::uint8_t status = 0;
+        switch (message[0]) {
+            case KXP_CMD_PREPARE_UPGRADE: status = next(self.prepare); break;
+            case KXP_CMD_IMAGE_DATA: status = next(self.data); break;
+            case KXP_CMD_PROGRAM_IMAGE: status = next(self.program); break;
+            default: break;
+        }
+        self.reply = {KXP_REPLY, status, message[0]};
+        self.pending = true;
+        kxp_test::fake_now += 2;
+        return 0;
+    }
+
+    static int receive(void* self_arg, std::span<const std::uint8_t>& message) {
+        auto& self = *static_cast<Device*>(self_arg);
+        message = {};
+        if (self.pending) message = self.reply;
+        self.pending = false;
+        return 0;
+    }
+
+    std::size_t count(std::uint8_t code) const {
+        std::size_t n = 0;
+        for (const auto& r : requests) n += r[0] == code;
+        return n;
+    }
+};
+
+struct Upgrade {
+    Device device;
+    std::unique_ptr<kxp_session> session = std::make_unique<kxp_session>();
+    Upgrade() {
+        printed.clear();
+        kxp_session_init(*session);
+        kxp_session_set_printers(*session, log_printer, error_printer);
+        session->send = Device::send;
+        session->receive = Device::receive;
+        session->idle = [](void*) { return 0; };
+        session->transport = &device;
+        session->max_message_size = KXP_MAX_MESSAGE;
+        session->driver.now_ms = kxp_test::fake_clock;
+        kxp_test::fake_now = 0;
+    }
+    int run(const bytes& image) {
+        return kxp_upgrade(*session, image.data(), static_cast<std::uint32_t>(image.size()));
+    }
+};
+
+const char* const SUCCESS_PREFIX =
+    "<log>* Initialize     <log>[OK]\n<log>* Transfer image <log>[OK]\n<log>* Program image  ";
+
+TEST(KxpUpgrade, BuiltInSizedImageGoesOutIn424Chunks) {
+    Upgrade u;
+    const bytes image = kxp_test::sequence_bytes(865856);
+    ASSERT_EQ(u.run(image), 0);
+    const auto& requests = u.device.requests;
+    ASSERT_EQ(requests.size(), 1u + 424u + 2u);
+    EXPECT_EQ(requests[0], (bytes{0xE4, 0x40, 0x36, 0x0D, 0x00}));
+    bytes received;
+    for (std::size_t i = 1; i <= 424; ++i) {
+        ASSERT_EQ(requests[i][0], KXP_CMD_IMAGE_DATA);
+        EXPECT_EQ(requests[i].size(), i < 424 ? 2047u : 399u) << i;
+        received.insert(received.end(), requests[i].begin() + 1, requests[i].end());
+    }
+    EXPECT_EQ(received, image);
+    EXPECT_EQ(requests[425], bytes{KXP_CMD_PROGRAM_IMAGE});
+    EXPECT_EQ(printed, std::string(SUCCESS_PREFIX) + "<log>[OK]\n");
+}
+
+TEST(KxpUpgrade, ChunkCountsAtTheChunkBoundary) {
+    const struct {
+        std::size_t size;
+        std::vector<std::size_t> chunks;
+    } cases[] = {{0, {}}, {1, {1}}, {2046, {2046}}, {2047, {2046, 1}}, {4092, {2046, 2046}}};
+    for (const auto& c : cases) {
+        Upgrade u;
+        const bytes image(c.size, 0x11);
+        ASSERT_EQ(kxp_upgrade(*u.session, c.size ? image.data() : reinterpret_cast<const std::uint8_t*>(""),
+                              static_cast<std::uint32_t>(c.size)),
+                  0);
+        std::vector<std::size_t> chunks;
+        for (const auto& r : u.device.requests)
+            if (r[0] == KXP_CMD_IMAGE_DATA) chunks.push_back(r.size() - 1);
+        EXPECT_EQ(chunks, c.chunks) << c.size;
+        EXPECT_EQ(u.device.requests.front()[0], KXP_CMD_PREPARE_UPGRADE);
+        EXPECT_EQ(u.device.count(KXP_CMD_PROGRAM_IMAGE), 2u);
+    }
+}
+
+TEST(KxpUpgrade, OutcomesAndWhatTheyPrint) {
+    const std::string prep = "<log>* Initialize     ";
+    const std::string xfer = prep + "<log>[OK]\n<log>* Transfer image ";
+    const struct {
+        const char* name;
+        std::deque<std::uint8_t> prepare, data, program;
+        int result;
+        std::string output;
+        std::size_t data_requests;
+    } cases[] = {
+        {"prepare rejected", {3}, {}, {}, 3,
+         prep + "<err>[FAIL]: Failed to prepare firmware upgrade\n", 0},
+        {"image data rejected", {}, {0, 0, 9}, {}, 9, xfer + "<err>[FAIL 9]\n", 3},
+        {"first program reply busy", {}, {}, {11}, 11, std::string(SUCCESS_PREFIX) + "<err>[FAIL 11]\n", 4},
+        {"first program reply error", {}, {}, {4}, 4, std::string(SUCCESS_PREFIX) + "<err>[FAIL 4]\n", 4},
+        {"busy three times", {}, {}, {0, 11, 11, 11, 0}, 0,
+         std::string(SUCCESS_PREFIX) + "<log>.<log>.<log>.<log>[OK]\n", 4},
+        {"busy then error", {}, {}, {0, 11, 12}, 12,
+         std::string(SUCCESS_PREFIX) + "<log>.<err>[FAIL 12]\n", 4},
+    };
+    for (const auto& c : cases) {
+        Upgrade u;
+        u.device.prepare = c.prepare;
+        u.device.data = c.data;
+        u.device.program = c.program;
+        EXPECT_EQ(u.run(bytes(4 * 2046, 0x22)), c.result) << c.name;
+        EXPECT_EQ(printed, c.output) << c.name;
+        EXPECT_EQ(u.device.count(KXP_CMD_IMAGE_DATA), c.data_requests) << c.name;
+    }
+}
+
+TEST(KxpUpgrade, NoImageOnlyPrintsTheNotice) {
+    Upgrade u;
+    EXPECT_EQ(kxp_upgrade(*u.session, nullptr, 0), 0);
+    EXPECT_EQ(printed, "<err>NOTICE: Not doing upgrade since no image provided\n");
+    EXPECT_TRUE(u.device.requests.empty());
+}
+
+TEST(KxpUpgrade, DeviceBusyForeverEndsWithTimeOut) {
+    Upgrade u;
+    u.device.program = {0, 11};
+    EXPECT_EQ(u.run(bytes(10, 1)), KXP_TIMED_OUT);
+    EXPECT_GE(kxp_test::fake_now, KXP_PROGRAM_TIMEOUT_MS);
+    const std::string tail = "<log>.<err>[FAIL 110]\n";
+    ASSERT_GT(printed.size(), tail.size());
+    EXPECT_EQ(printed.substr(printed.size() - tail.size()), tail);
+}
+
+}  // namespace
