@@ -1,0 +1,18 @@
+// The Windows SDK headers the backend needs, in the order they require.
+// hidsdi.h and hidpi.h declare C functions without extern "C".
+#pragma once
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <setupapi.h>
+#include <winusb.h>
+
+extern "C" {
+#include <hidsdi.h>
+#include <hidpi.h>
+}
