@@ -17,12 +17,15 @@ inline constexpr std::uint32_t DFU_MANIFEST_POLL_MS = 100;
 // given up on.
 inline constexpr int DFU_MANIFEST_MAX_POLLS = 3000;
 
-inline constexpr const char* DFU_MSG_GETSTATUS_FAILED = "\n[ERROR: Communication error (1)]\n";
-inline constexpr const char* DFU_MSG_CLRSTATUS_FAILED = "\n[ERROR: Communication error (2)]\n";
-inline constexpr const char* DFU_MSG_ABORT_FAILED = "\n[ERROR: Communication error (3)]\n";
-inline constexpr const char* DFU_MSG_DNLOAD_FAILED = "\n[ERROR: Communication error (4)]\n";
-inline constexpr const char* DFU_MSG_MANIFEST_POLL_FAILED = "\n[ERROR: Communication error (5)]\n";
-inline constexpr const char* DFU_MSG_MANIFEST_TIMEOUT =
+// Arrays rather than pointers to literals: each text is then one object with
+// one address in every translation unit, on every linker (callers compare
+// the pending message by address).
+inline constexpr char DFU_MSG_GETSTATUS_FAILED[] = "\n[ERROR: Communication error (1)]\n";
+inline constexpr char DFU_MSG_CLRSTATUS_FAILED[] = "\n[ERROR: Communication error (2)]\n";
+inline constexpr char DFU_MSG_ABORT_FAILED[] = "\n[ERROR: Communication error (3)]\n";
+inline constexpr char DFU_MSG_DNLOAD_FAILED[] = "\n[ERROR: Communication error (4)]\n";
+inline constexpr char DFU_MSG_MANIFEST_POLL_FAILED[] = "\n[ERROR: Communication error (5)]\n";
+inline constexpr char DFU_MSG_MANIFEST_TIMEOUT[] =
     "\n[ERROR: Communication error (6): device still flashing after 3000 status polls]\n";
 
 enum dfu_event : int {
