@@ -10,8 +10,8 @@ namespace {
 class NativeChannel : public SimBusTest {};
 
 TEST_F(NativeChannel, HidSetReportLayoutIsIdCommandLengthPayloadThenZeros) {
-    attach_touch();
-    cmd_channel_ptr channel = cmd_channel_open(DEVICE_VENDOR_ID, sim::TOUCH_PRODUCT_ID, std::nullopt);
+    attach_device(0x0042, {std::make_shared<ScriptedHidFunction>(257)});
+    cmd_channel_ptr channel = cmd_channel_open(DEVICE_VENDOR_ID, 0x0042, std::nullopt);
     ASSERT_TRUE(channel);
     EXPECT_EQ(channel->carriage, CARRIAGE_HID);
     EXPECT_EQ(cmd_channel_capacity(*channel), 256);
@@ -131,7 +131,8 @@ TEST_F(BulkChannel, SetPacketsAre260BytesAndGetRequestsFourBytes) {
     ASSERT_EQ(packet.size(), 260u);
     EXPECT_EQ(std::vector<std::uint8_t>(packet.begin(), packet.begin() + 8),
               (std::vector<std::uint8_t>{'K', 'X', 'P', 'S', CMD_READ_INFO, 252, 0, 0x5A}));
-    EXPECT_EQ(packet[259], 0x5A);
+    EXPECT_EQ(packet[258], 0x5A);
+    EXPECT_EQ(packet[259], 0) << "the last byte after a 252-byte payload is padding";
 
     ASSERT_EQ(cmd_channel_set(*channel, CMD_IDENTIFY, {}), 0);
     int status = -1;

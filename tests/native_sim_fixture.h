@@ -53,9 +53,10 @@ public:
         sim::append_endpoint_descriptor(out, 0x81, sim::ENDPOINT_INTERRUPT, 64, 10);
     }
     std::vector<std::uint8_t> hid_report_descriptor() const override {
-        const auto count = static_cast<std::uint8_t>(length_ - 1);
+        const auto count = static_cast<std::uint16_t>(length_ - 1);
         return {0x06, 0x01, 0xFF, 0x09, 0xF1, 0xA1, 0x01, 0x85, 0xFF, 0x75, 0x08,
-                0x95, count, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x09, 0x01, 0xB1, 0x02, 0xC0};
+                0x96, static_cast<std::uint8_t>(count), static_cast<std::uint8_t>(count >> 8),
+                0x15, 0x00, 0x26, 0xFF, 0x00, 0x09, 0x01, 0xB1, 0x02, 0xC0};
     }
     sim::TransferStatus control(std::uint64_t, const sim::SetupPacket& setup, std::span<std::uint8_t> data,
                                 std::size_t& transferred) override {
