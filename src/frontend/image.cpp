@@ -21,7 +21,9 @@ using file_owner = std::unique_ptr<std::FILE, file_closer>;
 
 // The size of the regular file at `path`, or -1.
 long long regular_file_size(const char* path) {
-    const int fd = ::open(path, O_RDONLY);
+    // Non-blocking, so that a FIFO without a writer is refused instead of
+    // waiting forever for one.
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return -1;
     struct stat status {};
     const bool regular = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);

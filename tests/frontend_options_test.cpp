@@ -1,0 +1,193 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "frontend/options.h"
+
+namespace {
+
+// Builds a mutable argv (getopt may permute it) from string literals.
+struct argv_builder {
+    std::vector<std::string> storage;
+    std::vector<char*> pointers;
+
+    explicit argv_builder(std::vector<std::string> args) : storage(std::move(args)) {
+        for (auto& arg : storage) pointers.push_back(arg.data());
+        pointers.push_back(nullptr);
+    }
+    int argc() const { return static_cast<int>(storage.size()); }
+    char** argv() { return pointers.data(); }
+};
+
+struct parse_case {
+    const char* name;
+    std::vector<std::string> args;
+    parse_outcome outcome;
+    run_options expected;
+};
+
+run_options with(void (*change)(run_options&)) {
+    run_options options;
+    change(options);
+    return options;
+}
+
+std::string serial_text(const run_options& options) {
+    return options.serial ? std::string(*options.serial) : std::string("<none>");
+}
+
+std::string image_text(const run_options& options) {
+    return options.image_path ? std::string(options.image_path) : std::string("<none>");
+}
+
+class ParseOptions : public ::testing::TestWithParam<parse_case> {};
+
+TEST_P(ParseOptions, FillsTheRecordAndStopsWhereItShould) {
+    const parse_case& c = GetParam();
+    argv_builder args(c.args);
+    run_options options;
+    EXPECT_EQ(parse_options(args.argc(), args.argv(), options), c.outcome);
+    EXPECT_EQ(image_text(options), image_text(c.expected));
+    EXPECT_EQ(options.read_info, c.expected.read_info);
+    EXPECT_EQ(options.non_interactive, c.expected.non_interactive);
+    EXPECT_EQ(options.force_dfu, c.expected.force_dfu);
+    EXPECT_EQ(options.enable_kxp, c.expected.enable_kxp);
+    EXPECT_EQ(options.reset, c.expected.reset);
+    EXPECT_EQ(options.restart_after_upgrade, c.expected.restart_after_upgrade);
+    EXPECT_EQ(serial_text(options), serial_text(c.expected));
+}
+
+const parse_case PARSE_CASES[] = {
+    {"NoOptions", {"tool"}, parse_outcome::run, run_options{}},
+    {"EveryFlagShort",
+     {"tool", "-r", "-d", "-f", "-R", "-s", "-n"},
+     parse_outcome::run,
+     with([](run_options& o) {
+         o.read_info = o.force_dfu = o.enable_kxp = o.reset = o.non_interactive = true;
+         o.restart_after_upgrade = false;
+     })},
+    {"ClusteredShortFlags",
+     {"tool", "-rsn"},
+     parse_outcome::run,
+     with([](run_options& o) {
+         o.read_info = o.non_interactive = true;
+         o.restart_after_upgrade = false;
+     })},
+    {"EveryFlagLong",
+     {"tool", "--read_info", "--force_dfu", "--enable_kxp", "--reset", "--skip_reset",
+      "--non_interactive"},
+     parse_outcome::run,
+     with([](run_options& o) {
+         o.read_info = o.force_dfu = o.enable_kxp = o.reset = o.non_interactive = true;
+         o.restart_after_upgrade = false;
+     })},
+    {"ImageAndSerialShort",
+     {"tool", "-i", "fw.dfu", "-S", "A123"},
+     parse_outcome::run,
+     with([](run_options& o) {
+         o.image_path = "fw.dfu";
+         o.serial = "A123";
+     })},
+    {"ImageAndSerialAttached",
+     {"tool", "-ifw.dfu", "-SA123"},
+     parse_outcome::run,
+     with([](run_options& o) {
+         o.image_path = "fw.dfu";
+         o.serial = "A123";
+     })},
+    {"ImageAndSerialLongWithEquals",
+     {"tool", "--image=fw.dfu", "--serial_number=A123"},
+     parse_outcome::run,
+     with([](run_options& o) {
+         o.image_path = "fw.dfu";
+         o.serial = "A123";
+     })},
+    {"LastImageAndSerialWin",
+     {"tool", "-i", "a.dfu", "--image", "b.dfu", "-S", "1", "-S", "2"},
+     parse_outcome::run,
+     with([](run_options& o) {
+         o.image_path = "b.dfu";
+         o.serial = "2";
+     })},
+    {"NonOptionArgumentsAreIgnored",
+     {"tool", "stray", "-n", "another"},
+     parse_outcome::run,
+     with([](run_options& o) { o.non_interactive = true; })},
+    {"HelpStopsBeforeLaterOptions",
+     {"tool", "-h", "-n"},
+     parse_outcome::help,
+     run_options{}},
+    {"OptionsBeforeHelpTakeEffect",
+     {"tool", "-n", "--help", "-r"},
+     parse_outcome::help,
+     with([](run_options& o) { o.non_interactive = true; })},
+    {"UnknownOptionAfterNonInteractive",
+     {"tool", "-n", "-x", "-r"},
+     parse_outcome::bad,
+     with([](run_options& o) { o.non_interactive = true; })},
+    {"UnknownLongOption", {"tool", "--bogus"}, parse_outcome::bad, run_options{}},
+    {"MissingImageArgument",
+     {"tool", "-r", "-i"},
+     parse_outcome::bad,
+     with([](run_options& o) { o.read_info = true; })},
+    {"MissingSerialArgumentLong", {"tool", "--serial_number"}, parse_outcome::bad, run_options{}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Frontend, ParseOptions, ::testing::ValuesIn(PARSE_CASES),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ParseOptionsRepeated, EachCallStartsAFreshScan) {
+    // A scan left halfway through a cluster ("-hn" stops at h) must not leak
+    // into the next parse.
+    argv_builder first({"tool", "-hn"});
+    run_options first_options;
+    ASSERT_EQ(parse_options(first.argc(), first.argv(), first_options), parse_outcome::help);
+    EXPECT_FALSE(first_options.non_interactive);
+
+    argv_builder second({"tool", "-r"});
+    run_options second_options;
+    EXPECT_EQ(parse_options(second.argc(), second.argv(), second_options), parse_outcome::run);
+    EXPECT_TRUE(second_options.read_info);
+    EXPECT_FALSE(second_options.non_interactive);
+}
+
+TEST(ParseOptionsDiagnostic, BadOptionIsExplainedOnStandardError) {
+    argv_builder args({"flash-tool", "-x"});
+    run_options options;
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(parse_options(args.argc(), args.argv(), options), parse_outcome::bad);
+    const std::string diagnostic = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(diagnostic.find("flash-tool"), std::string::npos) << diagnostic;
+    EXPECT_NE(diagnostic.find('x'), std::string::npos) << diagnostic;
+}
+
+TEST(PrintUsage, NamesTheProgramAndEveryOption) {
+    std::string text;
+    {
+        char* buffer = nullptr;
+        std::size_t size = 0;
+        std::FILE* out = open_memstream(&buffer, &size);
+        ASSERT_NE(out, nullptr);
+        print_usage(out, "./flash-tool");
+        std::fclose(out);
+        text.assign(buffer, size);
+        std::free(buffer);
+    }
+    EXPECT_EQ(text.rfind("Bad arguments. Usage is ./flash-tool [-r]\n"
+                         "Without options performs a firmware upgrade with the internal binary.\n\n",
+                         0),
+              0u);
+    for (const char* option : {"-i/--image <dfu_image>", "-r/--read_info", "-d/--force_dfu",
+                               "-f/--enable_kxp", "-R/--reset", "-s/--skip_reset",
+                               "-n/--non_interactive", "-S/--serial_number <serial>", "-h/--help"}) {
+        EXPECT_NE(text.find(std::string("  ") + option), std::string::npos) << option;
+    }
+    EXPECT_EQ(text.substr(text.size() - 2), "\n\n");
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 14);
+}
+
+}  // namespace
