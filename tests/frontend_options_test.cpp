@@ -168,14 +168,12 @@ TEST(ParseOptionsDiagnostic, BadOptionIsExplainedOnStandardError) {
 TEST(PrintUsage, NamesTheProgramAndEveryOption) {
     std::string text;
     {
-        char* buffer = nullptr;
-        std::size_t size = 0;
-        std::FILE* out = open_memstream(&buffer, &size);
+        std::FILE* out = std::tmpfile();
         ASSERT_NE(out, nullptr);
         print_usage(out, "./flash-tool");
+        std::rewind(out);
+        for (int c = std::fgetc(out); c != EOF; c = std::fgetc(out)) text += static_cast<char>(c);
         std::fclose(out);
-        text.assign(buffer, size);
-        std::free(buffer);
     }
     EXPECT_EQ(text.rfind("Bad arguments. Usage is ./flash-tool [-r]\n"
                          "Without options performs a firmware upgrade with the internal binary.\n\n",

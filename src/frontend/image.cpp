@@ -2,7 +2,11 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cstdint>
 #include <cstdio>
@@ -21,6 +25,14 @@ using file_owner = std::unique_ptr<std::FILE, file_closer>;
 
 // The size of the regular file at `path`, or -1.
 long long regular_file_size(const char* path) {
+#ifdef _WIN32
+    // The 64-bit status: the plain one cannot describe a file of 2 GiB or more.
+    const int fd = ::_open(path, _O_RDONLY | _O_BINARY);
+    if (fd < 0) return -1;
+    struct _stat64 status {};
+    const bool regular = ::_fstat64(fd, &status) == 0 && (status.st_mode & _S_IFMT) == _S_IFREG;
+    ::_close(fd);
+#else
     // Non-blocking, so that a FIFO without a writer is refused instead of
     // waiting forever for one.
     const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -28,6 +40,7 @@ long long regular_file_size(const char* path) {
     struct stat status {};
     const bool regular = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
     ::close(fd);
+#endif
     return regular ? static_cast<long long>(status.st_size) : -1;
 }
 
