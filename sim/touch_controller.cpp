@@ -2,13 +2,13 @@
 
 #include <utility>
 
-#include "sim/dfu_runtime_function.h"
+#include "sim/dfu_run_time_function.h"
 #include "usb/usb_ids.h"
 
 namespace sim {
 
 DeviceConfiguration TouchController::build(const TouchConfig& config, const std::shared_ptr<NativeHidFunction>& hid,
-                                           const TouchParts& parts) {
+                                           std::shared_ptr<UsbFunction> dfu_runtime) {
     DeviceConfiguration result;
     result.identity.vendor_id = DEVICE_VENDOR_ID;
     result.identity.product_id = config.product_id;
@@ -18,7 +18,7 @@ DeviceConfiguration TouchController::build(const TouchConfig& config, const std:
     result.identity.product = config.product;
     result.identity.serial = config.serial;
     result.functions.push_back(hid);
-    result.functions.push_back(parts.dfu_runtime ? parts.dfu_runtime : std::make_shared<DfuRuntimeFunction>());
+    result.functions.push_back(std::move(dfu_runtime));
     return result;
 }
 
@@ -26,7 +26,10 @@ TouchController::TouchController(TouchConfig config, TouchParts parts)
     : config_(std::move(config)),
       native_(std::make_shared<NativeDevice>(config_.native)),
       hid_(std::make_shared<NativeHidFunction>(native_, parts.link)),
-      run_time_(build(config_, hid_, parts)) {
+      run_time_(build(config_, hid_,
+                      parts.dfu_runtime ? parts.dfu_runtime
+                                        : std::make_shared<DfuRunTimeFunction>(
+                                              parts.firmware ? parts.firmware : std::make_shared<DfuFirmware>()))) {
     // The native device belongs to this controller and is reached only
     // through its functions, so the handler never outlives it.
     native_->on_restart([this](std::uint64_t now_ms) {

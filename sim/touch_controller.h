@@ -10,6 +10,7 @@
 #include <string>
 
 #include "sim/composite_device.h"
+#include "sim/dfu_firmware.h"
 #include "sim/link_peer.h"
 #include "sim/native_device.h"
 #include "sim/native_hid_function.h"
@@ -32,11 +33,13 @@ struct TouchConfig {
     NativeConfig native;
 };
 
-// Models that answer the DFU run-time requests or the link pass them here;
-// without them interface 1 only describes itself and link frames stall.
+// Parts other models provide. Without `dfu_runtime`, interface 1 is a DFU
+// run-time function over `firmware` (a fresh one when that is empty too);
+// without `link`, link frames stall.
 struct TouchParts {
     std::shared_ptr<UsbFunction> dfu_runtime;
     std::shared_ptr<LinkPeer> link;
+    std::shared_ptr<DfuFirmware> firmware;
 };
 
 class TouchController : public CompositeDevice {
@@ -51,7 +54,7 @@ public:
 
 private:
     static DeviceConfiguration build(const TouchConfig& config, const std::shared_ptr<NativeHidFunction>& hid,
-                                     const TouchParts& parts);
+                                     std::shared_ptr<UsbFunction> dfu_runtime);
 
     TouchConfig config_;
     std::shared_ptr<NativeDevice> native_;

@@ -133,7 +133,7 @@ TEST(SimPlatformHandles, FailAfterReenumeration) {
 
         std::array<std::uint8_t, 18> buffer{};
         std::size_t moved = 0;
-        const std::uint8_t setup[8] = {0xA1, 0x03, 0, 0, 1, 0, 6, 0};
+        const std::uint8_t setup[8] = {0xA1, 0x03, 0, 0, 1, 0, 6, 0};  // DFU_GETSTATUS
         EXPECT_EQ(bus.platform.usb_control_transfer(old.usb, setup, buffer, moved), UsbError::device_gone);
         EXPECT_FALSE(bus.platform.usb_get_descriptor(old.usb, 1, 0, 0, buffer, moved));
         std::uint8_t speed = 0;
@@ -200,8 +200,8 @@ TEST(SimPlatformUsb, ControlTransferErrors) {
     const auto usb = open_both(bus).usb;
     std::array<std::uint8_t, 64> buffer{};
     std::size_t moved = 99;
-    // The descriptor-only DFU run-time interface stalls class requests.
-    const std::uint8_t getstatus[8] = {0xA1, 0x03, 0, 0, 1, 0, 6, 0};
+    // A vendor request the DFU run-time interface does not know stalls.
+    const std::uint8_t getstatus[8] = {0xC1, 0x03, 0, 0, 1, 0, 6, 0};
     EXPECT_EQ(bus.platform.usb_control_transfer(usb, getstatus, buffer, moved), UsbError::general_failure);
     EXPECT_EQ(moved, 0u);
     ASSERT_EQ(touch->refused_requests().size(), 1u);

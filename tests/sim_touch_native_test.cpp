@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "native/cmd.h"
-#include "sim/dfu_runtime_function.h"
+#include "sim/bridge.h"
 #include "sim/native_bulk_function.h"
 #include "sim_dfu_file.h"
 #include "sim_fixture.h"
@@ -288,21 +288,16 @@ TEST(TouchRestart, LeavesAndComesBackAsANewConnection) {
     }
 }
 
-std::shared_ptr<sim::CompositeDevice> bridge(std::shared_ptr<sim::NativeDevice> native) {
-    sim::DeviceConfiguration config;
-    config.identity.vendor_id = DEVICE_VENDOR_ID;
-    config.identity.product_id = BRIDGE_PRODUCT_ID;
-    config.identity.serial = "BR0001";
-    config.functions.push_back(std::make_shared<sim::NativeBulkFunction>(std::move(native)));
-    config.functions.push_back(std::make_shared<sim::DfuRuntimeFunction>());
-    return std::make_shared<sim::CompositeDevice>(config);
+std::shared_ptr<sim::Bridge> bridge() {
+    return std::make_shared<sim::Bridge>(sim::BridgeConfig{}, std::make_shared<sim::DfuFirmware>());
 }
 
 TEST(BulkCarriage, UpgradeOverKxpsKxpgPackets) {
     SimBus bus;
-    auto native = std::make_shared<sim::NativeDevice>();
-    bus.platform.attach(bridge(native));
-    Channel channel(BRIDGE_PRODUCT_ID);
+    auto device_model = bridge();
+    bus.platform.attach(device_model);
+    auto* native = &device_model->native();
+    Channel channel(sim::BRIDGE_PRODUCT_ID);
     ASSERT_NE(channel.channel, nullptr);
     ASSERT_EQ(channel.channel->carriage, CARRIAGE_BULK);
     int status = -1;
@@ -319,9 +314,10 @@ TEST(BulkCarriage, UpgradeOverKxpsKxpgPackets) {
 
 TEST(BulkCarriage, MalformedPacketsAreRefused) {
     SimBus bus;
-    auto native = std::make_shared<sim::NativeDevice>();
-    bus.platform.attach(bridge(native));
-    auto device = usb_device_open(DEVICE_VENDOR_ID, BRIDGE_PRODUCT_ID, 0, std::nullopt);
+    auto device_model = bridge();
+    bus.platform.attach(device_model);
+    auto* native = &device_model->native();
+    auto device = usb_device_open(DEVICE_VENDOR_ID, sim::BRIDGE_PRODUCT_ID, 0, std::nullopt);
     ASSERT_NE(device, nullptr);
     const auto handle = device->handle.get();
     struct Case {
@@ -366,7 +362,7 @@ public:
 TEST(LinkPlugIn, FramesGoToThePeerAndNativeTrafficStillWorks) {
     SimBus bus;
     auto peer = std::make_shared<RecordingPeer>();
-    auto touch = bus.attach_touch({}, {nullptr, peer});
+    auto touch = bus.attach_touch({}, {nullptr, peer, nullptr});
     auto device = usbhid_device_open(DEVICE_VENDOR_ID, ANY_ID, std::nullopt);
     ASSERT_NE(device, nullptr);
     std::vector<std::uint8_t> report(257, 0);
