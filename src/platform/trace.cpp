@@ -1,0 +1,248 @@
+#include "platform/trace.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace platform {
+
+std::string trace_quote(std::string_view text) {
+    std::string quoted = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            quoted += '\\';
+            quoted += c;
+        } else if (byte < 0x20 || byte >= 0x7F) {
+            // Names from the system are bytes, not necessarily UTF-8: escape
+            // everything outside printable ASCII so each line stays valid JSON.
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", byte);
+            quoted += escape;
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + "\"";
+}
+
+std::string trace_hex(std::span<const std::uint8_t> bytes) {
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string hex;
+    hex.reserve(bytes.size() * 2);
+    for (const auto b : bytes) {
+        hex += digits[b >> 4];
+        hex += digits[b & 0xF];
+    }
+    return hex;
+}
+
+namespace {
+
+const char* error_name(UsbError error) {
+    switch (error) {
+        case UsbError::none: return "none";
+        case UsbError::general_failure: return "general_failure";
+        case UsbError::device_gone: return "device_gone";
+        case UsbError::timeout: return "timeout";
+        case UsbError::other: return "other";
+    }
+    return "other";
+}
+
+}  // namespace
+
+// One JSON object under construction; written, with its line end, when it
+// goes out of scope.
+class TracePlatform::Line {
+public:
+    Line(TracePlatform& trace, const char* op) : trace_(trace) {
+        text_ = "{\"t\":" + std::to_string(trace.inner_.now_ms() - trace.start_ms_) + ",\"op\":\"" + op + "\"";
+    }
+    ~Line() { trace_.out_ << text_ << "}\n" << std::flush; }
+    Line(const Line&) = delete;
+    Line& operator=(const Line&) = delete;
+
+    Line& raw(const char* key, const std::string& json) {
+        text_ += ",\"";
+        text_ += key;
+        text_ += "\":";
+        text_ += json;
+        return *this;
+    }
+    Line& number(const char* key, std::uint64_t value) { return raw(key, std::to_string(value)); }
+    Line& text(const char* key, std::string_view value) { return raw(key, trace_quote(value)); }
+    Line& hex(const char* key, std::span<const std::uint8_t> bytes) { return raw(key, "\"" + trace_hex(bytes) + "\""); }
+    Line& ok(bool value) { return raw("ok", value ? "true" : "false"); }
+    Line& error(UsbError value) {
+        ok(value == UsbError::none);
+        if (value != UsbError::none) text("error", error_name(value));
+        return *this;
+    }
+
+private:
+    TracePlatform& trace_;
+    std::string text_;
+};
+
+TracePlatform::TracePlatform(Platform& inner, std::ostream& out)
+    : inner_(inner), out_(out), start_ms_(inner.now_ms()) {}
+
+bool TracePlatform::usb_device_names(std::vector<std::string>& names) {
+    const bool ok = inner_.usb_device_names(names);
+    Line(*this, "names").ok(ok).number("count", ok ? names.size() : 0);
+    return ok;
+}
+
+UsbHandle TracePlatform::usb_open(const std::string& name) {
+    const UsbHandle handle = inner_.usb_open(name);
+    Line(*this, "open").text("dev", name).ok(handle != 0).number("handle", handle);
+    return handle;
+}
+
+void TracePlatform::usb_close(UsbHandle handle) {
+    inner_.usb_close(handle);
+    Line(*this, "close").number("dev", handle).ok(true);
+}
+
+bool TracePlatform::usb_get_descriptor(UsbHandle handle, std::uint8_t type, std::uint8_t index,
+                                       std::uint16_t language, std::span<std::uint8_t> buffer,
+                                       std::size_t& transferred) {
+    const bool ok = inner_.usb_get_descriptor(handle, type, index, language, buffer, transferred);
+    Line line(*this, "descriptor");
+    line.number("dev", handle).ok(ok).number("type", type).number("index", index).number("language", language);
+    if (ok) line.hex("data", buffer.first(std::min(transferred, buffer.size())));
+    return ok;
+}
+
+bool TracePlatform::usb_device_speed(UsbHandle handle, std::uint8_t& speed) {
+    const bool ok = inner_.usb_device_speed(handle, speed);
+    Line line(*this, "speed");
+    line.number("dev", handle).ok(ok);
+    if (ok) line.number("speed", speed);
+    return ok;
+}
+
+UsbError TracePlatform::usb_control_transfer(UsbHandle handle, const std::uint8_t (&setup)[8],
+                                             std::span<std::uint8_t> buffer, std::size_t& transferred) {
+    // Host-to-device data is recorded as sent, before the call; device-to-
+    // host data as received, after it.
+    const bool in = (setup[0] & 0x80) != 0;
+    const std::size_t length = static_cast<std::size_t>(setup[6] | (setup[7] << 8));
+    const std::string sent = in ? std::string() : trace_hex(buffer.first(std::min(length, buffer.size())));
+    const UsbError error = inner_.usb_control_transfer(handle, setup, buffer, transferred);
+    Line line(*this, "control");
+    line.number("dev", handle).error(error).raw("setup", "\"" + trace_hex(setup) + "\"");
+    if (!in) line.raw("data", "\"" + sent + "\"");
+    else if (error == UsbError::none) line.hex("data", buffer.first(std::min(transferred, buffer.size())));
+    return error;
+}
+
+UsbError TracePlatform::usb_read_pipe(UsbHandle handle, std::uint8_t pipe_id, std::span<std::uint8_t> buffer,
+                                      std::size_t& transferred) {
+    const UsbError error = inner_.usb_read_pipe(handle, pipe_id, buffer, transferred);
+    Line line(*this, "read_pipe");
+    line.number("dev", handle).error(error).number("pipe", pipe_id);
+    if (error == UsbError::none) line.hex("data", buffer.first(std::min(transferred, buffer.size())));
+    return error;
+}
+
+UsbError TracePlatform::usb_write_pipe(UsbHandle handle, std::uint8_t pipe_id, std::span<const std::uint8_t> buffer,
+                                       std::size_t& transferred) {
+    const UsbError error = inner_.usb_write_pipe(handle, pipe_id, buffer, transferred);
+    Line(*this, "write_pipe").number("dev", handle).error(error).number("pipe", pipe_id).hex("data", buffer);
+    return error;
+}
+
+bool TracePlatform::usb_interface_settings(UsbHandle handle, std::uint8_t alternate, UsbInterfaceInfo& info) {
+    const bool ok = inner_.usb_interface_settings(handle, alternate, info);
+    Line line(*this, "settings");
+    line.number("dev", handle).ok(ok).number("alternate", alternate);
+    if (ok) line.number("interface", info.interface_number).number("endpoints", info.num_endpoints).number("class", info.interface_class);
+    return ok;
+}
+
+bool TracePlatform::usb_query_pipe(UsbHandle handle, std::uint8_t alternate, std::uint8_t pipe_index,
+                                   UsbPipeInfo& info) {
+    const bool ok = inner_.usb_query_pipe(handle, alternate, pipe_index, info);
+    Line line(*this, "pipe");
+    line.number("dev", handle).ok(ok).number("alternate", alternate).number("index", pipe_index);
+    if (ok) line.number("pipe", info.pipe_id).number("type", info.pipe_type).number("max_packet", info.max_packet_size);
+    return ok;
+}
+
+bool TracePlatform::usb_serial_number(UsbHandle handle, std::string& serial) {
+    const bool ok = inner_.usb_serial_number(handle, serial);
+    Line line(*this, "serial");
+    line.number("dev", handle).ok(ok);
+    if (ok) line.text("serial", serial);
+    return ok;
+}
+
+bool TracePlatform::hid_paths(std::vector<std::string>& paths) {
+    const bool ok = inner_.hid_paths(paths);
+    Line(*this, "hid_list").ok(ok).number("count", ok ? paths.size() : 0);
+    return ok;
+}
+
+HidHandle TracePlatform::hid_open(const std::string& path) {
+    const HidHandle handle = inner_.hid_open(path);
+    Line(*this, "hid_open").text("dev", path).ok(handle != 0).number("handle", handle);
+    return handle;
+}
+
+void TracePlatform::hid_close(HidHandle handle) {
+    inner_.hid_close(handle);
+    Line(*this, "hid_close").number("dev", handle).ok(true);
+}
+
+bool TracePlatform::hid_attributes(HidHandle handle, HidAttributes& attributes) {
+    const bool ok = inner_.hid_attributes(handle, attributes);
+    Line line(*this, "hid_attributes");
+    line.number("dev", handle).ok(ok);
+    if (ok) line.number("vid", attributes.vendor_id).number("pid", attributes.product_id).number("version", attributes.version);
+    return ok;
+}
+
+bool TracePlatform::hid_caps(HidHandle handle, HidCaps& caps) {
+    const bool ok = inner_.hid_caps(handle, caps);
+    Line line(*this, "hid_caps");
+    line.number("dev", handle).ok(ok);
+    if (ok) line.number("usage_page", caps.usage_page).number("usage", caps.usage).number("feature_length", caps.feature_report_length);
+    return ok;
+}
+
+bool TracePlatform::hid_get_feature(HidHandle handle, std::span<std::uint8_t> report) {
+    const bool ok = inner_.hid_get_feature(handle, report);
+    Line line(*this, "get_feature");
+    line.number("dev", handle).ok(ok);
+    if (ok) line.hex("data", report);
+    return ok;
+}
+
+bool TracePlatform::hid_set_feature(HidHandle handle, std::span<const std::uint8_t> report) {
+    const bool ok = inner_.hid_set_feature(handle, report);
+    Line(*this, "set_feature").number("dev", handle).ok(ok).hex("data", report);
+    return ok;
+}
+
+bool TracePlatform::hid_serial_number(HidHandle handle, std::string& serial) {
+    const bool ok = inner_.hid_serial_number(handle, serial);
+    Line line(*this, "hid_serial");
+    line.number("dev", handle).ok(ok);
+    if (ok) line.text("serial", serial);
+    return ok;
+}
+
+void TracePlatform::sleep_ms(std::uint32_t milliseconds) {
+    // The line carries the time the sleep began.
+    Line line(*this, "sleep");
+    line.ok(true).number("ms", milliseconds);
+    inner_.sleep_ms(milliseconds);
+}
+
+void TracePlatform::console_clear_quick_edit() {
+    inner_.console_clear_quick_edit();
+    Line(*this, "quick_edit").ok(true);
+}
+
+}  // namespace platform

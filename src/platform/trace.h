@@ -1,0 +1,64 @@
+// A decorator over any platform backend that records every primitive call
+// as one JSON object per line: "t" (milliseconds since the decorator was
+// made, from the inner platform's clock), "op", "dev" (name, path or
+// handle), "ok", and per op the setup packet, pipe, data bytes (hex) or
+// sleep length. Used for field diagnostics and by tests.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+class TracePlatform : public Platform {
+public:
+    TracePlatform(Platform& inner, std::ostream& out);
+
+    bool usb_device_names(std::vector<std::string>& names) override;
+    UsbHandle usb_open(const std::string& name) override;
+    void usb_close(UsbHandle handle) override;
+    bool usb_get_descriptor(UsbHandle handle, std::uint8_t type, std::uint8_t index, std::uint16_t language,
+                            std::span<std::uint8_t> buffer, std::size_t& transferred) override;
+    bool usb_device_speed(UsbHandle handle, std::uint8_t& speed) override;
+    UsbError usb_control_transfer(UsbHandle handle, const std::uint8_t (&setup)[8], std::span<std::uint8_t> buffer,
+                                  std::size_t& transferred) override;
+    UsbError usb_read_pipe(UsbHandle handle, std::uint8_t pipe_id, std::span<std::uint8_t> buffer,
+                           std::size_t& transferred) override;
+    UsbError usb_write_pipe(UsbHandle handle, std::uint8_t pipe_id, std::span<const std::uint8_t> buffer,
+                            std::size_t& transferred) override;
+    bool usb_interface_settings(UsbHandle handle, std::uint8_t alternate, UsbInterfaceInfo& info) override;
+    bool usb_query_pipe(UsbHandle handle, std::uint8_t alternate, std::uint8_t pipe_index,
+                        UsbPipeInfo& info) override;
+    bool usb_serial_number(UsbHandle handle, std::string& serial) override;
+
+    bool hid_paths(std::vector<std::string>& paths) override;
+    HidHandle hid_open(const std::string& path) override;
+    void hid_close(HidHandle handle) override;
+    bool hid_attributes(HidHandle handle, HidAttributes& attributes) override;
+    bool hid_caps(HidHandle handle, HidCaps& caps) override;
+    bool hid_get_feature(HidHandle handle, std::span<std::uint8_t> report) override;
+    bool hid_set_feature(HidHandle handle, std::span<const std::uint8_t> report) override;
+    bool hid_serial_number(HidHandle handle, std::string& serial) override;
+
+    void sleep_ms(std::uint32_t milliseconds) override;
+    std::uint64_t now_ms() override { return inner_.now_ms(); }
+    void console_clear_quick_edit() override;
+
+private:
+    class Line;
+
+    Platform& inner_;
+    std::ostream& out_;
+    std::uint64_t start_ms_;
+};
+
+// JSON helpers, shared with the tests: a quoted, escaped string and the
+// lower-case hex of bytes.
+std::string trace_quote(std::string_view text);
+std::string trace_hex(std::span<const std::uint8_t> bytes);
+
+}  // namespace platform
