@@ -1,0 +1,160 @@
+// Runs one transcript scenario against flash-tool-sim and compares its
+// standard output, standard error and exit status with the expected ones.
+//
+// Usage: ft_transcript_runner SIM_EXECUTABLE SOURCE_ROOT SCENARIO_FILE
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "frontend/build_info.h"
+#include "scenario.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A hung tool ends here instead of holding the test until ctest's timeout.
+constexpr unsigned RUN_LIMIT_SECONDS = 30;
+
+std::string read_whole(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+struct run_result {
+    int exit_status = -1;
+    std::string how_it_ended;  // empty for a normal exit
+    std::string out;
+    std::string err;
+};
+
+bool prepare_files(const scenario& s, const fs::path& work, const fs::path& source_root) {
+    for (const scenario_file& file : s.files) {
+        std::error_code error;
+        if (file.directory) {
+            fs::create_directories(work / file.name, error);
+        } else if (file.source.empty()) {
+            std::ofstream(work / file.name, std::ios::binary);
+        } else {
+            fs::copy_file(source_root / file.source, work / file.name, error);
+        }
+        if (error) {
+            std::cerr << "cannot prepare " << file.name << ": " << error.message() << '\n';
+            return false;
+        }
+    }
+    return true;
+}
+
+int open_or_die(const fs::path& path, int flags) {
+    const int fd = ::open(path.c_str(), flags, 0600);
+    if (fd < 0) _exit(127);
+    return fd;
+}
+
+run_result run_tool(const std::string& executable, const scenario& s, const fs::path& work,
+                    const fs::path& capture) {
+    const fs::path input = capture / "stdin";
+    const fs::path out = capture / "stdout";
+    const fs::path err = capture / "stderr";
+    if (s.input) std::ofstream(input, std::ios::binary) << *s.input;
+
+    // The program name is fixed so that the usage text and the option
+    // parser's diagnostics do not depend on where the build lives.
+    std::vector<std::string> words{"flash-tool-sim"};
+    words.insert(words.end(), s.args.begin(), s.args.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int in_fd = s.input ? open_or_die(input, O_RDONLY) : open_or_die("/dev/null", O_RDONLY);
+        const int out_fd = open_or_die(out, O_WRONLY | O_CREAT | O_TRUNC);
+        const int err_fd = open_or_die(err, O_WRONLY | O_CREAT | O_TRUNC);
+        if (::dup2(in_fd, 0) < 0 || ::dup2(out_fd, 1) < 0 || ::dup2(err_fd, 2) < 0) _exit(127);
+        if (::chdir(work.c_str()) != 0) _exit(127);
+        ::alarm(RUN_LIMIT_SECONDS);  // survives the exec
+        ::execv(executable.c_str(), argv.data());
+        _exit(127);
+    }
+    run_result result;
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child) {
+        result.how_it_ended = "could not start or wait for the tool";
+        return result;
+    }
+    if (WIFEXITED(status)) {
+        result.exit_status = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        result.how_it_ended = "killed by signal " + std::to_string(WTERMSIG(status));
+    }
+    result.out = read_whole(out);
+    result.err = read_whole(err);
+    return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 4) {
+        std::cerr << "usage: " << argv[0] << " SIM_EXECUTABLE SOURCE_ROOT SCENARIO_FILE\n";
+        return 2;
+    }
+    const std::string executable = argv[1];
+    const fs::path source_root = argv[2];
+    const fs::path scenario_path = argv[3];
+
+    std::string error;
+    const auto s = parse_scenario(read_whole(scenario_path), error);
+    if (!s) {
+        std::cerr << scenario_path.string() << ": " << error << '\n';
+        return 2;
+    }
+
+    std::string base = (fs::temp_directory_path() / "ft_transcript_XXXXXX").string();
+    if (::mkdtemp(base.data()) == nullptr) {
+        std::perror("mkdtemp");
+        return 2;
+    }
+    const fs::path capture = base;
+    const fs::path work = capture / "work";
+    fs::create_directory(work);
+    int verdict = 2;
+    if (prepare_files(*s, work, source_root)) {
+        const run_result result = run_tool(executable, *s, work, capture);
+        const std::string expected_out = expand_expected(s->expected_stdout, build_date());
+        const std::string expected_err = expand_expected(s->expected_stderr, build_date());
+        verdict = 0;
+        if (!result.how_it_ended.empty()) {
+            std::cout << "the tool did not exit: " << result.how_it_ended << '\n';
+            verdict = 1;
+        } else if (result.exit_status != s->exit_status) {
+            std::cout << "exit status " << result.exit_status << ", expected " << s->exit_status << '\n';
+            verdict = 1;
+        }
+        if (const std::string diff = line_diff(expected_out, result.out); !diff.empty()) {
+            std::cout << "standard output differs:\n" << diff;
+            verdict = 1;
+        }
+        if (const std::string diff = line_diff(expected_err, result.err); !diff.empty()) {
+            std::cout << "standard error differs:\n" << diff;
+            verdict = 1;
+        }
+    }
+    fs::remove_all(capture);
+    return verdict;
+}

@@ -1,0 +1,49 @@
+// Transcript scenarios: a run of flash-tool-sim described by its command
+// line, its standard input and files, and the exact output it must produce.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct scenario_file {
+    std::string name;    // relative to the run's working directory
+    std::string source;  // copied from here (relative to the source root); empty: an empty file
+    bool directory = false;
+};
+
+struct scenario {
+    std::vector<std::string> args;  // after the program name
+    std::optional<std::string> input;  // standard input; none: /dev/null
+    std::vector<scenario_file> files;
+    int exit_status = 0;
+    std::string expected_stdout;  // placeholders still in place
+    std::string expected_stderr;
+};
+
+// Parses a scenario file's text. On a malformed text returns nothing and
+// says why in `error`.
+//
+//   # comment (only before the first block)
+//   args: --sim-device=none -n -i "a file.bin"
+//   stdin: x\n                  (optional; \n and \\ are escapes)
+//   file: empty.bin             (optional, repeatable; an empty file)
+//   file: fw.dfu firmware/builtin.dfu   (a copy of a file of the source tree)
+//   dir: adir                   (optional, repeatable)
+//   exit: 1
+//   --- stdout
+//   exact lines
+//   --- stderr
+//   exact lines
+std::optional<scenario> parse_scenario(std::string_view text, std::string& error);
+
+// Splits an args line into words; double quotes group words with blanks.
+std::vector<std::string> split_args(std::string_view line);
+
+// Expands the placeholders of an expected text: {BUILD_DATE}; {C*N}, the
+// character C repeated N times (N decimal); {{ for a literal brace.
+std::string expand_expected(std::string_view text, std::string_view build_date);
+
+// A unified-diff-like listing of the lines that differ; empty when equal.
+std::string line_diff(std::string_view expected, std::string_view actual);
