@@ -1,0 +1,59 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "frontend/boot_wait.h"
+#include "sim/clock.h"
+#include "sim/sim_platform.h"
+#include "sim/touch_controller.h"
+
+namespace {
+
+struct boot_case {
+    const char* name;
+    bool attached;
+    serial_number serial;
+    bool expected;
+    const char* out;
+    const char* err;
+    std::uint64_t elapsed_ms;
+};
+
+class WaitForBoot : public ::testing::TestWithParam<boot_case> {
+protected:
+    void SetUp() override { platform::install(&platform_); }
+    void TearDown() override { platform::install(nullptr); }
+
+    sim::Clock clock_;
+    sim::SimPlatform platform_{clock_};
+};
+
+TEST_P(WaitForBoot, PollsTheBusWithinItsBound) {
+    const boot_case& c = GetParam();
+    if (c.attached) platform_.attach(std::make_shared<sim::TouchController>(sim::TouchConfig{}));
+    std::fflush(stdout);
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    const bool back = wait_for_boot(c.serial);
+    std::fflush(stdout);
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(back, c.expected);
+    EXPECT_EQ(out, c.out);
+    EXPECT_EQ(err, c.err);
+    EXPECT_EQ(clock_.now(), c.elapsed_ms);
+}
+
+const boot_case BOOT_CASES[] = {
+    {"DevicePresent", true, std::nullopt, true, "* Wait for boot  [OK - 2f5a:0001]\n", "", 500},
+    {"DeviceWithTheSerial", true, "TC0001", true, "* Wait for boot  [OK - 2f5a:0001]\n", "", 500},
+    {"NoDevice", false, std::nullopt, false, "* Wait for boot  ", "[FAIL]\n", 500 + 601 * 100},
+    {"OnlyAnotherSerial", true, "TC0002", false, "* Wait for boot  ", "[FAIL]\n", 500 + 601 * 100},
+};
+
+INSTANTIATE_TEST_SUITE_P(Frontend, WaitForBoot, ::testing::ValuesIn(BOOT_CASES),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
