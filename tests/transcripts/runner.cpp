@@ -114,8 +114,9 @@ int main(int argc, char** argv) {
         std::cerr << "usage: " << argv[0] << " SIM_EXECUTABLE SOURCE_ROOT SCENARIO_FILE\n";
         return 2;
     }
-    const std::string executable = argv[1];
-    const fs::path source_root = argv[2];
+    // Absolute, because the tool runs in its own working directory.
+    const std::string executable = fs::absolute(argv[1]).string();
+    const fs::path source_root = fs::absolute(argv[2]);
     const fs::path scenario_path = argv[3];
 
     std::string error;
