@@ -1,9 +1,101 @@
+#include <cinttypes>
 #include <cstdio>
+#include <memory>
+#include <string>
 
+#include "frontend/boot_wait.h"
+#include "frontend/console.h"
 #include "frontend/paths.h"
+#include "kxp/client_info.h"
+#include "kxp/kxp_codes.h"
+#include "kxp/kxp_exchange.h"
+#include "kxp/kxp_session.h"
+#include "kxp/kxp_upgrade.h"
 
-kxp_path_result path_kxp(const path_request& /*request*/) {
+namespace {
+
+// The link address holds "USB", a colon and at most this many characters.
+constexpr std::size_t LINK_SERIAL_MAX = 10;
+
+void print_version(const char* label, const std::optional<kxp_version_bytes>& version) {
+    if (version) {
+        std::printf("%s%02x%02x.%02x%02x\n", label, (*version)[0], (*version)[1], (*version)[2],
+                    (*version)[3]);
+    } else {
+        std::printf("%sn/a\n", label);
+    }
+}
+
+void print_peer(const client_info& peer) {
+    char serial[20] = {};
+    client_info_serial_number(peer, serial);
+    const auto mfg_id = client_info_mfg_id(peer);
+    std::puts("\nTC information:");
+    print_version("Protocol:   ", client_info_protocol_version(peer));
+    print_version("SW version: ", client_info_sw_version(peer));
+    if (mfg_id) {
+        std::printf("Mfg id:     %.*s\n", static_cast<int>(mfg_id->size()), mfg_id->data());
+    } else {
+        std::printf("Mfg id:     n/a\n");
+    }
+    std::printf("Serial nbr: %s\n", serial);
+}
+
+// Everything between a successful open and the close: information, system
+// error value, upgrade and restart as the options ask.
+bool run_session(kxp_session& session, const path_request& request) {
+    const run_options& options = request.options;
+    const client_info* peer = nullptr;
+    kxp_session_peer_info(session, peer);
+    print_peer(*peer);
+
+    std::uint64_t syserror = 0;
+    if (kxp_get_syserror(session, syserror) != 0) return false;
+    std::printf("Syserror:   0x%016" PRIx64 "\n\n", syserror);
+
+    if (!options.reset &&
+        kxp_upgrade(session, request.image.data, static_cast<std::uint32_t>(request.image.length)) != 0)
+        return false;
+    if (options.reset || options.restart_after_upgrade) {
+        std::puts("Restarting System...");
+        if (kxp_restart(session) != 0) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+kxp_path_result path_kxp(const path_request& request) {
+    const run_options& options = request.options;
+    std::string address = "USB";
+    if (options.serial) {
+        if (options.serial->size() > LINK_SERIAL_MAX) {
+            std::fflush(stdout);
+            std::fprintf(stderr,
+                         "ERROR: Serial number <%.*s> is longer than the %zu characters a USB KXP "
+                         "link address holds.\n",
+                         static_cast<int>(options.serial->size()), options.serial->data(),
+                         LINK_SERIAL_MAX);
+            return kxp_path_result::failed;
+        }
+        address += ':';
+        address += *options.serial;
+    }
+
+    auto session = std::make_unique<kxp_session>();
+    kxp_session_init(*session);
+    kxp_session_set_printers(*session, console_log, console_error);
+    const int opened = kxp_session_open(*session, address, KXP_CLIENT_NAME);
+    if (opened == KXP_ERR_LINK) {
+        std::puts("flash-tool: USB KXP failed to initialize communication link layer\n");
+        return kxp_path_result::failed;
+    }
+    if (opened != 0) return kxp_path_result::use_hid;
+    std::puts("flash-tool using USB KXP interface\n");
+
+    const bool done = run_session(*session, request);
+    kxp_session_close(*session);
+    if (!done) return kxp_path_result::failed;
     std::fflush(stdout);
-    std::fputs("ERROR: The USB KXP path is not available in this build.\n", stderr);
-    return kxp_path_result::failed;
+    return wait_for_boot(options.serial) ? kxp_path_result::succeeded : kxp_path_result::failed;
 }
