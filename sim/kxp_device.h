@@ -33,9 +33,9 @@ struct KxpConfig {
     std::uint8_t prepare_status = 0;
     unsigned image_data_fail_at = 0;          // K-th image data request (1-based) fails; 0 never
     std::uint8_t image_data_status = 0x0D;    // status of that failure
-    std::optional<std::uint8_t> program_first_status;  // forced status of the first program image
+    std::optional<std::uint8_t> program_first_status{};  // forced status of the first program image
     std::uint32_t program_busy_ms = 6;        // device time programming takes
-    std::optional<std::uint8_t> program_status;  // forced verdict; default: check the image
+    std::optional<std::uint8_t> program_status{};  // forced verdict; default: check the image
     std::uint8_t restart_status = 0;
     std::uint64_t syserror = 0;
     unsigned noise = 0;                      // unsolicited and unrelated messages before each reply
