@@ -1,0 +1,21 @@
+// Everything that shapes a simulator run: which device is attached at start
+// and how every model behaves. Filled from defaults, then from knobs.
+#pragma once
+
+#include <string>
+
+#include "sim/bridge.h"
+#include "sim/dfu_firmware.h"
+#include "sim/touch_controller.h"
+
+namespace sim {
+
+struct SimConfig {
+    std::string device = "touch";
+    // The native command protocol knobs apply to touch.native and bridge.native alike.
+    TouchConfig touch;
+    BridgeConfig bridge;
+    DfuConfig dfu;
+};
+
+}  // namespace sim

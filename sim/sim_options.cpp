@@ -1,0 +1,108 @@
+#include "sim/sim_options.h"
+
+#include <string_view>
+
+#include "sim/device_registry.h"
+#include "sim/knobs.h"
+
+namespace sim {
+namespace {
+
+constexpr std::string_view PREFIX = "--sim-";
+
+// The value of "--NAME=VALUE" or of "--NAME VALUE" (taking the next argument).
+bool option_value(std::string_view arg, std::string_view name, std::vector<char*>& args, std::size_t& i,
+                  std::string& value, bool& matched) {
+    matched = false;
+    if (arg.substr(0, name.size()) != name) return true;
+    const auto rest = arg.substr(name.size());
+    if (!rest.empty() && rest.front() != '=') return true;
+    matched = true;
+    if (!rest.empty()) {
+        value = std::string(rest.substr(1));
+        return true;
+    }
+    if (i + 1 >= args.size()) return false;
+    value = args[++i];
+    return true;
+}
+
+}  // namespace
+
+bool sim_take_options(std::vector<char*>& args, SimOptions& options, std::string& error) {
+    std::vector<char*> kept;
+    std::size_t i = 0;
+    for (; i < args.size(); ++i) {
+        const std::string_view arg = args[i];
+        if (i == 0 || arg.substr(0, PREFIX.size()) != PREFIX) {
+            kept.push_back(args[i]);
+            if (i > 0 && arg == "--") break;
+            continue;
+        }
+        if (arg == "--sim-realtime") {
+            options.realtime = true;
+            continue;
+        }
+        if (arg == "--sim-help") {
+            options.help = true;
+            continue;
+        }
+        std::string value;
+        bool matched = false;
+        if (!option_value(arg, "--sim-set", args, i, value, matched)) {
+            error = "option --sim-set needs KEY=VALUE";
+            return false;
+        }
+        if (matched) {
+            if (!knob_assign(options.config, value, error)) return false;
+            continue;
+        }
+        if (!option_value(arg, "--sim-device", args, i, value, matched)) {
+            error = "option --sim-device needs a device name";
+            return false;
+        }
+        if (matched) {
+            if (find_device_kind(value) == nullptr) {
+                error = "unknown device: " + value;
+                return false;
+            }
+            options.config.device = value;
+            continue;
+        }
+        if (!option_value(arg, "--sim-trace", args, i, value, matched)) {
+            error = "option --sim-trace needs a file name";
+            return false;
+        }
+        if (matched) {
+            options.trace_file = value;
+            continue;
+        }
+        error = "unknown option: " + std::string(arg);
+        return false;
+    }
+    // Everything after "--" belongs to the tool unchanged.
+    for (++i; i < args.size(); ++i) kept.push_back(args[i]);
+    if (find_device_kind(options.config.device) == nullptr) {
+        error = "unknown device: " + options.config.device;
+        return false;
+    }
+    args = std::move(kept);
+    return true;
+}
+
+std::string sim_help_text() {
+    std::string text =
+        "flash-tool-sim: flash-tool over simulated devices on a virtual clock.\n"
+        "Simulator options (removed before the tool's own options are read):\n"
+        "  --sim-device=NAME     what is attached at start (default touch)\n"
+        "  --sim-set KEY=VALUE   set a knob (repeatable)\n"
+        "  --sim-trace=FILE      write every platform call as JSON lines to FILE\n"
+        "  --sim-realtime        sleep for real as well as on the virtual clock\n"
+        "  --sim-help            this text\n"
+        "Devices:\n";
+    for (const auto& kind : device_kinds()) text += "  " + std::string(kind.name) + ": " + std::string(kind.help) + "\n";
+    text += "Knobs (text values take \\n \\t \\\\ \\0 \\xHH):\n";
+    return text + knob_help();
+}
+
+}  // namespace sim

@@ -1,0 +1,30 @@
+// The --sim-* options of flash-tool-sim, taken out of the argument vector
+// before the tool's own options are parsed.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/sim_config.h"
+
+namespace sim {
+
+struct SimOptions {
+    SimConfig config;
+    std::optional<std::string> trace_file;
+    bool realtime = false;
+    bool help = false;
+};
+
+// Removes every --sim-* argument (up to a "--") from `args` and applies it.
+// `args[0]` is the program name and stays. False with a message in `error`
+// for an unknown option, a missing value, an unknown knob or device, or a
+// bad knob value.
+bool sim_take_options(std::vector<char*>& args, SimOptions& options, std::string& error);
+
+// The text --sim-help prints: the options, the devices and every knob with
+// its default.
+std::string sim_help_text();
+
+}  // namespace sim
