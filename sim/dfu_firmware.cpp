@@ -10,9 +10,12 @@ namespace sim {
 namespace {
 
 std::string describe(const std::vector<std::uint8_t>& image) {
+    // The CRC as a DFU file's dwCRC holds it: over everything before that
+    // field, without the final inversion.
+    const std::size_t covered = image.size() >= 4 ? image.size() - 4 : image.size();
+    const auto crc = static_cast<std::uint32_t>(~crc32(0L, image.data(), static_cast<uInt>(covered)));
     char text[64];
-    const auto crc = static_cast<std::uint32_t>(crc32(0L, image.data(), static_cast<uInt>(image.size())));
-    std::snprintf(text, sizeof text, "%zu bytes, CRC-32 %08X", image.size(), crc);
+    std::snprintf(text, sizeof text, "%zu bytes, CRC %08X", image.size(), crc);
     return text;
 }
 
