@@ -48,14 +48,15 @@ TransferStatus DfuRunTimeFunction::handle(std::uint64_t now_ms, const SetupPacke
         detach(now_ms);
         return firmware_->config().detach_stall ? TransferStatus::stall : TransferStatus::ack;
     }
-    if ((setup.request == dfu::GETSTATUS && in && setup.length >= 6) ||
-        (setup.request == dfu::GETSTATE && in && setup.length >= 1)) {
+    if (setup.request == dfu::GETSTATUS && in && setup.length >= 6) {
         const std::uint8_t status[6] = {dfu::OK, 0, 0, 0, state_, 0};
-        const std::size_t size = setup.request == dfu::GETSTATUS ? 6 : 1;
-        const std::span<const std::uint8_t> bytes =
-            setup.request == dfu::GETSTATUS ? std::span<const std::uint8_t>(status) : std::span(status).subspan(4, 1);
-        transferred = std::min(size, data.size());
-        std::copy_n(bytes.begin(), transferred, data.begin());
+        transferred = std::min(sizeof status, data.size());
+        std::copy_n(status, transferred, data.begin());
+        return TransferStatus::ack;
+    }
+    if (setup.request == dfu::GETSTATE && in && setup.length >= 1 && !data.empty()) {
+        data[0] = state_;
+        transferred = 1;
         return TransferStatus::ack;
     }
     illegal = true;

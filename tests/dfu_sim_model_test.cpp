@@ -235,6 +235,13 @@ TEST(SimDfuRunTime, AnswersStatusInAppIdleAndRefusesDfuModeRequests) {
     std::vector<std::uint8_t> block(16);
     EXPECT_EQ(bridge.control(0, out(dfu::DNLOAD, 0, 16, 1), block, moved), TransferStatus::stall);
     EXPECT_EQ(firmware->record().illegal, 1u);
+    std::vector<std::uint8_t> none;
+    EXPECT_EQ(bridge.control(0, out(dfu::DETACH, 1000, 0, 1), none, moved), TransferStatus::ack);
+    std::vector<std::uint8_t> state(1, 0xFF);
+    EXPECT_EQ(bridge.control(1, in(dfu::GETSTATE, 1, 0, 1), state, moved), TransferStatus::ack);
+    EXPECT_EQ(moved, 1u);
+    EXPECT_EQ(state[0], dfu::APP_DETACH);
+    EXPECT_EQ(bridge.control(2, out(dfu::DETACH, 1000, 0, 1), none, moved), TransferStatus::stall);
 }
 
 TEST(SimDfuMode, DetachReturnsToTheRunTimeConfiguration) {
