@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "sim/clock.h"
 #include "sim/sim_config.h"
 #include "sim/usb_model.h"
 
@@ -15,7 +16,8 @@ namespace sim {
 struct DeviceKind {
     std::string_view name;
     std::string_view help;
-    std::function<std::vector<std::shared_ptr<UsbDeviceModel>>(const SimConfig&)> make;
+    // Models whose link traffic takes bus time advance `clock`.
+    std::function<std::vector<std::shared_ptr<UsbDeviceModel>>(const SimConfig&, Clock&)> make;
 };
 
 const std::vector<DeviceKind>& device_kinds();

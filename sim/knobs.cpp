@@ -244,6 +244,14 @@ std::vector<Knob> make_table() {
     };
 }
 
+// The link device parses its own knobs; their help texts state the defaults.
+void add_link_knobs(std::vector<Knob>& table) {
+    for (const auto& [name, help] : kxp_knob_help()) {
+        const std::string_view key = name;
+        table.push_back({key, help, {}, [key](SimConfig& c, std::string_view v) { return kxp_set_knob(c.kxp, key, v); }});
+    }
+}
+
 }  // namespace
 
 bool knob_unescape(std::string_view text, std::string& out) {
@@ -275,7 +283,11 @@ bool knob_unescape(std::string_view text, std::string& out) {
 }
 
 const std::vector<Knob>& knob_table() {
-    static const std::vector<Knob> table = make_table();
+    static const std::vector<Knob> table = [] {
+        auto knobs = make_table();
+        add_link_knobs(knobs);
+        return knobs;
+    }();
     return table;
 }
 
@@ -301,7 +313,9 @@ std::string knob_help() {
     const SimConfig defaults;
     std::string help;
     for (const auto& knob : knob_table()) {
-        help += "  " + std::string(knob.name) + " (default " + knob.show(defaults) + ")\n";
+        help += "  " + std::string(knob.name);
+        if (knob.show) help += " (default " + knob.show(defaults) + ")";
+        help += "\n";
         help += "      " + std::string(knob.help) + "\n";
     }
     return help;

@@ -14,6 +14,7 @@ namespace sim {
 struct Knob {
     std::string_view name;
     std::string_view help;
+    // The default as a value; empty when the help text states it instead.
     std::function<std::string(const SimConfig&)> show;
     // False when the value does not parse or is out of range.
     std::function<bool(SimConfig&, std::string_view)> set;

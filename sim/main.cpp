@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
 
     sim::Clock clock;
     sim::SimPlatform simulator(clock, options.realtime);
-    for (auto& model : sim::find_device_kind(options.config.device)->make(options.config)) simulator.attach(model);
+    for (auto& model : sim::find_device_kind(options.config.device)->make(options.config, clock)) simulator.attach(model);
 
     std::ofstream trace_out;
     std::optional<platform::TracePlatform> trace;

@@ -6,6 +6,7 @@
 
 #include "sim/bridge.h"
 #include "sim/dfu_firmware.h"
+#include "sim/kxp_device.h"
 #include "sim/touch_controller.h"
 
 namespace sim {
@@ -16,6 +17,7 @@ struct SimConfig {
     TouchConfig touch;
     BridgeConfig bridge;
     DfuConfig dfu;
+    KxpConfig kxp;
 };
 
 }  // namespace sim

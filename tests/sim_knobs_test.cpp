@@ -54,6 +54,7 @@ INSTANTIATE_TEST_SUITE_P(
         AssignCase{"value_with_equals", "touch.serial=A=B", [](const SimConfig& c) { return c.touch.serial == "A=B"; }},
         AssignCase{"flag", "dfu.detach_stall=yes", [](const SimConfig& c) { return c.dfu.detach_stall; }},
         AssignCase{"fail_at", "dfu.fail_at=1:3", [](const SimConfig& c) { return c.dfu.fail_at.at(1) == 3u; }},
+        AssignCase{"link_knob", "kxp_version=1", [](const SimConfig& c) { return c.kxp.protocol_version == 1; }},
         AssignCase{"magic", "native.magic=0xDEADBEEF",
                    [](const SimConfig& c) { return c.touch.native.identify_magic == 0xDEADBEEFu; }}),
     [](const auto& info) { return info.param.name; });
@@ -81,6 +82,7 @@ INSTANTIATE_TEST_SUITE_P(
                     std::pair{std::string("native.info_text=\\q"), std::string("bad value for knob native.info_text: \\q")},
                     std::pair{std::string("dfu.status_text=\\x4"), std::string("bad value for knob dfu.status_text: \\x4")},
                     std::pair{std::string("dfu.fail_at=1"), std::string("bad value for knob dfu.fail_at: 1")},
+                    std::pair{std::string("kxp_version=3"), std::string("bad value for knob kxp_version: 3")},
                     std::pair{std::string("dfu.detach_stall=maybe"),
                               std::string("bad value for knob dfu.detach_stall: maybe")}));
 
@@ -89,6 +91,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(KnobTable, DefaultsRoundTrip) {
     const SimConfig defaults;
     for (const auto& knob : sim::knob_table()) {
+        if (!knob.show) continue;
         const std::string shown = knob.show(defaults);
         if (shown.starts_with("(")) continue;  // "(device's own)": no value to give
         SimConfig config;
@@ -101,10 +104,12 @@ TEST(KnobTable, DefaultsRoundTrip) {
 TEST(KnobTable, HelpListsEveryKnobWithItsDefault) {
     const std::string help = sim::sim_help_text();
     const SimConfig defaults;
-    for (const auto& knob : sim::knob_table())
-        EXPECT_NE(help.find("  " + std::string(knob.name) + " (default " + knob.show(defaults) + ")\n"),
-                  std::string::npos)
-            << knob.name;
+    for (const auto& knob : sim::knob_table()) {
+        const std::string line = "  " + std::string(knob.name) +
+                                 (knob.show ? " (default " + knob.show(defaults) + ")" : std::string()) + "\n      " +
+                                 std::string(knob.help) + "\n";
+        EXPECT_NE(help.find(line), std::string::npos) << knob.name;
+    }
     for (const auto& kind : sim::device_kinds())
         EXPECT_NE(help.find("  " + std::string(kind.name) + ": "), std::string::npos) << kind.name;
 }
@@ -165,7 +170,8 @@ TEST(DeviceRegistry, EveryKindBuildsItsDevice) {
                           Case{"none", 0, 0}}) {
         const auto* kind = sim::find_device_kind(c.kind);
         ASSERT_NE(kind, nullptr) << c.kind;
-        auto models = kind->make(config);
+        sim::Clock clock;
+        auto models = kind->make(config, clock);
         ASSERT_EQ(models.size(), c.models) << c.kind;
         if (models.empty()) continue;
         ASSERT_TRUE(models[0]->present(0)) << c.kind;
