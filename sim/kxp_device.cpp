@@ -245,74 +245,74 @@ void KxpDevice::answer(std::uint64_t now_ms, const std::vector<std::uint8_t>& re
 }
 
 bool kxp_set_knob(KxpConfig& config, std::string_view key, std::string_view value) {
-    if (key == "kxp_version") {
+    if (key == "kxp.version") {
         int version = 0;
         if (!parse_number(value, version) || version < 0 || version > 2) return false;
         config.protocol_version = version;
         return true;
     }
-    if (key == "kxp_sw_version") {
+    if (key == "kxp.sw_version") {
         std::uint32_t packed = 0;
         if (value.size() != 8 || !parse_number("0x" + std::string(value), packed)) return false;
         for (int i = 0; i < 4; ++i) config.sw_version[i] = static_cast<std::uint8_t>(packed >> (24 - 8 * i));
         return true;
     }
-    if (key == "kxp_serial") {
+    if (key == "kxp.serial") {
         if (value.size() > 10) return false;
         config.serial = value;
         return true;
     }
-    if (key == "kxp_mfg_id") {
+    if (key == "kxp.mfg_id") {
         config.mfg_id = value;
         return true;
     }
-    if (key == "kxp_hello_reject_status") return parse_into(value, config.hello_reject_status);
-    if (key == "kxp_hello_bad_payload") return parse_flag(value, config.hello_bad_payload);
-    if (key == "kxp_hello_reject_always") return parse_flag(value, config.hello_reject_always);
-    if (key == "kxp_prepare_status") return parse_into(value, config.prepare_status);
-    if (key == "kxp_image_data_fail_at") return parse_into(value, config.image_data_fail_at);
-    if (key == "kxp_image_data_status") return parse_into(value, config.image_data_status);
-    if (key == "kxp_program_first_status") {
+    if (key == "kxp.hello_reject_status") return parse_into(value, config.hello_reject_status);
+    if (key == "kxp.hello_bad_payload") return parse_flag(value, config.hello_bad_payload);
+    if (key == "kxp.hello_reject_always") return parse_flag(value, config.hello_reject_always);
+    if (key == "kxp.prepare_status") return parse_into(value, config.prepare_status);
+    if (key == "kxp.image_data_fail_at") return parse_into(value, config.image_data_fail_at);
+    if (key == "kxp.image_data_status") return parse_into(value, config.image_data_status);
+    if (key == "kxp.program_first_status") {
         std::uint8_t status = 0;
         if (!parse_into(value, status)) return false;
         config.program_first_status = status;
         return true;
     }
-    if (key == "kxp_program_busy_ms") return parse_into(value, config.program_busy_ms);
-    if (key == "kxp_program_status") {
+    if (key == "kxp.program_busy_ms") return parse_into(value, config.program_busy_ms);
+    if (key == "kxp.program_status") {
         std::uint8_t status = 0;
         if (!parse_into(value, status)) return false;
         config.program_status = status;
         return true;
     }
-    if (key == "kxp_restart_status") return parse_into(value, config.restart_status);
-    if (key == "kxp_syserror") return parse_into(value, config.syserror);
-    if (key == "kxp_noise") return parse_into(value, config.noise);
-    if (key == "kxp_error_marker_at") return parse_into(value, config.error_marker_at);
-    if (key == "kxp_silent_after") return parse_into(value, config.silent_after);
+    if (key == "kxp.restart_status") return parse_into(value, config.restart_status);
+    if (key == "kxp.syserror") return parse_into(value, config.syserror);
+    if (key == "kxp.noise") return parse_into(value, config.noise);
+    if (key == "kxp.error_marker_at") return parse_into(value, config.error_marker_at);
+    if (key == "kxp.silent_after") return parse_into(value, config.silent_after);
     return false;
 }
 
 const std::vector<std::pair<std::string, std::string>>& kxp_knob_help() {
     static const std::vector<std::pair<std::string, std::string>> help = {
-        {"kxp_version", "link protocol version 0, 1 or 2 (default 2); 0 and 1 reject a version 2 hello"},
-        {"kxp_sw_version", "software version, 8 hex digits (default 01000205)"},
-        {"kxp_serial", "serial number in the client information, up to 10 characters"},
-        {"kxp_mfg_id", "manufacturer id in the client information"},
-        {"kxp_hello_reject_status", "status of a rejected hello (default 0x21)"},
-        {"kxp_hello_bad_payload", "1: hello reply states more payload than it carries"},
-        {"kxp_hello_reject_always", "1: reject every hello, the second one too"},
-        {"kxp_prepare_status", "status of prepare upgrade (default 0)"},
-        {"kxp_image_data_fail_at", "K: the K-th image data request fails (0 never)"},
-        {"kxp_image_data_status", "status of that failing image data request (default 0x0D)"},
-        {"kxp_program_first_status", "forced status of the first program image request"},
-        {"kxp_program_busy_ms", "device time programming takes, answered with status 11 (default 6)"},
-        {"kxp_program_status", "forced programming verdict (default: check the DFU file)"},
-        {"kxp_restart_status", "status of restart (default 0; 0 leaves the bus and comes back)"},
-        {"kxp_syserror", "64-bit system error value (default 0)"},
-        {"kxp_noise", "N unsolicited and unrelated messages before each reply"},
-        {"kxp_error_marker_at", "K: the K-th link report read answers the error marker 0xEE"},
-        {"kxp_silent_after", "N: answer only the first N requests, then stay silent"},
+        {"kxp.version", "link protocol version 0, 1 or 2 (default 2); 0 and 1 reject a version 2 hello"},
+        {"kxp.sw_version", "software version, 8 hex digits (default 01000205)"},
+        {"kxp.serial", "serial number in the client information, up to 10 characters"},
+        {"kxp.mfg_id", "manufacturer id in the client information"},
+        {"kxp.hello_reject_status", "status of a rejected hello (default 0x21)"},
+        {"kxp.hello_bad_payload", "1: hello reply states more payload than it carries"},
+        {"kxp.hello_reject_always", "1: reject every hello, the second one too"},
+        {"kxp.prepare_status", "status of prepare upgrade (default 0)"},
+        {"kxp.image_data_fail_at", "K: the K-th image data request fails (0 never)"},
+        {"kxp.image_data_status", "status of that failing image data request (default 0x0D)"},
+        {"kxp.program_first_status", "forced status of the first program image request"},
+        {"kxp.program_busy_ms", "device time programming takes, answered with status 11 (default 6)"},
+        {"kxp.program_status", "forced programming verdict (default: check the DFU file)"},
+        {"kxp.restart_status", "status of restart (default 0; 0 leaves the bus and comes back)"},
+        {"kxp.syserror", "64-bit system error value (default 0)"},
+        {"kxp.noise", "N unsolicited and unrelated messages before each reply"},
+        {"kxp.error_marker_at", "K: the K-th link report read answers the error marker 0xEE"},
+        {"kxp.silent_after", "N: answer only the first N requests, then stay silent"},
     };
     return help;
 }

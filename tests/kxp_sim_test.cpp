@@ -217,3 +217,35 @@ TEST(KxpSim, RestartLeavesTheBusAndComesBack) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(KxpSimKnobs, ParseOrRefuse) {
+    const struct {
+        const char* key;
+        const char* value;
+        bool accepted;
+    } cases[] = {
+        {"kxp.version", "1", true},        {"kxp.version", "3", false},
+        {"kxp.syserror", "0x0102030405060708", true}, {"kxp.syserror", "0x1g", false},
+        {"kxp.sw_version", "01000205", true}, {"kxp.sw_version", "0100020", false},
+        {"kxp.serial", "ABCDEFGHIJ", true}, {"kxp.serial", "ABCDEFGHIJK", false},
+        {"kxp.hello_bad_payload", "true", true}, {"kxp.hello_bad_payload", "maybe", false},
+        {"kxp.prepare_status", "255", true}, {"kxp.prepare_status", "256", false},
+        {"kxp.program_status", "0", true},  {"kxp.unknown", "1", false},
+    };
+    for (const auto& c : cases) {
+        sim::KxpConfig config;
+        EXPECT_EQ(sim::kxp_set_knob(config, c.key, c.value), c.accepted) << c.key << '=' << c.value;
+    }
+    sim::KxpConfig config;
+    ASSERT_TRUE(sim::kxp_set_knob(config, "kxp.syserror", "0x0102030405060708"));
+    EXPECT_EQ(config.syserror, 0x0102030405060708ull);
+    ASSERT_TRUE(sim::kxp_set_knob(config, "kxp.sw_version", "0a0b0c0d"));
+    EXPECT_EQ(config.sw_version, (std::array<std::uint8_t, 4>{0x0A, 0x0B, 0x0C, 0x0D}));
+    ASSERT_TRUE(sim::kxp_set_knob(config, "kxp.program_status", "7"));
+    EXPECT_EQ(config.program_status, std::optional<std::uint8_t>(7));
+    for (const auto& [name, help] : sim::kxp_knob_help()) EXPECT_EQ(name.rfind("kxp.", 0), 0u) << name;
+}
+
+}  // namespace
