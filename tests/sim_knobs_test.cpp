@@ -54,7 +54,7 @@ INSTANTIATE_TEST_SUITE_P(
         AssignCase{"value_with_equals", "touch.serial=A=B", [](const SimConfig& c) { return c.touch.serial == "A=B"; }},
         AssignCase{"flag", "dfu.detach_stall=yes", [](const SimConfig& c) { return c.dfu.detach_stall; }},
         AssignCase{"fail_at", "dfu.fail_at=1:3", [](const SimConfig& c) { return c.dfu.fail_at.at(1) == 3u; }},
-        AssignCase{"link_knob", "kxp_version=1", [](const SimConfig& c) { return c.kxp.protocol_version == 1; }},
+        AssignCase{"link_knob", "kxp.version=1", [](const SimConfig& c) { return c.kxp.protocol_version == 1; }},
         AssignCase{"magic", "native.magic=0xDEADBEEF",
                    [](const SimConfig& c) { return c.touch.native.identify_magic == 0xDEADBEEFu; }}),
     [](const auto& info) { return info.param.name; });
@@ -82,7 +82,7 @@ INSTANTIATE_TEST_SUITE_P(
                     std::pair{std::string("native.info_text=\\q"), std::string("bad value for knob native.info_text: \\q")},
                     std::pair{std::string("dfu.status_text=\\x4"), std::string("bad value for knob dfu.status_text: \\x4")},
                     std::pair{std::string("dfu.fail_at=1"), std::string("bad value for knob dfu.fail_at: 1")},
-                    std::pair{std::string("kxp_version=3"), std::string("bad value for knob kxp_version: 3")},
+                    std::pair{std::string("kxp.version=3"), std::string("bad value for knob kxp.version: 3")},
                     std::pair{std::string("dfu.detach_stall=maybe"),
                               std::string("bad value for knob dfu.detach_stall: maybe")}));
 
