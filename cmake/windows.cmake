@@ -16,3 +16,16 @@ if(FLASH_TOOL_TESTS)
     set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
     add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
 endif()
+
+# The Windows backend against test doubles of the WinUSB, SetupAPI, HID and
+# kernel32 device calls (tests/windows/fake_win32.cpp), which are backed by
+# the simulator's device models. The doubles take the place of the import
+# libraries, so ft_platform_native is not linked here.
+if(FLASH_TOOL_TESTS)
+    file(GLOB windows_test_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/windows/*.cpp)
+    add_executable(ft_windows_tests ${windows_test_sources})
+    target_include_directories(ft_windows_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+    target_link_libraries(ft_windows_tests PRIVATE ft_platform_windows ft_frontend ft_sim GTest::gtest_main
+                          GTest::gmock)
+    add_test(NAME ft_windows_tests COMMAND ft_windows_tests)
+endif()
