@@ -161,7 +161,10 @@ TEST(ParseOptionsDiagnostic, BadOptionIsExplainedOnStandardError) {
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(parse_options(args.argc(), args.argv(), options), parse_outcome::bad);
     const std::string diagnostic = ::testing::internal::GetCapturedStderr();
+#ifndef _WIN32
+    // mingw's getopt names the running executable's path instead of argv[0].
     EXPECT_NE(diagnostic.find("flash-tool"), std::string::npos) << diagnostic;
+#endif
     EXPECT_NE(diagnostic.find('x'), std::string::npos) << diagnostic;
 }
 

@@ -21,10 +21,14 @@
 #include "sim/usb_descriptors.h"
 #include "usb/usb_device.h"
 #include "usb/usbhid_device.h"
+#include "windows_fixture.h"
 
 namespace {
 
 using fake_win32::state;
+using windows_test::WindowsBackend;
+using windows_test::has_part;
+using windows_test::run_tool;
 
 // A HID interface with one top-level collection of the given usage page and
 // usage and an 8-byte feature report 7; it answers no request.
@@ -56,41 +60,6 @@ private:
     std::uint8_t endpoint_;
 };
 
-class WindowsBackend : public testing::Test {
-protected:
-    void SetUp() override {
-        fake_win32::reset(&simulator);
-        windows = std::make_unique<platform::windows::WindowsPlatform>();
-        platform::install(windows.get());
-    }
-    void TearDown() override {
-        platform::install(nullptr);
-        EXPECT_TRUE(state().violations.empty()) << testing::PrintToString(state().violations);
-    }
-
-    std::shared_ptr<sim::TouchController> attach_touch(sim::TouchConfig config = {}) {
-        auto touch = std::make_shared<sim::TouchController>(std::move(config));
-        simulator.attach(touch);
-        return touch;
-    }
-
-    sim::Clock clock;
-    sim::SimPlatform simulator{clock};
-    std::unique_ptr<platform::windows::WindowsPlatform> windows;
-};
-
-int run_tool(std::vector<std::string> arguments, std::string& output) {
-    arguments.insert(arguments.begin(), "flash-tool");
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    testing::internal::CaptureStdout();
-    const int status = frontend_main(static_cast<int>(arguments.size()), argv.data());
-    output = testing::internal::GetCapturedStdout();
-    return status;
-}
-
-bool has_part(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
 
 TEST_F(WindowsBackend, DefaultRunUpgradesTheBuiltInImageOverHid) {
     auto touch = attach_touch();
