@@ -8,6 +8,10 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+// No GDI: its macros (ERROR among them) would clash with ordinary names.
+#ifndef NOGDI
+#define NOGDI
+#endif
 #include <windows.h>
 #include <setupapi.h>
 #include <winusb.h>
