@@ -16,6 +16,7 @@ struct FakeFile {
     bool hid = false;
     std::string name;  // the DOS name (WinUSB role) or the interface path (HID role)
     platform::HidHandle sim_hid = 0;
+    ULONG feature_length = 0;  // of the HID interface, as it was when opened
 };
 
 struct Objects {
@@ -158,6 +159,8 @@ HANDLE WINAPI fake_CreateFileA(LPCSTR path_text, DWORD access, DWORD share, LPSE
             SetLastError(ERROR_ACCESS_DENIED);
             return INVALID_HANDLE_VALUE;
         }
+        platform::HidCaps caps;
+        if (the_state.backing->hid_caps(file.sim_hid, caps)) file.feature_length = caps.feature_report_length;
     }
     HANDLE handle = objects.make();
     objects.files.emplace(handle, std::move(file));
@@ -480,23 +483,24 @@ NTSTATUS NTAPI HidP_GetCaps(PHIDP_PREPARSED_DATA preparsed, PHIDP_CAPS caps) {
 }
 
 namespace {
-bool feature_length_is_whole(platform::HidHandle sim, ULONG length) {
-    platform::HidCaps caps;
-    return the_state.backing->hid_caps(sim, caps) && caps.feature_report_length == length;
+// Every feature transfer moves the interface's whole feature report.
+bool feature_length_is_whole(HANDLE device, ULONG length) {
+    const FakeFile* file = file_of(device);
+    return file != nullptr && file->feature_length == length;
 }
 }  // namespace
 
 BOOLEAN NTAPI HidD_GetFeature(HANDLE device, PVOID buffer, ULONG length) {
     const platform::HidHandle sim = sim_hid(device);
     if (sim == 0) return FALSE;
-    if (!feature_length_is_whole(sim, length)) violation("HidD_GetFeature length is not the feature report length");
+    if (!feature_length_is_whole(device, length)) violation("HidD_GetFeature length is not the feature report length");
     return the_state.backing->hid_get_feature(sim, {static_cast<std::uint8_t*>(buffer), length});
 }
 
 BOOLEAN NTAPI HidD_SetFeature(HANDLE device, PVOID buffer, ULONG length) {
     const platform::HidHandle sim = sim_hid(device);
     if (sim == 0) return FALSE;
-    if (!feature_length_is_whole(sim, length)) violation("HidD_SetFeature length is not the feature report length");
+    if (!feature_length_is_whole(device, length)) violation("HidD_SetFeature length is not the feature report length");
     return the_state.backing->hid_set_feature(sim, {static_cast<const std::uint8_t*>(buffer), length});
 }
 

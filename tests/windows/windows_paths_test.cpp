@@ -1,6 +1,7 @@
-// The DFU path through the Windows backend: detach (tolerated as a general
-// failure when the device stalls it), re-enumeration in DFU mode, download,
-// and the detach back into run-time mode.
+// The DFU and KXP paths through the Windows backend. DFU: detach (tolerated
+// as a general failure when the device stalls it), re-enumeration in DFU
+// mode, download, and the detach back into run-time mode. KXP: the link over
+// the vendor HID interface, the upgrade, the restart and the boot wait.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -11,6 +12,7 @@
 #include "sim/bridge.h"
 #include "sim/dfu_firmware.h"
 #include "sim/dfu_run_time_function.h"
+#include "sim/kxp_touch.h"
 #include "windows_fixture.h"
 
 namespace {
@@ -58,5 +60,20 @@ INSTANTIATE_TEST_SUITE_P(
                     DfuRun{"forced_detach_stalls", false, true, {"-n", "-d"}},
                     DfuRun{"bridge", true, false, {"-n"}}),
     [](const testing::TestParamInfo<DfuRun>& info) { return std::string(info.param.name); });
+
+TEST_F(WindowsBackend, KxpUpgradeProgramsTheBuiltInImageAndWaitsForTheBoot) {
+    const sim::KxpTouch device = sim::make_kxp_touch(clock);
+    simulator.attach(device.touch);
+
+    std::string output;
+    EXPECT_EQ(run_tool({"-n", "-f"}, output), 0) << output;
+    EXPECT_TRUE(has_part(output, "flash-tool using USB KXP interface")) << output;
+    EXPECT_TRUE(has_part(output, "[OK - ")) << output;
+    ASSERT_TRUE(device.link->record().programmed.has_value());
+    const auto image = builtin_image();
+    EXPECT_EQ(*device.link->record().programmed, std::vector<std::uint8_t>(image.begin(), image.end()));
+    EXPECT_TRUE(device.link->record().refusals.empty());
+    EXPECT_EQ(fake_win32::open_objects(), 0u);
+}
 
 }  // namespace
