@@ -94,20 +94,22 @@ SimPlatform::Table SimPlatform::usb_names() {
             Target target{slot.id, slot.model, model.connection(), view.info.interface_number,
                           view.info.interface_class, {}, false};
             const unsigned number = view.info.interface_number;
+            // A composite device's interfaces carry "&MI_nn"; a single
+            // interface is the device itself, named by its serial if it has one.
+            const bool composite = first_settings.size() > 1;
+            const std::string ids = format("VID_%04X&PID_%04X", vid, pid) +
+                                    (composite ? format("&MI_%02u", number, 0) : std::string());
             if (view.info.interface_class == CLASS_HID) {
                 // The HID class driver's own name for the interface comes
                 // first: it matches the same patterns but is no WinUSB device.
-                table.emplace_back(format("HID#VID_%04X&PID_%04X&MI_%02u#8&%08x", vid, pid, number, slot.id * 0x1F3Bu) +
-                                       "&0&0000#" + HID_DEVICE_GUID,
+                table.emplace_back("HID#" + ids + format("#8&%08x&0&%04u#", slot.id * 0x1F3Bu, number) + HID_DEVICE_GUID,
                                    target);
             }
-            std::string name;
-            if (first_settings.size() == 1)
-                name = format("USB#VID_%04X&PID_%04X#", vid, pid) +
-                       (has_serial ? serial : format("6&%08x&0&%u", slot.id * 0x2C7Du, slot.id));
-            else
-                name = format("USB#VID_%04X&PID_%04X&MI_%02u#7&%08x", vid, pid, number, slot.id * 0x3A1Du) +
-                       format("&0&%04u", slot.id, 0);
+            std::string instance;
+            if (composite) instance = format("7&%08x&0&%04u", slot.id * 0x3A1Du, number);
+            else if (has_serial) instance = serial;
+            else instance = format("6&%08x&0&%u", slot.id * 0x2C7Du, slot.id);
+            const std::string name = "USB#" + ids + "#" + instance;
             table.emplace_back(name + "#" + USB_DEVICE_GUID, target);
         }
     }

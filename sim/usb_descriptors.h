@@ -15,7 +15,6 @@ inline constexpr std::uint8_t DESC_CONFIGURATION = 0x02;
 inline constexpr std::uint8_t DESC_STRING = 0x03;
 inline constexpr std::uint8_t DESC_INTERFACE = 0x04;
 inline constexpr std::uint8_t DESC_ENDPOINT = 0x05;
-inline constexpr std::uint8_t DESC_DEVICE_QUALIFIER = 0x06;
 inline constexpr std::uint8_t DESC_HID = 0x21;
 inline constexpr std::uint8_t DESC_HID_REPORT = 0x22;
 inline constexpr std::uint8_t DESC_DFU_FUNCTIONAL = 0x21;

@@ -159,3 +159,21 @@ TEST(SimHidHost, InputReportIdIsNoFeatureReport) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SimHidHost, SingleInterfaceHidDeviceNamesHaveNoInterfacePart) {
+    Rig rig(NO_REPORT_IDS);
+    std::vector<std::string> names;
+    ASSERT_TRUE(rig.bus.platform.usb_device_names(names));
+    std::vector<std::string> device_names;
+    for (const auto& name : names)
+        if (name.find("VID_1234&PID_5678") != std::string::npos) device_names.push_back(name);
+    ASSERT_EQ(device_names.size(), 2u);
+    EXPECT_EQ(device_names[0].rfind("HID#VID_1234&PID_5678#", 0), 0u) << device_names[0];
+    EXPECT_EQ(device_names[1].rfind("USB#VID_1234&PID_5678#", 0), 0u) << device_names[1];
+    // Neither opens through WinUSB: the interface belongs to the HID class driver.
+    for (const auto& name : device_names) EXPECT_EQ(rig.bus.platform.usb_open(name), 0u) << name;
+}
+
+}  // namespace
