@@ -124,35 +124,47 @@ Knob optional_text(std::string_view name, std::string_view help, F field) {
             }};
 }
 
+// Text forms of the field types the native knobs use. An empty optional is
+// spelled `none_word`.
+std::string show_value(const std::string& v, std::string_view) { return escape(v); }
+std::string show_value(bool v, std::string_view) { return v ? "true" : "false"; }
+template <typename T>
+std::string show_value(const T& v, std::string_view) {
+    return std::to_string(+v);
+}
+template <typename T>
+std::string show_value(const std::optional<T>& v, std::string_view none_word) {
+    return v ? show_value(*v, none_word) : std::string(none_word);
+}
+
+bool parse_value(std::string_view text, std::string& v, std::string_view) { return knob_unescape(text, v); }
+bool parse_value(std::string_view text, bool& v, std::string_view) { return parse_bool(text, v); }
+template <typename T>
+bool parse_value(std::string_view text, T& v, std::string_view) {
+    return parse_integer(text, v);
+}
+template <typename T>
+bool parse_value(std::string_view text, std::optional<T>& v, std::string_view none_word) {
+    if (text == none_word) {
+        v.reset();
+        return true;
+    }
+    T value{};
+    if (!parse_value(text, value, none_word)) return false;
+    v = std::move(value);
+    return true;
+}
+
 // The native protocol knobs set the touch controller's and the bridge's
 // native device alike.
 template <typename T>
-Knob native(std::string_view name, std::string_view help, T NativeConfig::*member) {
+Knob native(std::string_view name, std::string_view help, T NativeConfig::*member,
+            std::string_view none_word = "actual") {
     return {name, help,
-            [member](const SimConfig& c) {
-                const T& v = c.touch.native.*member;
-                if constexpr (std::is_same_v<T, std::string>) return escape(v);
-                else if constexpr (std::is_same_v<T, std::optional<std::string>>) return v ? escape(*v) : std::string("(check the image)");
-                else if constexpr (std::is_same_v<T, std::optional<std::int8_t>>) return v ? std::to_string(+*v) : std::string("check");
-                else return std::to_string(+v);
-            },
-            [member](SimConfig& c, std::string_view v) {
+            [member, none_word](const SimConfig& c) { return show_value(c.touch.native.*member, none_word); },
+            [member, none_word](SimConfig& c, std::string_view v) {
                 T value{};
-                if constexpr (std::is_same_v<T, std::string>) {
-                    if (!knob_unescape(v, value)) return false;
-                } else if constexpr (std::is_same_v<T, std::optional<std::string>>) {
-                    std::string s;
-                    if (!knob_unescape(v, s)) return false;
-                    value = s;
-                } else if constexpr (std::is_same_v<T, std::optional<std::int8_t>>) {
-                    if (v != "check") {
-                        std::int8_t s = 0;
-                        if (!parse_integer(v, s)) return false;
-                        value = s;
-                    }
-                } else if (!parse_integer(v, value)) {
-                    return false;
-                }
+                if (!parse_value(v, value, none_word)) return false;
                 c.touch.native.*member = value;
                 c.bridge.native.*member = value;
                 return true;
@@ -191,8 +203,10 @@ std::vector<Knob> make_table() {
         native("native.prepare_not_ready", "prepare polls answered 'not ready' before 'ready'",
                &NativeConfig::prepare_not_ready_polls),
         native("native.flash_busy_ms", "device time the flash takes (busy polls meanwhile)", &NativeConfig::flash_busy_ms),
-        native("native.flash_status", "forced flash status, -128..127 (check: judge the image)", &NativeConfig::flash_status),
-        native("native.flash_text", "forced flash status text", &NativeConfig::flash_text),
+        native("native.flash_status", "forced flash status, -128..127 (check: judge the image)",
+               &NativeConfig::flash_status, "check"),
+        native("native.flash_text", "forced flash status text (check: the verdict's own)", &NativeConfig::flash_text,
+               "check"),
         native("native.chunk_count_delta", "added to the image chunk count the device reports",
                &NativeConfig::chunk_count_delta),
         native("native.info_text", "information text of read info", &NativeConfig::info_text),
@@ -200,6 +214,13 @@ std::vector<Knob> make_table() {
         native("native.fail_set_at", "refuse the K-th set (0: never)", &NativeConfig::fail_set_at),
         native("native.fail_get_at", "refuse the K-th get (0: never)", &NativeConfig::fail_get_at),
         native("native.max_image", "image storage size in bytes", &NativeConfig::max_image),
+        native("native.identify_unterminated", "identify text fills the reply with no NUL byte",
+               &NativeConfig::identify_unterminated),
+        native("native.info_total", "read-info total length claimed (actual: the text's length)",
+               &NativeConfig::info_total),
+        native("native.reply_length", "length field of every reply (actual: the data's length)",
+               &NativeConfig::reply_length),
+        native("native.reply_command", "command id of every reply (actual: the command's)", &NativeConfig::reply_command),
         id16("bridge.release", "bridge's bcdDevice", [](auto& c) -> auto& { return c.bridge.release; }),
         text("bridge.serial", "bridge's serial number string", [](auto& c) -> auto& { return c.bridge.serial; }),
         integer("dfu.detach_leave_ms", "after DETACH, off the bus this much later",

@@ -52,7 +52,7 @@ TransferStatus NativeBulkFunction::write(std::uint64_t now_ms, std::span<std::ui
         const std::size_t length = std::min(reply.data.size(), packet.size() - REPLY_DATA_OFFSET);
         packet[4] = reply.command;
         packet[5] = reply.status;
-        put_le16(packet, 6, static_cast<std::uint16_t>(length));
+        put_le16(packet, 6, reply.length_field());
         std::copy_n(reply.data.begin(), length, packet.begin() + REPLY_DATA_OFFSET);
         pending_reply_ = packet;
         transferred = data.size();

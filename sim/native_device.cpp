@@ -141,7 +141,14 @@ bool NativeDevice::set(std::uint64_t now_ms, std::uint8_t command, std::span<con
 void NativeDevice::identify_reply(NativeReply& reply) const {
     append_le32(reply.data, config_.identify_magic);
     reply.data.push_back(config_.identify_status);
-    append_text(reply.data, config_.identify_text);
+    if (!config_.identify_unterminated) {
+        append_text(reply.data, config_.identify_text);
+        return;
+    }
+    // The text repeated up to the largest reply, with no NUL anywhere.
+    const std::string text = config_.identify_text.empty() ? std::string("X") : config_.identify_text;
+    for (std::size_t i = 0; reply.data.size() < NATIVE_MAX_REPLY; ++i)
+        reply.data.push_back(static_cast<std::uint8_t>(text[i % text.size()]));
 }
 
 void NativeDevice::flash_reply(std::uint64_t now_ms, NativeReply& reply) {
@@ -157,7 +164,7 @@ void NativeDevice::info_reply(NativeReply& reply) {
     const std::string& text = config_.info_text;
     const std::size_t piece_limit = std::clamp<std::size_t>(config_.info_piece, 1, NATIVE_MAX_REPLY - 8);
     const std::size_t piece = std::min(piece_limit, text.size() - std::min(info_offset_, text.size()));
-    append_le32(reply.data, static_cast<std::uint32_t>(text.size()));
+    append_le32(reply.data, config_.info_total ? *config_.info_total : static_cast<std::uint32_t>(text.size()));
     append_le32(reply.data, static_cast<std::uint32_t>(std::min(info_offset_, text.size())));
     reply.data.insert(reply.data.end(), text.begin() + static_cast<std::ptrdiff_t>(info_offset_),
                       text.begin() + static_cast<std::ptrdiff_t>(info_offset_ + piece));
@@ -168,7 +175,8 @@ bool NativeDevice::get(std::uint64_t now_ms, NativeReply& reply) {
     ++record_.gets;
     if (config_.fail_get_at == record_.gets) return refuse("get refused by knob");
     if (!held_) return refuse("get without a reply to give");
-    reply = NativeReply{*held_, 0, {}};
+    reply = NativeReply{};
+    reply.command = *held_;
     switch (*held_) {
         case NATIVE_IDENTIFY: identify_reply(reply); break;
         case NATIVE_PREPARE: {
@@ -188,6 +196,8 @@ bool NativeDevice::get(std::uint64_t now_ms, NativeReply& reply) {
         case NATIVE_READ_INFO: info_reply(reply); break;
         default: break;
     }
+    if (config_.reply_command) reply.command = *config_.reply_command;
+    reply.claimed_length = config_.reply_length;
     return true;
 }
 

@@ -48,12 +48,24 @@ struct NativeConfig {
     unsigned fail_set_at = 0;              // refuse the K-th set (1-based); 0: never
     unsigned fail_get_at = 0;              // refuse the K-th get (1-based); 0: never
     std::size_t max_image = 4 * 1024 * 1024;
+    // Misbehaviour, for testing how the host copes with untrusted replies.
+    bool identify_unterminated = false;          // identify text fills the reply without a NUL
+    std::optional<std::uint32_t> info_total;     // read-info total claimed instead of the text's length
+    std::optional<std::uint16_t> reply_length;   // length field of every reply
+    std::optional<std::uint8_t> reply_command;   // command id of every reply
 };
 
 struct NativeReply {
     std::uint8_t command = 0;
     std::uint8_t status = 0;
     std::vector<std::uint8_t> data;
+    // The length the reply's length field states, when a misbehaving device
+    // claims more or less than it sends.
+    std::optional<std::uint16_t> claimed_length;
+
+    std::uint16_t length_field() const {
+        return claimed_length ? *claimed_length : static_cast<std::uint16_t>(data.size());
+    }
 };
 
 struct NativeChunk {

@@ -93,7 +93,7 @@ TransferStatus NativeHidFunction::get_report(std::uint64_t now_ms, const SetupPa
         const std::size_t length = std::min(reply.data.size(), report.size() - GET_DATA_OFFSET);
         report[1] = reply.command;
         report[2] = reply.status;
-        put_le16(report, 3, static_cast<std::uint16_t>(length));
+        put_le16(report, 3, reply.length_field());
         std::copy_n(reply.data.begin(), length, report.begin() + GET_DATA_OFFSET);
     }
     transferred = std::min(data.size(), report.size());

@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "native/cmd.h"
 #include "sim/bridge.h"
+#include "sim/knobs.h"
 #include "sim/native_bulk_function.h"
 #include "sim_dfu_file.h"
 #include "sim_fixture.h"
@@ -405,6 +408,93 @@ TEST(LinkPlugIn, WithoutAPeerLinkFramesStall) {
     EXPECT_EQ(usbhid_device_set_feature(device.get(), report), -1);
     EXPECT_EQ(touch->native().record().refusals.back(), "link frame without a link peer");
     usbhid_device_close(device);
+}
+
+}  // namespace
+
+namespace {
+
+// Knobs that make the device send replies a host must not trust; the raw
+// report shows what the device sent, the host's result how it coped.
+struct MisbehaviourCase {
+    std::string name;
+    std::string knob;
+    std::uint8_t command;
+    std::function<void(const std::vector<std::uint8_t>&)> check_report;
+};
+
+class TouchMisbehaviour : public testing::TestWithParam<MisbehaviourCase> {};
+
+TEST_P(TouchMisbehaviour, ReportBytes) {
+    const auto& c = GetParam();
+    sim::SimConfig sim_config;
+    std::string error;
+    ASSERT_TRUE(sim::knob_assign(sim_config, c.knob, error)) << error;
+    sim_config.touch.native.info_text = "abc";
+    SimBus bus;
+    bus.attach_touch(sim_config.touch);
+    auto device = usbhid_device_open(DEVICE_VENDOR_ID, ANY_ID, std::nullopt);
+    ASSERT_NE(device, nullptr);
+    std::vector<std::uint8_t> report(257, 0);
+    report[0] = 0xFF;
+    report[1] = c.command;
+    ASSERT_EQ(usbhid_device_set_feature(device.get(), report), 257);
+    std::fill(report.begin(), report.end(), 0);
+    report[0] = 0xFF;
+    ASSERT_EQ(usbhid_device_get_feature(device.get(), report), 257);
+    c.check_report(report);
+    usbhid_device_close(device);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Knobs, TouchMisbehaviour,
+    testing::Values(
+        MisbehaviourCase{"claimed_length", "native.reply_length=300", sim::NATIVE_IDENTIFY,
+                         [](const std::vector<std::uint8_t>& r) {
+                             EXPECT_EQ(r[3] | (r[4] << 8), 300);
+                             EXPECT_EQ(r[10], 'T');  // the text is still the real one
+                         }},
+        MisbehaviourCase{"other_command", "native.reply_command=7", sim::NATIVE_IDENTIFY,
+                         [](const std::vector<std::uint8_t>& r) { EXPECT_EQ(r[1], 7); }},
+        MisbehaviourCase{"unterminated", "native.identify_unterminated=1", sim::NATIVE_IDENTIFY,
+                         [](const std::vector<std::uint8_t>& r) {
+                             const std::size_t length = r[3] | (r[4] << 8);
+                             EXPECT_EQ(length, sim::NATIVE_MAX_REPLY);
+                             for (std::size_t i = 10; i < 5 + length; ++i) ASSERT_NE(r[i], 0) << i;
+                         }},
+        MisbehaviourCase{"claimed_total", "native.info_total=500", sim::NATIVE_READ_INFO,
+                         [](const std::vector<std::uint8_t>& r) {
+                             EXPECT_EQ(r[5] | (r[6] << 8), 500);
+                             EXPECT_EQ(r[3] | (r[4] << 8), 8 + 3);
+                         }}),
+    [](const auto& info) { return info.param.name; });
+
+// The host stays within its buffers and ends its loops whatever the device claims.
+TEST(TouchMisbehaviour, HostCopes) {
+    struct Case {
+        std::string knob;
+        int identify;  // cmd_identify result
+        int read_info; // cmd_read_info result
+    };
+    for (const Case& c : {Case{"native.reply_command=7", -1, -1}, Case{"native.identify_unterminated=1", 0, 0},
+                          Case{"native.info_total=500", 0, -1}}) {
+        sim::SimConfig sim_config;
+        std::string error;
+        ASSERT_TRUE(sim::knob_assign(sim_config, c.knob, error)) << error;
+        sim_config.touch.native.info_text = "abc";
+        SimBus bus;
+        bus.attach_touch(sim_config.touch);
+        Channel channel;
+        int status = 0;
+        std::array<char, CMD_TEXT_SIZE> text{};
+        text.fill('x');
+        EXPECT_EQ(cmd_identify(*channel, status, text), c.identify) << c.knob;
+        EXPECT_NE(std::find(text.begin(), text.end(), '\0'), text.end()) << c.knob;
+        std::vector<char> info(CMD_INFO_TEXT_SIZE, 'x');
+        EXPECT_EQ(cmd_read_info(*channel, std::span<char, CMD_INFO_TEXT_SIZE>(info.data(), CMD_INFO_TEXT_SIZE)),
+                  c.read_info)
+            << c.knob;
+    }
 }
 
 }  // namespace
