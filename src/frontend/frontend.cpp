@@ -1,6 +1,7 @@
 #include "frontend/frontend.h"
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "frontend/build_info.h"
@@ -52,6 +53,14 @@ bool prepare_image(run_mode mode, const char* image_path, std::vector<std::uint8
     return false;
 }
 
+// A device seen but not openable for lack of permission, and what grants it.
+void print_inaccessible_device_hint() {
+    const std::string hint = platform::current().inaccessible_device_hint();
+    if (hint.empty()) return;
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n", hint.c_str());
+}
+
 // Finds the device, chooses the path and runs it. True on success.
 bool run_device_path(const run_options& options, firmware_image image) {
     const std::uint16_t product_id = usb_find_product_id(options.serial);
@@ -63,7 +72,10 @@ bool run_device_path(const run_options& options, firmware_image image) {
                     [&] { return hid_probe(DEVICE_VENDOR_ID, product_id, options.serial); });
     const path_request request{options, product_id, image};
     switch (path) {
-        case device_path::none: std::puts("No Korvix device detected\n"); return false;
+        case device_path::none:
+            std::puts("No Korvix device detected\n");
+            print_inaccessible_device_hint();
+            return false;
         case device_path::dfu: return path_dfu(request) >= 0;
         case device_path::hid: return path_hid(request) >= 0;
         case device_path::kxp:

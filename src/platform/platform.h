@@ -123,6 +123,11 @@ public:
     // Milliseconds since the platform was created (virtual in the simulator).
     virtual std::uint64_t now_ms() = 0;
     virtual void console_clear_quick_edit() = 0;
+
+    // ---- Diagnostics -------------------------------------------------------
+    // One line naming a device that was present but could not be opened for
+    // lack of permission, and what grants it; "" when there was none.
+    virtual std::string inaccessible_device_hint() { return ""; }
 };
 
 // The one instance of the process. Installed once by main (or a test) before

@@ -47,6 +47,8 @@ public:
     void sleep_ms(std::uint32_t milliseconds) override;
     std::uint64_t now_ms() override { return inner_.now_ms(); }
     void console_clear_quick_edit() override;
+    // Not a device call: passed through unrecorded.
+    std::string inaccessible_device_hint() override { return inner_.inaccessible_device_hint(); }
 
 private:
     class Line;

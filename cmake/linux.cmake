@@ -1,0 +1,8 @@
+# The Linux backend of the platform seam: libusb-1.0 for the WinUSB role,
+# hidraw for the HID role.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(LIBUSB REQUIRED IMPORTED_TARGET libusb-1.0)
+file(GLOB linux_platform_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platform/linux/*.cpp)
+add_library(ft_platform_linux STATIC ${linux_platform_sources})
+target_link_libraries(ft_platform_linux PUBLIC ft_platform PkgConfig::LIBUSB)
+add_library(ft_platform_native ALIAS ft_platform_linux)

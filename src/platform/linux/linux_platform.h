@@ -1,0 +1,60 @@
+// The Linux backend of the platform seam: the WinUSB role on libusb-1.0,
+// the HID role on hidraw, time from the monotonic clock.
+#pragma once
+
+#include <chrono>
+
+#include "platform/linux/hidraw_role.h"
+#include "platform/linux/libusb_role.h"
+#include "platform/platform.h"
+
+namespace platform::linux_backend {
+
+class LinuxPlatform final : public Platform {
+public:
+    explicit LinuxPlatform(HidrawConfig hidraw = {});
+
+    bool usb_device_names(std::vector<std::string>& names) override;
+    UsbHandle usb_open(const std::string& name) override;
+    void usb_close(UsbHandle handle) override;
+    bool usb_get_descriptor(UsbHandle handle, std::uint8_t type, std::uint8_t index, std::uint16_t language,
+                            std::span<std::uint8_t> buffer, std::size_t& transferred) override;
+    bool usb_device_speed(UsbHandle handle, std::uint8_t& speed) override;
+    UsbError usb_control_transfer(UsbHandle handle, const std::uint8_t (&setup)[8], std::span<std::uint8_t> buffer,
+                                  std::size_t& transferred) override;
+    UsbError usb_read_pipe(UsbHandle handle, std::uint8_t pipe_id, std::span<std::uint8_t> buffer,
+                           std::size_t& transferred) override;
+    UsbError usb_write_pipe(UsbHandle handle, std::uint8_t pipe_id, std::span<const std::uint8_t> buffer,
+                            std::size_t& transferred) override;
+    bool usb_interface_settings(UsbHandle handle, std::uint8_t alternate, UsbInterfaceInfo& info) override;
+    bool usb_query_pipe(UsbHandle handle, std::uint8_t alternate, std::uint8_t pipe_index,
+                        UsbPipeInfo& info) override;
+    bool usb_serial_number(UsbHandle handle, std::string& serial) override;
+
+    bool hid_paths(std::vector<std::string>& paths) override;
+    HidHandle hid_open(const std::string& path) override;
+    void hid_close(HidHandle handle) override;
+    bool hid_attributes(HidHandle handle, HidAttributes& attributes) override;
+    bool hid_caps(HidHandle handle, HidCaps& caps) override;
+    bool hid_get_feature(HidHandle handle, std::span<std::uint8_t> report) override;
+    bool hid_set_feature(HidHandle handle, std::span<const std::uint8_t> report) override;
+    bool hid_serial_number(HidHandle handle, std::string& serial) override;
+
+    void sleep_ms(std::uint32_t milliseconds) override;
+    std::uint64_t now_ms() override;
+    // Linux terminals have no quick-edit mode to clear.
+    void console_clear_quick_edit() override {}
+
+    std::string inaccessible_device_hint() override;
+
+private:
+    LibusbRole usb_;
+    HidrawRole hid_;
+    std::chrono::steady_clock::time_point start_;
+};
+
+// The one-line hint for a device seen but not openable for lack of
+// permission; "" when there was none.
+std::string inaccessible_hint_text(const std::string& usb_denied, const std::string& hid_denied);
+
+}  // namespace platform::linux_backend
