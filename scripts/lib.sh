@@ -1,7 +1,8 @@
 # Shared by the scripts: installs the Debian packages the build needs.
 # shellcheck shell=bash
 
-BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev zlib1g-dev)
+# pkg-config and libusb-1.0: the Linux backend of the real tool.
+BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev zlib1g-dev pkg-config libusb-1.0-0-dev)
 
 # Installs those of the named Debian packages that are missing, as root or
 # through sudo.
