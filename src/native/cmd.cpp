@@ -144,8 +144,8 @@ int cmd_upgrade(cmd_channel& channel, std::span<const std::uint8_t> image,
 
 int cmd_read_info(cmd_channel& channel, std::span<char, CMD_INFO_TEXT_SIZE> text) {
     if (cmd_channel_set(channel, CMD_READ_INFO, {}) < 0) return -1;
-    // Every piece but the last must add at least one byte, so a text of at
-    // most MAX_INFO_TEXT bytes arrives in at most that many pieces.
+    // Every piece but the last must hold at least one byte; a device that
+    // sends overlapping pieces is still stopped after this many replies.
     for (std::uint32_t piece = 0; piece <= MAX_INFO_TEXT + 1; ++piece) {
         Reply reply;
         const int length = get_reply(channel, CMD_READ_INFO, reply, 8);
@@ -158,8 +158,9 @@ int cmd_read_info(cmd_channel& channel, std::span<char, CMD_INFO_TEXT_SIZE> text
             return 0;
         }
         // Only the bytes the reply actually holds are taken.
+        // A piece that is neither the end nor adds a byte would never finish.
         const auto held = static_cast<std::size_t>(length) - 8;
-        if (offset + held > MAX_INFO_TEXT) return -1;
+        if (held == 0 || offset + held > MAX_INFO_TEXT) return -1;
         std::copy_n(reply.begin() + 8, held, text.begin() + offset);
     }
     return -1;
