@@ -45,9 +45,11 @@ std::string strip_path_prefix(const std::string& name) {
     return name;
 }
 
-std::string format(const char* pattern, unsigned a, unsigned b, unsigned c = 0, unsigned d = 0) {
+// Names are formed from numbers only; 128 bytes hold any of them.
+template <typename... Numbers>
+std::string format(const char* pattern, Numbers... numbers) {
     char text[128];
-    std::snprintf(text, sizeof text, pattern, a, b, c, d);
+    std::snprintf(text, sizeof text, pattern, numbers...);
     return text;
 }
 
@@ -98,7 +100,7 @@ SimPlatform::Table SimPlatform::usb_names() {
             // interface is the device itself, named by its serial if it has one.
             const bool composite = first_settings.size() > 1;
             const std::string ids = format("VID_%04X&PID_%04X", vid, pid) +
-                                    (composite ? format("&MI_%02u", number, 0) : std::string());
+                                    (composite ? format("&MI_%02u", number) : std::string());
             if (view.info.interface_class == CLASS_HID) {
                 // The HID class driver's own name for the interface comes
                 // first: it matches the same patterns but is no WinUSB device.
@@ -215,16 +217,20 @@ UsbError SimPlatform::usb_control_transfer(platform::UsbHandle handle, const std
     return usb_error(status);
 }
 
+bool SimPlatform::owns_pipe(const Target& target, std::uint8_t pipe_id) {
+    const auto view = find_interface(target.model->configuration_descriptor(), target.interface_number, 0);
+    return view && std::any_of(view->pipes.begin(), view->pipes.end(),
+                               [&](const platform::UsbPipeInfo& p) { return p.pipe_id == pipe_id; });
+}
+
 UsbError SimPlatform::usb_read_pipe(platform::UsbHandle handle, std::uint8_t pipe_id,
                                     std::span<std::uint8_t> buffer, std::size_t& transferred) {
     transferred = 0;
     if (usb_handles_.find(handle) == usb_handles_.end()) return UsbError::other;
     const Target* target = live_usb(handle);
     if (target == nullptr) return UsbError::device_gone;
-    const auto view = find_interface(target->model->configuration_descriptor(), target->interface_number, 0);
-    const bool own_pipe = view && std::any_of(view->pipes.begin(), view->pipes.end(),
-                                              [&](const platform::UsbPipeInfo& p) { return p.pipe_id == pipe_id; });
-    if (!own_pipe || (pipe_id & 0x80) == 0) return UsbError::other;
+    // WinUSB refuses a pipe of another interface or of the other direction.
+    if (!owns_pipe(*target, pipe_id) || (pipe_id & 0x80) == 0) return UsbError::other;
     std::size_t moved = 0;
     const TransferStatus status = target->model->bulk(clock_.now(), pipe_id, buffer, moved);
     if (status == TransferStatus::ack) transferred = std::min(moved, buffer.size());
@@ -237,10 +243,7 @@ UsbError SimPlatform::usb_write_pipe(platform::UsbHandle handle, std::uint8_t pi
     if (usb_handles_.find(handle) == usb_handles_.end()) return UsbError::other;
     const Target* target = live_usb(handle);
     if (target == nullptr) return UsbError::device_gone;
-    const auto view = find_interface(target->model->configuration_descriptor(), target->interface_number, 0);
-    const bool own_pipe = view && std::any_of(view->pipes.begin(), view->pipes.end(),
-                                              [&](const platform::UsbPipeInfo& p) { return p.pipe_id == pipe_id; });
-    if (!own_pipe || (pipe_id & 0x80) != 0) return UsbError::other;
+    if (!owns_pipe(*target, pipe_id) || (pipe_id & 0x80) != 0) return UsbError::other;
     std::vector<std::uint8_t> copy(buffer.begin(), buffer.end());
     std::size_t moved = 0;
     const TransferStatus status = target->model->bulk(clock_.now(), pipe_id, copy, moved);
@@ -307,8 +310,8 @@ SimPlatform::Table SimPlatform::hid_table() {
             const unsigned number = view.info.interface_number;
             for (std::size_t c = 0; c < parsed.collections.size(); ++c) {
                 std::string path = format("\\\\?\\hid#vid_%04x&pid_%04x", vid, pid);
-                if (interface_count > 1) path += format("&mi_%02u", number, 0);
-                if (parsed.collections.size() > 1) path += format("&col%02u", static_cast<unsigned>(c + 1), 0);
+                if (interface_count > 1) path += format("&mi_%02u", number);
+                if (parsed.collections.size() > 1) path += format("&col%02u", static_cast<unsigned>(c + 1));
                 path += format("#8&%08x&0&%04u#", slot.id * 0x1F3Bu, number) + HID_DEVICE_GUID;
                 table.emplace_back(path, Target{slot.id, slot.model, model.connection(), view.info.interface_number,
                                                 CLASS_HID, parsed.collections[c], parsed.uses_report_ids});

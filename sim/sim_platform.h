@@ -87,6 +87,7 @@ private:
     const Target* live_usb(platform::UsbHandle handle);
     const Target* live_hid(platform::HidHandle handle);
     bool alive(const Target& target);
+    static bool owns_pipe(const Target& target, std::uint8_t pipe_id);
     bool serial_of(UsbDeviceModel& model, std::string& serial);
     bool hid_feature(const Target& target, bool get, std::span<std::uint8_t> report);
 
