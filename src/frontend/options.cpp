@@ -19,7 +19,40 @@ constexpr option LONG_OPTIONS[] = {
     {nullptr, 0, nullptr, 0},
 };
 
+// The option named by a long option word without its "--", taking
+// unambiguous prefixes as getopt_long does; null when none or several match.
+const option* long_option_named(std::string_view name) {
+    const option* found = nullptr;
+    for (const option& candidate : LONG_OPTIONS) {
+        if (candidate.name == nullptr) break;
+        const std::string_view full = candidate.name;
+        if (full == name) return &candidate;
+        if (!full.starts_with(name)) continue;
+        if (found != nullptr) return nullptr;
+        found = &candidate;
+    }
+    return found;
+}
+
 }  // namespace
+
+bool option_value_is_next_word(std::string_view word) {
+    if (word.starts_with("--")) {
+        const std::string_view name = word.substr(2);
+        if (name.empty() || name.find('=') != std::string_view::npos) return false;
+        const option* named = long_option_named(name);
+        return named != nullptr && named->has_arg == required_argument;
+    }
+    if (word.size() < 2 || word[0] != '-') return false;
+    const std::string_view short_options = SHORT_OPTIONS;
+    for (std::size_t i = 1; i < word.size(); ++i) {
+        const std::size_t at = short_options.find(word[i]);
+        if (word[i] == ':' || at == std::string_view::npos) return false;
+        // An option with a value takes the rest of the word, or else the next word.
+        if (at + 1 < short_options.size() && short_options[at + 1] == ':') return i + 1 == word.size();
+    }
+    return false;
+}
 
 parse_outcome parse_options(int argc, char** argv, run_options& options) {
     // 0 (not 1) makes glibc's getopt forget everything about an earlier scan,

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string_view>
 
 #include "usb/usb_ids.h"
 
@@ -26,6 +27,11 @@ enum class parse_outcome {
 // before a --help or a bad option have taken effect in `options`. Non-option
 // arguments are ignored. Safe to call more than once per process.
 parse_outcome parse_options(int argc, char** argv, run_options& options);
+
+// Whether the command-line word `word` is an option whose value is the next
+// word, as the parser reads it: -i, -S, a cluster ending in one of them
+// (-ni), --image, --serial_number, or an unambiguous prefix of those.
+bool option_value_is_next_word(std::string_view word);
 
 // The --help text, with the program name in its first line.
 void print_usage(std::FILE* out, const char* program_name);

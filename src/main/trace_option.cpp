@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "frontend/options.h"
+
 trace_option take_trace_option(int argc, char** argv) {
     constexpr std::string_view flag = "--trace";
     constexpr std::string_view flag_with_value = "--trace=";
@@ -26,6 +28,8 @@ trace_option take_trace_option(int argc, char** argv) {
             result.file = std::string(argument.substr(flag_with_value.size()));
         } else {
             result.arguments.push_back(argv[i]);
+            // The value of -i or -S stays the tool's, even when it reads "--trace".
+            if (option_value_is_next_word(argument) && i + 1 < argc) result.arguments.push_back(argv[++i]);
         }
     }
     result.arguments.push_back(nullptr);

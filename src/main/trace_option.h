@@ -13,5 +13,6 @@ struct trace_option {
     std::vector<char*> arguments;     // argv without the trace options, null-terminated
 };
 
-// Scans up to a "--" terminator, after which everything is left as it is.
+// Scans up to a "--" terminator, skipping the values of the tool's options
+// (-i FILE, -S SERIAL), after which everything is left as it is.
 trace_option take_trace_option(int argc, char** argv);
