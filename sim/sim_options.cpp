@@ -9,6 +9,7 @@ namespace sim {
 namespace {
 
 constexpr std::string_view PREFIX = "--sim-";
+constexpr std::string_view OPTIONS_WITH_VALUE[] = {"--sim-set", "--sim-device", "--sim-trace"};
 
 // The value of "--NAME=VALUE" or of "--NAME VALUE" (taking the next argument).
 bool option_value(std::string_view arg, std::string_view name, std::vector<char*>& args, std::size_t& i,
@@ -28,6 +29,12 @@ bool option_value(std::string_view arg, std::string_view name, std::vector<char*
 }
 
 }  // namespace
+
+bool sim_option_value_is_next_word(std::string_view word) {
+    for (std::string_view option : OPTIONS_WITH_VALUE)
+        if (word == option) return true;
+    return false;
+}
 
 bool sim_take_options(std::vector<char*>& args, SimOptions& options, std::string& error) {
     std::vector<char*> kept;

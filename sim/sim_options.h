@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sim/sim_config.h"
@@ -22,6 +23,10 @@ struct SimOptions {
 // for an unknown option, a missing value, an unknown knob or device, or a
 // bad knob value.
 bool sim_take_options(std::vector<char*>& args, SimOptions& options, std::string& error);
+
+// Whether `word` is a --sim-* option whose value is the next word
+// (--sim-set, --sim-device, --sim-trace written without "=").
+bool sim_option_value_is_next_word(std::string_view word);
 
 // The text --sim-help prints: the options, the devices and every knob with
 // its default.

@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/usb_string.h"
 #include "sim/device_registry.h"
 #include "sim/sim_options.h"
 #include "sim/usb_descriptors.h"
@@ -104,10 +105,8 @@ int transfer_result(ssize_t result, bool end_is_gone) {
 
 std::string serial_of(sim::UsbDeviceModel& model) {
     const auto descriptor = model.string_descriptor(sim::STRING_SERIAL, sim::LANGUAGE_EN_US);
-    std::string serial;
-    if (!descriptor) return serial;
-    for (std::size_t i = 2; i + 1 < descriptor->size(); i += 2) serial.push_back(static_cast<char>((*descriptor)[i]));
-    return serial;
+    if (!descriptor) return "";
+    return platform::usb_string_descriptor_text(*descriptor).value_or("");
 }
 
 bool write_report(const std::string& path, const std::string& serial, const sim::UsbredirCounts& counts) {

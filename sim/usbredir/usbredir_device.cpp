@@ -8,6 +8,7 @@
 
 #include "platform/platform.h"
 #include "sim/usbredir/usbredir_tables.h"
+#include "usb/le.h"
 
 namespace sim {
 namespace {
@@ -314,9 +315,9 @@ void UsbredirDevice::connect() {
     header.device_class = bytes[4];
     header.device_subclass = bytes[5];
     header.device_protocol = bytes[6];
-    header.vendor_id = static_cast<std::uint16_t>(bytes[8] | (bytes[9] << 8));
-    header.product_id = static_cast<std::uint16_t>(bytes[10] | (bytes[11] << 8));
-    header.device_version_bcd = static_cast<std::uint16_t>(bytes[12] | (bytes[13] << 8));
+    header.vendor_id = le16(bytes, 8);
+    header.product_id = le16(bytes, 10);
+    header.device_version_bcd = le16(bytes, 12);
     usbredirparser_send_device_connect(parser_, &header);
     connected_ = true;
     connection_ = model_.connection();

@@ -1,19 +1,12 @@
 #include "device_words.h"
 
-#include <array>
 #include <string_view>
+
+#include "sim/sim_options.h"
 
 namespace {
 
 constexpr std::string_view DEVICE_PREFIX = "--sim-";
-constexpr std::array<std::string_view, 3> OPTIONS_WITH_VALUE{"--sim-set", "--sim-device", "--sim-trace"};
-
-bool takes_next_word(std::string_view word) {
-    for (std::string_view option : OPTIONS_WITH_VALUE) {
-        if (word == option) return true;
-    }
-    return false;
-}
 
 }  // namespace
 
@@ -26,7 +19,7 @@ parted_words part_words(const std::vector<std::string>& args) {
             continue;
         }
         parted.device.push_back(word);
-        if (takes_next_word(word) && i + 1 < args.size()) parted.device.push_back(args[++i]);
+        if (sim::sim_option_value_is_next_word(word) && i + 1 < args.size()) parted.device.push_back(args[++i]);
     }
     return parted;
 }
