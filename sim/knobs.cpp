@@ -179,6 +179,12 @@ std::vector<Knob> make_table() {
              c.device = std::string(v);
              return true;
          }},
+        {"usb.location", "the port the device is plugged into (empty: the next free one, 1-1, 1-2, ...)",
+         [](const SimConfig& c) { return c.location; },
+         [](SimConfig& c, std::string_view v) {
+             c.location = std::string(v);
+             return true;
+         }},
         id16("touch.pid", "touch controller's run-time product ID",
              [](auto& c) -> auto& { return c.touch.product_id; }),
         id16("touch.release", "touch controller's bcdDevice",

@@ -36,7 +36,10 @@ int main(int argc, char** argv) {
 
     sim::Clock clock;
     sim::SimPlatform simulator(clock, options.realtime);
-    for (auto& model : sim::find_device_kind(options.config.device)->make(options.config, clock)) simulator.attach(model);
+    std::vector<sim::SimConfig> devices{options.config};
+    devices.insert(devices.end(), options.more_devices.begin(), options.more_devices.end());
+    for (const sim::SimConfig& device : devices)
+        for (auto& model : sim::find_device_kind(device.device)->make(device, clock)) simulator.attach(model, device.location);
 
     std::ofstream trace_out;
     std::optional<platform::TracePlatform> trace;

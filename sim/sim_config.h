@@ -13,6 +13,8 @@ namespace sim {
 
 struct SimConfig {
     std::string device = "touch";
+    // The port it is plugged into ("" for the next free one: "1-1", "1-2", ...).
+    std::string location;
     // The native command protocol knobs apply to touch.native and bridge.native alike.
     TouchConfig touch;
     BridgeConfig bridge;

@@ -38,6 +38,11 @@ bool sim_option_value_is_next_word(std::string_view word) {
 
 bool sim_take_options(std::vector<char*>& args, SimOptions& options, std::string& error) {
     std::vector<char*> kept;
+    unsigned devices_named = 0;
+    // The device the knobs apply to: the newest one named.
+    auto current = [&]() -> SimConfig& {
+        return options.more_devices.empty() ? options.config : options.more_devices.back();
+    };
     std::size_t i = 0;
     for (; i < args.size(); ++i) {
         const std::string_view arg = args[i];
@@ -61,7 +66,7 @@ bool sim_take_options(std::vector<char*>& args, SimOptions& options, std::string
             return false;
         }
         if (matched) {
-            if (!knob_assign(options.config, value, error)) return false;
+            if (!knob_assign(current(), value, error)) return false;
             continue;
         }
         if (!option_value(arg, "--sim-device", args, i, value, matched)) {
@@ -73,7 +78,8 @@ bool sim_take_options(std::vector<char*>& args, SimOptions& options, std::string
                 error = "unknown device: " + value;
                 return false;
             }
-            options.config.device = value;
+            if (++devices_named > 1) options.more_devices.push_back(current());
+            current().device = value;
             continue;
         }
         if (!option_value(arg, "--sim-trace", args, i, value, matched)) {
@@ -93,6 +99,12 @@ bool sim_take_options(std::vector<char*>& args, SimOptions& options, std::string
         error = "unknown device: " + options.config.device;
         return false;
     }
+    for (const SimConfig& device : options.more_devices) {
+        if (find_device_kind(device.device) == nullptr) {
+            error = "unknown device: " + device.device;
+            return false;
+        }
+    }
     args = std::move(kept);
     return true;
 }
@@ -101,7 +113,8 @@ std::string sim_help_text() {
     std::string text =
         "flash-tool-sim: flash-tool over simulated devices on a virtual clock.\n"
         "Simulator options (removed before the tool's own options are read):\n"
-        "  --sim-device=NAME     what is attached at start (default touch)\n"
+        "  --sim-device=NAME     what is attached at start (default touch); repeat it to attach\n"
+        "                        more devices, each shaped by the --sim-set options after it\n"
         "  --sim-set KEY=VALUE   set a knob (repeatable)\n"
         "  --sim-trace=FILE      write every platform call as JSON lines to FILE\n"
         "  --sim-realtime        sleep for real as well as on the virtual clock\n"

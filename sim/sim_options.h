@@ -12,7 +12,11 @@
 namespace sim {
 
 struct SimOptions {
-    SimConfig config;
+    SimConfig config;  // the first device
+    // Devices after the first: each --sim-device after the first adds one,
+    // starting as a copy of the device before it; the knobs that follow shape
+    // it alone.
+    std::vector<SimConfig> more_devices;
     std::optional<std::string> trace_file;
     bool realtime = false;
     bool help = false;

@@ -71,7 +71,11 @@ SetupPacket decode_setup(const std::uint8_t (&setup)[8]) {
 
 SimPlatform::SimPlatform(Clock& clock, bool realtime) : clock_(clock), realtime_(realtime) {}
 
-void SimPlatform::attach(std::shared_ptr<UsbDeviceModel> model) { slots_.push_back({next_slot_++, std::move(model)}); }
+void SimPlatform::attach(std::shared_ptr<UsbDeviceModel> model, std::string location) {
+    const unsigned id = next_slot_++;
+    if (location.empty()) location = "1-" + std::to_string(id);
+    slots_.push_back({id, std::move(model), std::move(location)});
+}
 
 void SimPlatform::detach(const std::shared_ptr<UsbDeviceModel>& model) {
     std::erase_if(slots_, [&](const Slot& slot) { return slot.model == model; });
@@ -285,6 +289,18 @@ bool SimPlatform::serial_of(UsbDeviceModel& model, std::string& serial) {
 bool SimPlatform::usb_serial_number(platform::UsbHandle handle, std::string& serial) {
     const Target* target = live_usb(handle);
     return target != nullptr && serial_of(*target->model, serial);
+}
+
+bool SimPlatform::usb_placement(platform::UsbHandle handle, platform::UsbPlacement& placement) {
+    const Target* target = live_usb(handle);
+    if (target == nullptr) return false;
+    for (const Slot& slot : slots_) {
+        if (slot.id != target->slot) continue;
+        placement.location = slot.location;
+        placement.enumeration = target->connection;
+        return true;
+    }
+    return false;
 }
 
 SimPlatform::Table SimPlatform::hid_table() {

@@ -26,8 +26,10 @@ public:
     explicit SimPlatform(Clock& clock, bool realtime = false);
 
     // Plugs a device into the bus (it shows up whenever it is present) or
-    // pulls it out (every handle on it fails from then on).
-    void attach(std::shared_ptr<UsbDeviceModel> model);
+    // pulls it out (every handle on it fails from then on). A device keeps its
+    // port, the location, in every mode; "" gives the next free port ("1-1",
+    // "1-2", ...).
+    void attach(std::shared_ptr<UsbDeviceModel> model, std::string location = "");
     void detach(const std::shared_ptr<UsbDeviceModel>& model);
 
     // How often the console's quick-edit mode was cleared.
@@ -51,6 +53,7 @@ public:
     bool usb_query_pipe(platform::UsbHandle handle, std::uint8_t alternate, std::uint8_t pipe_index,
                         platform::UsbPipeInfo& info) override;
     bool usb_serial_number(platform::UsbHandle handle, std::string& serial) override;
+    bool usb_placement(platform::UsbHandle handle, platform::UsbPlacement& placement) override;
 
     bool hid_paths(std::vector<std::string>& paths) override;
     platform::HidHandle hid_open(const std::string& path) override;
@@ -69,6 +72,7 @@ private:
     struct Slot {
         unsigned id = 0;
         std::shared_ptr<UsbDeviceModel> model;
+        std::string location;
     };
     // What a name or path leads to.
     struct Target {

@@ -36,7 +36,7 @@ TEST_P(WaitForBoot, PollsTheBusWithinItsBound) {
     std::fflush(stdout);
     ::testing::internal::CaptureStdout();
     ::testing::internal::CaptureStderr();
-    const bool back = wait_for_boot(c.serial);
+    const bool back = wait_for_boot(c.serial, nullptr, false);
     std::fflush(stdout);
     const std::string out = ::testing::internal::GetCapturedStdout();
     const std::string err = ::testing::internal::GetCapturedStderr();
@@ -49,8 +49,8 @@ TEST_P(WaitForBoot, PollsTheBusWithinItsBound) {
 const boot_case BOOT_CASES[] = {
     {"DevicePresent", true, std::nullopt, true, "* Wait for boot  [OK - 2f5a:0001]\n", "", 500},
     {"DeviceWithTheSerial", true, "TC0001", true, "* Wait for boot  [OK - 2f5a:0001]\n", "", 500},
-    {"NoDevice", false, std::nullopt, false, "* Wait for boot  ", "[FAIL]\n", 500 + 601 * 100},
-    {"OnlyAnotherSerial", true, "TC0002", false, "* Wait for boot  ", "[FAIL]\n", 500 + 601 * 100},
+    {"NoDevice", false, std::nullopt, false, "* Wait for boot  ", "[FAIL]\nERROR: The device did not come back.\n", 500 + 601 * 100},
+    {"OnlyAnotherSerial", true, "TC0002", false, "* Wait for boot  ", "[FAIL]\nERROR: The device did not come back.\n", 500 + 601 * 100},
 };
 
 INSTANTIATE_TEST_SUITE_P(Frontend, WaitForBoot, ::testing::ValuesIn(BOOT_CASES),

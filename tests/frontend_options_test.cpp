@@ -113,9 +113,9 @@ const parse_case PARSE_CASES[] = {
          o.image_path = "b.dfu";
          o.serial = "2";
      })},
-    {"NonOptionArgumentsAreIgnored",
+    {"NonOptionArgumentsAreRefused",
      {"tool", "stray", "-n", "another"},
-     parse_outcome::run,
+     parse_outcome::bad,
      with([](run_options& o) { o.non_interactive = true; })},
     {"HelpStopsBeforeLaterOptions",
      {"tool", "-h", "-n"},
@@ -184,11 +184,11 @@ TEST(PrintUsage, NamesTheProgramAndEveryOption) {
               0u);
     for (const char* option : {"-i/--image <dfu_image>", "-r/--read_info", "-d/--force_dfu",
                                "-f/--enable_kxp", "-R/--reset", "-s/--skip_reset",
-                               "-n/--non_interactive", "-S/--serial_number <serial>", "-h/--help"}) {
+                               "-n/--non_interactive", "-S/--serial_number <serial>", "-l/--list", "-h/--help"}) {
         EXPECT_NE(text.find(std::string("  ") + option), std::string::npos) << option;
     }
     EXPECT_EQ(text.substr(text.size() - 2), "\n\n");
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 14);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 15);
 }
 
 }  // namespace

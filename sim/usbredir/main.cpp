@@ -140,7 +140,7 @@ int main(int argc, char** argv) {
 
     sim::Clock clock;
     auto models = sim::find_device_kind(sim_options.config.device)->make(sim_options.config, clock);
-    if (models.size() != 1) {
+    if (models.size() != 1 || !sim_options.more_devices.empty()) {
         std::fprintf(stderr, "flash-tool-usbredir: --sim-device=%s is not one device\n",
                      sim_options.config.device.c_str());
         return EXIT_USAGE;

@@ -53,6 +53,7 @@ dfu_event_fn dfu_console_callback(dfu_console& console) {
 }
 
 void dfu_report_failure(dfu_console& console, dfu_device_ptr& device, bool with_image) {
+    std::fflush(console.out);
     std::fputs(with_image ? "\nERROR: Could not upgrade device.\n" : "\nERROR: Could not get read info from device.\n",
                console.err);
     std::fputs("\n", console.out);

@@ -2,13 +2,25 @@
 
 #include <utility>
 
-dfu_device_ptr dfu_open(std::uint16_t vendor_id, std::uint16_t product_id, int interface_number,
-                        serial_number serial) {
-    usb_device_ptr usb = usb_device_open(vendor_id, product_id, interface_number, serial);
+namespace {
+
+dfu_device_ptr dfu_device_over(usb_device_ptr usb) {
     if (!usb) return nullptr;
     auto device = std::make_unique<dfu_device>();
     device->usb = std::move(usb);
     return device;
+}
+
+}  // namespace
+
+dfu_device_ptr dfu_open(std::uint16_t vendor_id, std::uint16_t product_id, int interface_number,
+                        serial_number serial) {
+    return dfu_device_over(usb_device_open(vendor_id, product_id, interface_number, serial));
+}
+
+dfu_device_ptr dfu_open_same(std::uint16_t vendor_id, std::uint16_t product_id, int interface_number,
+                             const usb_device_identity& device) {
+    return dfu_device_over(usb_device_open_same(vendor_id, product_id, interface_number, device));
 }
 
 void dfu_close(dfu_device_ptr& device) {

@@ -23,6 +23,9 @@ using dfu_device_ptr = std::unique_ptr<dfu_device>;
 // run-time mode); null when no such device opens.
 dfu_device_ptr dfu_open(std::uint16_t vendor_id, std::uint16_t product_id, int interface_number,
                         serial_number serial);
+// The same, on that physical device only.
+dfu_device_ptr dfu_open_same(std::uint16_t vendor_id, std::uint16_t product_id, int interface_number,
+                             const usb_device_identity& device);
 void dfu_close(dfu_device_ptr& device);
 
 // The pending message, which is cleared; null when there is none.

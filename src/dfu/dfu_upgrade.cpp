@@ -1,33 +1,55 @@
 #include "dfu/dfu_upgrade.h"
 
 #include "platform/platform.h"
+#include "usb/usb_device_wait.h"
 
 namespace {
 
 int interface_for(std::uint16_t product_id) { return product_id == DFU_PRODUCT_ID ? 0 : 1; }
 
-// Polls for the device and opens its DFU interface; null (after " [FAIL]")
-// when it does not appear within the allowed attempts.
-dfu_device_ptr wait_for_device(dfu_console& console, serial_number serial) {
+// The device of the run: none until the first wait found one, then the one
+// every later wait must find again (in its newest enumeration).
+struct dfu_run {
+    dfu_console& console;
+    serial_number serial;
+    std::optional<usb_device_identity> device;
+};
+
+// Polls for the run's device and opens its DFU interface; null (after
+// " [FAIL]") when it does not appear within the allowed attempts. After a
+// detach (`detached`) the device must have left the bus first.
+dfu_device_ptr wait_for_device(dfu_run& run, bool detached) {
+    dfu_console& console = run.console;
     std::fputs("Waiting for Korvix device to appear.", console.out);
     std::fflush(console.out);
-    for (int attempt = 0; attempt < DFU_APPEAR_ATTEMPTS; ++attempt) {
-        const std::uint16_t product_id = usb_find_product_id(serial);
-        if (product_id != 0) {
-            if (dfu_device_ptr device = dfu_open(DEVICE_VENDOR_ID, product_id, interface_for(product_id), serial)) {
-                const usb_device& usb = dfu_usb_device(*device);
-                std::fprintf(console.out, " [OK - %.4x:%.4x v%.4x]\n", usb_device_vendor_id(usb),
-                             usb_device_product_id(usb), usb_device_release(usb));
-                std::fflush(console.out);
-                return device;
-            }
-        }
+    dfu_device_ptr opened;
+    usb_device_identity found;
+    usb_wait_request request;
+    request.device = run.device ? &*run.device : nullptr;
+    request.serial = run.serial;
+    request.restarted = detached;
+    request.take = [&](const usb_device_identity& candidate) {
+        opened = dfu_open_same(DEVICE_VENDOR_ID, candidate.product_id, interface_for(candidate.product_id),
+                               candidate);
+        if (opened) found = candidate;
+        return opened != nullptr;
+    };
+    request.missed = [&] {
         std::fputs(".", console.out);
         std::fflush(console.out);
-        platform::current().sleep_ms(DFU_APPEAR_POLL_MS);
+    };
+    const usb_wait_result result = usb_wait_for_device(request);
+    if (result == usb_wait_result::back) {
+        run.device = found;
+        const usb_device& usb = dfu_usb_device(*opened);
+        std::fprintf(console.out, " [OK - %.4x:%.4x v%.4x]\n", usb_device_vendor_id(usb),
+                     usb_device_product_id(usb), usb_device_release(usb));
+        std::fflush(console.out);
+        return opened;
     }
     std::fputs(" [FAIL]\n", console.out);
     std::fflush(console.out);
+    if (result == usb_wait_result::did_not_restart) std::fputs(USB_WAIT_DID_NOT_RESTART_TEXT, console.err);
     return nullptr;
 }
 
@@ -36,22 +58,24 @@ bool in_dfu_mode(dfu_device& device) { return usb_device_product_id(dfu_usb_devi
 }  // namespace
 
 int dfu_upgrade(dfu_console& console, serial_number serial, std::optional<std::span<const std::uint8_t>> image,
-                bool reset_after) {
+                bool reset_after, const usb_device_identity* device_of_run) {
     const bool with_image = image.has_value();
+    dfu_run run{console, serial, std::nullopt};
+    if (device_of_run != nullptr) run.device = *device_of_run;
     const dfu_event_fn callback = dfu_console_callback(console);
     auto fail = [&](dfu_device_ptr& device) {
         dfu_report_failure(console, device, with_image);
         return -1;
     };
 
-    dfu_device_ptr device = wait_for_device(console, serial);
+    dfu_device_ptr device = wait_for_device(run, false);
     if (!device) return fail(device);
 
     if (!in_dfu_mode(*device)) {
         if (dfu_leave_mode(*device, "run-time", callback) < 0) return fail(device);
         dfu_close(device);
         platform::current().sleep_ms(DFU_DETACH_SETTLE_MS);
-        device = wait_for_device(console, serial);
+        device = wait_for_device(run, true);
         if (!device) return fail(device);
         if (!in_dfu_mode(*device)) {
             std::fputs("\nERROR: Device is not in upgrade mode.\n", console.err);
@@ -74,7 +98,7 @@ int dfu_upgrade(dfu_console& console, serial_number serial, std::optional<std::s
     }
     dfu_close(device);
 
-    device = wait_for_device(console, serial);
+    device = wait_for_device(run, reset_after);
     if (!device || transferred != 0) return fail(device);
     std::fputs("\n", console.out);
     std::fflush(console.out);
@@ -82,7 +106,8 @@ int dfu_upgrade(dfu_console& console, serial_number serial, std::optional<std::s
     return console.failed ? -1 : 0;
 }
 
-int dfu_upgrade(serial_number serial, std::optional<std::span<const std::uint8_t>> image, bool reset_after) {
+int dfu_upgrade(serial_number serial, std::optional<std::span<const std::uint8_t>> image, bool reset_after,
+                const usb_device_identity* device) {
     dfu_console console;
-    return dfu_upgrade(console, serial, image, reset_after);
+    return dfu_upgrade(console, serial, image, reset_after, device);
 }

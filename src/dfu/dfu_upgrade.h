@@ -8,15 +8,16 @@
 #include <span>
 
 #include "dfu/dfu_console.h"
+#include "usb/usb_device_identity.h"
 #include "usb/usb_ids.h"
 
-inline constexpr int DFU_APPEAR_ATTEMPTS = 601;
-inline constexpr std::uint32_t DFU_APPEAR_POLL_MS = 100;
 inline constexpr std::uint32_t DFU_DETACH_SETTLE_MS = 500;
 
 // 0 on success, -1 on failure. `image` is nullopt to read the device's image
 // information instead; `reset_after` detaches the device from DFU mode after
-// the transfer.
-int dfu_upgrade(serial_number serial, std::optional<std::span<const std::uint8_t>> image, bool reset_after);
+// the transfer. `device` is the device the run found; every wait accepts only
+// it (null: the first device found with `serial` becomes the run's device).
+int dfu_upgrade(serial_number serial, std::optional<std::span<const std::uint8_t>> image, bool reset_after,
+                const usb_device_identity* device = nullptr);
 int dfu_upgrade(dfu_console& console, serial_number serial, std::optional<std::span<const std::uint8_t>> image,
-                bool reset_after);
+                bool reset_after, const usb_device_identity* device = nullptr);

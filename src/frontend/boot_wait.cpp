@@ -3,21 +3,30 @@
 #include <cstdio>
 
 #include "platform/platform.h"
-#include "usb/usb_device.h"
+#include "usb/usb_device_wait.h"
 
-bool wait_for_boot(serial_number serial) {
-    platform::Platform& os = platform::current();
-    os.sleep_ms(BOOT_WAIT_FIRST_PAUSE_MS);
+bool wait_for_boot(serial_number serial, const usb_device_identity* device, bool restarted) {
+    platform::current().sleep_ms(BOOT_WAIT_FIRST_PAUSE_MS);
     std::fputs("* Wait for boot  ", stdout);
-    for (unsigned poll = 0; poll < BOOT_WAIT_POLLS; ++poll) {
-        const std::uint16_t product_id = usb_find_product_id(serial);
-        if (product_id != 0) {
-            std::printf("[OK - %.4x:%.4x]\n", DEVICE_VENDOR_ID, product_id);
-            return true;
-        }
-        os.sleep_ms(BOOT_WAIT_POLL_INTERVAL_MS);
-        std::fflush(stdout);
+    std::uint16_t product_id = 0;
+    usb_wait_request request;
+    request.device = device;
+    request.serial = serial;
+    request.restarted = restarted;
+    request.take = [&](const usb_device_identity& found) {
+        product_id = found.product_id;
+        return true;
+    };
+    request.missed = [] { std::fflush(stdout); };
+    const usb_wait_result result = usb_wait_for_device(request);
+    if (result == usb_wait_result::back) {
+        std::printf("[OK - %.4x:%.4x]\n", DEVICE_VENDOR_ID, product_id);
+        return true;
     }
+    std::fflush(stdout);
     std::fputs("[FAIL]\n", stderr);
+    std::fputs(result == usb_wait_result::did_not_restart ? USB_WAIT_DID_NOT_RESTART_TEXT
+                                                          : "ERROR: The device did not come back.\n",
+               stderr);
     return false;
 }

@@ -1,12 +1,15 @@
 #include "frontend/frontend.h"
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "frontend/build_info.h"
 #include "frontend/console.h"
+#include "frontend/device_list.h"
 #include "frontend/image.h"
+#include "frontend/image_check.h"
 #include "frontend/options.h"
 #include "frontend/path_choice.h"
 #include "frontend/paths.h"
@@ -23,9 +26,43 @@ void print_start_banner() {
     std::puts("");
 }
 
+// The file's DFU suffix, if it has one, checked before any device is looked
+// at; false after an error line saying what does not match.
+bool check_image_file(const char* image_path, const std::vector<std::uint8_t>& image,
+                      std::optional<dfu_suffix>& fitting) {
+    dfu_suffix suffix;
+    const image_verdict verdict = image_check(image, DEVICE_VENDOR_ID, suffix);
+    if (verdict == image_verdict::sendable) {
+        fitting = suffix;
+        return true;
+    }
+    if (verdict == image_verdict::no_suffix) {
+        std::puts("NOTICE: The image carries no DFU suffix; it is sent unchecked.");
+        return true;
+    }
+    std::fflush(stdout);
+    switch (verdict) {
+        case image_verdict::empty:
+            std::fprintf(stderr, "ERROR: The image file <%s> is empty.\n", image_path);
+            break;
+        case image_verdict::bad_crc:
+            std::fprintf(stderr, "ERROR: The image's DFU suffix gives CRC %.8x, but its contents have CRC %.8x.\n",
+                         static_cast<unsigned>(suffix.stored_crc), static_cast<unsigned>(suffix.file_crc));
+            break;
+        case image_verdict::wrong_vendor:
+            std::fprintf(stderr, "ERROR: The image is for vendor ID %.4x, not %.4x.\n",
+                         static_cast<unsigned>(suffix.vendor_id), static_cast<unsigned>(DEVICE_VENDOR_ID));
+            break;
+        default: break;
+    }
+    return false;
+}
+
 // Prints the mode banner and fills `file_buffer` in file upgrade mode. False
-// when the image file cannot be read.
-bool prepare_image(run_mode mode, const char* image_path, std::vector<std::uint8_t>& file_buffer) {
+// when the image file cannot be read or fails its check; `suffix` receives
+// the file's DFU suffix when it has one that fits.
+bool prepare_image(run_mode mode, const char* image_path, std::vector<std::uint8_t>& file_buffer,
+                   std::optional<dfu_suffix>& suffix) {
     switch (mode) {
         case run_mode::reset_only: return true;
         case run_mode::info:
@@ -42,7 +79,7 @@ bool prepare_image(run_mode mode, const char* image_path, std::vector<std::uint8
                 return false;
             }
             std::printf(" [%d bytes].\n", static_cast<int>(file_buffer.size()));
-            return true;
+            return check_image_file(image_path, file_buffer, suffix);
         case run_mode::builtin_upgrade:
             std::puts("Built-in Upgrade Mode");
             std::puts("=====================\n");
@@ -61,16 +98,30 @@ void print_inaccessible_device_hint() {
     std::fprintf(stderr, "%s\n", hint.c_str());
 }
 
-// Finds the device, chooses the path and runs it. True on success.
-bool run_device_path(const run_options& options, firmware_image image) {
-    const std::uint16_t product_id = usb_find_product_id(options.serial);
+// Finds the one device of the run, chooses the path and runs it. True on
+// success.
+bool run_device_path(const run_options& options, firmware_image image, const std::optional<dfu_suffix>& suffix) {
+    const std::vector<usb_device_identity> devices = usb_list_devices(options.serial);
+    if (!options.serial && devices.size() > 1) {
+        print_several_devices(devices);
+        return false;
+    }
+    const usb_device_identity* device = devices.empty() ? nullptr : &devices.front();
+    const std::uint16_t product_id = device != nullptr ? device->product_id : 0;
+    if (device != nullptr && suffix && !image_fits_product(*suffix, product_id)) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "ERROR: The image is for product ID %.4x, but the device is %.4x:%.4x.\n",
+                     static_cast<unsigned>(suffix->product_id), static_cast<unsigned>(DEVICE_VENDOR_ID),
+                     static_cast<unsigned>(product_id));
+        return false;
+    }
     if (product_id == BRIDGE_PRODUCT_ID && options.enable_kxp) {
         std::puts("Talking to a bridge, will ignore option --enable_kxp");
     }
     const device_path path =
         choose_path(product_id, options.force_dfu, options.enable_kxp,
                     [&] { return hid_probe(DEVICE_VENDOR_ID, product_id, options.serial); });
-    const path_request request{options, product_id, image};
+    const path_request request{options, device, product_id, image};
     switch (path) {
         case device_path::none:
             std::puts("No Korvix device detected\n");
@@ -93,6 +144,8 @@ bool run_device_path(const run_options& options, firmware_image image) {
 int frontend_main(int argc, char** argv) {
     platform::current().console_clear_quick_edit();
     print_start_banner();
+    // The option parser's diagnostics go to standard error: the banner first.
+    std::fflush(stdout);
 
     run_options options;
     switch (parse_options(argc, argv, options)) {
@@ -102,6 +155,11 @@ int frontend_main(int argc, char** argv) {
             return report_success(&options.non_interactive);
         case parse_outcome::bad: return report_failure(&options.non_interactive);
     }
+    if (options.list) {
+        const bool listed = list_devices(usb_list_devices(options.serial));
+        if (!listed) print_inaccessible_device_hint();
+        return listed ? report_success(&options.non_interactive) : report_failure(&options.non_interactive);
+    }
 
     const run_mode mode = select_mode(options);
     bool succeeded = false;
@@ -109,8 +167,9 @@ int frontend_main(int argc, char** argv) {
         // The file's buffer lives until the path is done, and no longer than
         // the final report.
         std::vector<std::uint8_t> file_buffer;
-        if (prepare_image(mode, options.image_path, file_buffer)) {
-            succeeded = run_device_path(options, image_for(mode, file_buffer));
+        std::optional<dfu_suffix> suffix;
+        if (prepare_image(mode, options.image_path, file_buffer, suffix)) {
+            succeeded = run_device_path(options, image_for(mode, file_buffer), suffix);
         }
     }
     return succeeded ? report_success(&options.non_interactive)

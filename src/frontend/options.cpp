@@ -2,9 +2,11 @@
 
 #include <getopt.h>
 
+#include <cstring>
+
 namespace {
 
-constexpr const char* SHORT_OPTIONS = "i:rdfRsnS:h";
+constexpr const char* SHORT_OPTIONS = "i:rdfRsnS:lh";
 
 constexpr option LONG_OPTIONS[] = {
     {"image", required_argument, nullptr, 'i'},
@@ -15,6 +17,7 @@ constexpr option LONG_OPTIONS[] = {
     {"skip_reset", no_argument, nullptr, 's'},
     {"non_interactive", no_argument, nullptr, 'n'},
     {"serial_number", required_argument, nullptr, 'S'},
+    {"list", no_argument, nullptr, 'l'},
     {"help", no_argument, nullptr, 'h'},
     {nullptr, 0, nullptr, 0},
 };
@@ -55,6 +58,11 @@ bool option_value_is_next_word(std::string_view word) {
 }
 
 parse_outcome parse_options(int argc, char** argv, run_options& options) {
+#ifdef _WIN32
+    // The Windows way of asking a console program for its usage.
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "/?") == 0) return parse_outcome::help;
+#endif
     // 0 (not 1) makes glibc's getopt forget everything about an earlier scan,
     // including a half-consumed cluster of short options.
     optind = 0;
@@ -62,7 +70,15 @@ parse_outcome parse_options(int argc, char** argv, run_options& options) {
     for (;;) {
         const int option = getopt_long(argc, argv, SHORT_OPTIONS, LONG_OPTIONS, nullptr);
         switch (option) {
-            case -1: return parse_outcome::run;
+            case -1:
+                // A forgotten -i before a file name must not flash the
+                // built-in image instead.
+                if (optind < argc) {
+                    std::fprintf(stderr, "ERROR: Unexpected argument <%s>.\n", argv[optind]);
+                    std::fprintf(stderr, "Run %s -h for the options.\n", argc > 0 ? argv[0] : "flash-tool");
+                    return parse_outcome::bad;
+                }
+                return parse_outcome::run;
             case 'i': options.image_path = optarg; break;
             case 'r': options.read_info = true; break;
             case 'd': options.force_dfu = true; break;
@@ -71,6 +87,7 @@ parse_outcome parse_options(int argc, char** argv, run_options& options) {
             case 's': options.restart_after_upgrade = false; break;
             case 'n': options.non_interactive = true; break;
             case 'S': options.serial = optarg; break;
+            case 'l': options.list = true; break;
             case 'h': return parse_outcome::help;
             default: return parse_outcome::bad;
         }
@@ -91,6 +108,7 @@ void print_usage(std::FILE* out, const char* program_name) {
         "  -n/--non_interactive    Executes in non-interactive mode, i.e. does not\n"
         "                          require final user approval before application exit.\n"
         "  -S/--serial_number <serial>  Request device with serial number <serial>\n"
+        "  -l/--list               Lists the attached devices and the path a run would take.\n"
         "  -h/--help               Diplays this help text.\n"
         "\n",
         out);

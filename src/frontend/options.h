@@ -14,18 +14,21 @@ struct run_options {
     bool enable_kxp = false;
     bool reset = false;
     bool restart_after_upgrade = true;
+    bool list = false;  // --list: list the attached devices, nothing else
     serial_number serial;  // the command line's own text, not a copy
 };
 
 enum class parse_outcome {
     run,   // every option taken; go on with the run
     help,  // --help met: print the usage text, end as a success
-    bad,   // unknown option or missing argument; the parser has said why on stderr
+    bad,   // unknown option, missing argument or a word that is no option; the
+           // parser has said why on stderr
 };
 
-// Parses argv with getopt_long semantics ("i:rdfRsnS:h"), in order. Options
-// before a --help or a bad option have taken effect in `options`. Non-option
-// arguments are ignored. Safe to call more than once per process.
+// Parses argv with getopt_long semantics ("i:rdfRsnS:lh"), in order. Options
+// before a --help or a bad option have taken effect in `options`. A word that
+// is no option (after getopt's reordering) is refused; on Windows "/?" asks
+// for the usage text as -h does. Safe to call more than once per process.
 parse_outcome parse_options(int argc, char** argv, run_options& options);
 
 // Whether the command-line word `word` is an option whose value is the next

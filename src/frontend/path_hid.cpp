@@ -11,5 +11,5 @@ int path_hid(const path_request& request) {
         return hid_restart(DEVICE_VENDOR_ID, request.product_id, options.serial);
     }
     return hid_upgrade(DEVICE_VENDOR_ID, request.product_id, options.serial, request.image.data,
-                       request.image.length, options.restart_after_upgrade);
+                       request.image.length, options.restart_after_upgrade, request.device);
 }

@@ -50,15 +50,30 @@ bool run_session(kxp_session& session, const path_request& request) {
     print_peer(*peer);
 
     std::uint64_t syserror = 0;
-    if (kxp_get_syserror(session, syserror) != 0) return false;
+    if (const int result = kxp_get_syserror(session, syserror); result != 0) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "ERROR: Could not read the system error value (result 0x%x).\n",
+                     static_cast<unsigned>(result));
+        return false;
+    }
     std::printf("Syserror:   0x%016" PRIx64 "\n\n", syserror);
 
-    if (!options.reset &&
-        kxp_upgrade(session, request.image.data, static_cast<std::uint32_t>(request.image.length)) != 0)
-        return false;
+    if (!options.reset) {
+        const int result =
+            kxp_upgrade(session, request.image.data, static_cast<std::uint32_t>(request.image.length));
+        if (result != 0) {
+            std::fflush(stdout);
+            std::fprintf(stderr, "ERROR: Could not upgrade device (result 0x%x).\n", static_cast<unsigned>(result));
+            return false;
+        }
+    }
     if (options.reset || options.restart_after_upgrade) {
         std::puts("Restarting System...");
-        if (kxp_restart(session) != 0) return false;
+        if (const int result = kxp_restart(session); result != 0) {
+            std::fflush(stdout);
+            std::fprintf(stderr, "ERROR: Could not restart the device (result 0x%x).\n", static_cast<unsigned>(result));
+            return false;
+        }
     }
     return true;
 }
@@ -97,5 +112,7 @@ kxp_path_result path_kxp(const path_request& request) {
     kxp_session_close(*session);
     if (!done) return kxp_path_result::failed;
     std::fflush(stdout);
-    return wait_for_boot(options.serial) ? kxp_path_result::succeeded : kxp_path_result::failed;
+    const bool restarted = options.reset || options.restart_after_upgrade;
+    return wait_for_boot(options.serial, request.device, restarted) ? kxp_path_result::succeeded
+                                                                     : kxp_path_result::failed;
 }

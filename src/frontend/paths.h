@@ -6,9 +6,11 @@
 
 #include "frontend/image.h"
 #include "frontend/options.h"
+#include "usb/usb_device_identity.h"
 
 struct path_request {
     const run_options& options;
+    const usb_device_identity* device = nullptr;  // the one device the run acts on
     std::uint16_t product_id = 0;
     firmware_image image;  // none in reset-only and information modes
 };

@@ -7,23 +7,28 @@
 #include "native/cmd.h"
 #include "platform/platform.h"
 #include "usb/usb_device.h"
+#include "usb/usb_device_wait.h"
 
 namespace {
 
 constexpr std::uint32_t RESTART_PAUSE_MS = 500;
-constexpr std::uint32_t LOOKUP_INTERVAL_MS = 100;
-constexpr int LOOKUPS = 601;
 
-void communication_error() { std::fputs("ERROR: Communication error\n", stderr); }
+// Error lines flush standard output first, so a log of both streams keeps
+// the order in which the lines were written.
+void communication_error() {
+    std::fflush(stdout);
+    std::fputs("ERROR: Communication error\n", stderr);
+}
 
 void open_error(std::uint16_t vendor_id, std::uint16_t product_id) {
+    std::fflush(stdout);
     std::fprintf(stderr, "ERROR: Could not open USB device %.4X:%.4X\n", static_cast<unsigned>(vendor_id),
                  static_cast<unsigned>(product_id));
 }
 
 // Restarts the device over the open channel and waits for it to enumerate
 // again. 0 when it is back, HID_UPGRADE_FAILED otherwise.
-int restart_and_wait(cmd_channel& channel, serial_number serial) {
+int restart_and_wait(cmd_channel& channel, serial_number serial, const usb_device_identity* device) {
     std::puts("\nRestarting Device!");
     if (cmd_restart(channel) < 0) {
         std::fflush(stdout);
@@ -34,22 +39,33 @@ int restart_and_wait(cmd_channel& channel, serial_number serial) {
     auto& os = platform::current();
     os.sleep_ms(RESTART_PAUSE_MS);
     std::fputs("Waiting for Korvix device to appear.", stdout);
-    for (int lookup = 0; lookup < LOOKUPS; ++lookup) {
-        if (const std::uint16_t product_id = usb_find_product_id(serial); product_id != 0) {
-            std::printf(" [OK - %.4x:%.4x]\n", static_cast<unsigned>(DEVICE_VENDOR_ID),
-                        static_cast<unsigned>(product_id));
-            return 0;
-        }
-        os.sleep_ms(LOOKUP_INTERVAL_MS);
+    std::uint16_t product_id = 0;
+    usb_wait_request request;
+    request.device = device;
+    request.serial = serial;
+    request.restarted = true;
+    request.take = [&](const usb_device_identity& found) {
+        product_id = found.product_id;
+        return true;
+    };
+    request.missed = [] {
         std::fputs(".", stdout);
         std::fflush(stdout);
+    };
+    const usb_wait_result result = usb_wait_for_device(request);
+    if (result == usb_wait_result::back) {
+        std::printf(" [OK - %.4x:%.4x]\n", static_cast<unsigned>(DEVICE_VENDOR_ID),
+                    static_cast<unsigned>(product_id));
+        return 0;
     }
     std::puts(" [FAIL]");
     std::fflush(stdout);
+    if (result == usb_wait_result::did_not_restart) std::fputs(USB_WAIT_DID_NOT_RESTART_TEXT, stderr);
     return HID_UPGRADE_FAILED;
 }
 
 int upgrade_failed(int result) {
+    std::fflush(stdout);
     std::fputs("ERROR: Could not upgrade device.\n", stderr);
     std::fputs("\n", stdout);
     return result;
@@ -72,7 +88,7 @@ int read_info(cmd_channel& channel) {
 }
 
 int flash(cmd_channel& channel, std::span<const std::uint8_t> image, bool restart_after_flash,
-          serial_number serial) {
+          serial_number serial, const usb_device_identity* device) {
     std::puts("Flash process begins. Please do not power off or unplug your machine.");
     std::array<char, CMD_TEXT_SIZE> status_text{};
     int status = 0;
@@ -87,7 +103,7 @@ int flash(cmd_channel& channel, std::span<const std::uint8_t> image, bool restar
     else
         std::puts("\nFlash OK!");
     if (restart_after_flash) {
-        if (const int result = restart_and_wait(channel, serial); result < 0) return upgrade_failed(result);
+        if (const int result = restart_and_wait(channel, serial, device); result < 0) return upgrade_failed(result);
     }
     std::fflush(stdout);
     // Any non-zero device status is a failed upgrade: a negative one is
@@ -128,7 +144,8 @@ int hid_restart(std::uint16_t vendor_id, std::uint16_t product_id, serial_number
 }
 
 int hid_upgrade(std::uint16_t vendor_id, std::uint16_t product_id, serial_number serial,
-                const std::uint8_t* image, std::int32_t image_length, bool restart_after_flash) {
+                const std::uint8_t* image, std::int32_t image_length, bool restart_after_flash,
+                const usb_device_identity* device) {
     const bool read_information = image == nullptr;
     cmd_channel_ptr channel = cmd_channel_open(vendor_id, product_id, serial);
     int status = 0;
@@ -143,10 +160,11 @@ int hid_upgrade(std::uint16_t vendor_id, std::uint16_t product_id, serial_number
         std::printf("Device info: [%.2x] %s\n\n", static_cast<unsigned>(status), text.data());
         if (read_information) return read_info(*channel);
         const auto length = static_cast<std::size_t>(image_length < 0 ? 0 : image_length);
-        return flash(*channel, std::span(image, length), restart_after_flash, serial);
+        return flash(*channel, std::span(image, length), restart_after_flash, serial, device);
     }
     // The device was not reached or not identified.
     if (!read_information) return upgrade_failed(-1);
+    std::fflush(stdout);
     std::fputs("ERROR: Could not get read info from device.\n", stderr);
     std::fputs("\n", stdout);
     return -1;

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -68,6 +69,18 @@ struct HidCaps {
     std::uint16_t feature_report_length = 0;  // counts the report ID byte
 };
 
+// Where an opened WinUSB-role device sits on the bus, and which enumeration
+// of it the handle belongs to.
+struct UsbPlacement {
+    // The port the device is plugged into ("1-4.2" on Linux: bus, then the
+    // port path). It stays the same when the device enumerates again on that
+    // port, in whatever mode and under whatever product ID.
+    std::string location;
+    // Differs for every enumeration of the device (the bus address on Linux);
+    // none where the system offers no such token.
+    std::optional<std::uint32_t> enumeration;
+};
+
 class Platform {
 public:
     virtual ~Platform() = default;
@@ -104,6 +117,8 @@ public:
                                 UsbPipeInfo& info) = 0;
     // The device's serial number string; false when it has none.
     virtual bool usb_serial_number(UsbHandle handle, std::string& serial) = 0;
+    // The opened device's place on the bus; false when the system cannot tell.
+    virtual bool usb_placement(UsbHandle, UsbPlacement&) { return false; }
 
     // ---- HID role ----------------------------------------------------------
     // Paths of the present HID interfaces, in enumeration order.

@@ -178,6 +178,17 @@ bool TracePlatform::usb_serial_number(UsbHandle handle, std::string& serial) {
     return ok;
 }
 
+bool TracePlatform::usb_placement(UsbHandle handle, UsbPlacement& placement) {
+    const bool ok = inner_.usb_placement(handle, placement);
+    Line line(*this, "placement");
+    line.number("dev", handle).ok(ok);
+    if (ok) {
+        line.text("location", placement.location);
+        if (placement.enumeration) line.number("enumeration", *placement.enumeration);
+    }
+    return ok;
+}
+
 bool TracePlatform::hid_paths(std::vector<std::string>& paths) {
     const bool ok = inner_.hid_paths(paths);
     Line(*this, "hid_list").ok(ok).number("count", ok ? paths.size() : 0);

@@ -34,6 +34,7 @@ public:
     bool usb_query_pipe(UsbHandle handle, std::uint8_t alternate, std::uint8_t pipe_index,
                         UsbPipeInfo& info) override;
     bool usb_serial_number(UsbHandle handle, std::string& serial) override;
+    bool usb_placement(UsbHandle handle, UsbPlacement& placement) override;
 
     bool hid_paths(std::vector<std::string>& paths) override;
     HidHandle hid_open(const std::string& path) override;

@@ -1,5 +1,6 @@
 #include "usb/usb_device.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -53,30 +54,44 @@ bool serial_matches(platform::UsbHandle handle, serial_number serial) {
     return platform::current().usb_serial_number(handle, actual) && actual == *serial;
 }
 
-// One pass over the platform's device names; true when `device` now holds an
-// open device.
-bool usb_device_search(usb_device& device, bool with_interface, serial_number serial) {
+using device_descriptor_bytes = std::array<std::uint8_t, DESCRIPTOR_BUFFER_SIZE>;
+
+// Opens `name` and reads its device descriptor; an empty owner when either
+// fails or the descriptor is short.
+platform::UsbHandleOwner open_with_descriptor(const std::string& name, device_descriptor_bytes& descriptor) {
     auto& os = platform::current();
+    if (!usb_name_fits_path(name)) return {};
+    platform::UsbHandleOwner handle(os.usb_open(name));
+    if (!handle) return {};
+    std::size_t got = 0;
+    if (!os.usb_get_descriptor(handle.get(), DESCRIPTOR_DEVICE, 0, 0, descriptor, got) ||
+        got < DEVICE_DESCRIPTOR_SIZE)
+        return {};
+    return handle;
+}
+
+// One pass over the platform's device names; true when `device` now holds an
+// open device. With `same_as`, only that physical device is taken.
+bool usb_device_search(usb_device& device, bool with_interface, serial_number serial,
+                       const usb_device_identity* same_as) {
     std::vector<std::string> names;
-    if (!os.usb_device_names(names) || names.empty()) return false;
+    if (!platform::current().usb_device_names(names) || names.empty()) return false;
     const usb_name_patterns patterns =
         usb_name_patterns_make(device.vendor_id, device.product_id,
                                with_interface ? std::optional<int>(device.interface_number) : std::nullopt);
     for (const std::string& name : names) {
-        if (!usb_name_matches(patterns, name) || !usb_name_fits_path(name)) continue;
-        platform::UsbHandleOwner handle(os.usb_open(name));
+        if (!usb_name_matches(patterns, name)) continue;
+        device_descriptor_bytes descriptor{};
+        platform::UsbHandleOwner handle = open_with_descriptor(name, descriptor);
         if (!handle) continue;
-        std::array<std::uint8_t, DESCRIPTOR_BUFFER_SIZE> descriptor{};
-        std::size_t got = 0;
-        if (!os.usb_get_descriptor(handle.get(), DESCRIPTOR_DEVICE, 0, 0, descriptor, got) ||
-            got < DEVICE_DESCRIPTOR_SIZE)
-            continue;
         const std::uint16_t vendor = le16(descriptor, 8);
         const std::uint16_t product = le16(descriptor, 10);
         if ((device.vendor_id != ANY_ID && vendor != device.vendor_id) ||
             (device.product_id != ANY_ID && product != device.product_id))
             continue;
         if (!serial_matches(handle.get(), serial)) continue;
+        if (same_as != nullptr && !usb_same_device(*same_as, usb_device_identity_read(handle.get(), name, product)))
+            continue;
         device.handle = std::move(handle);
         device.vendor_id = vendor;
         device.product_id = product;
@@ -100,15 +115,31 @@ void fill_setup(std::uint8_t (&setup)[8], std::uint8_t request_type, std::uint8_
 
 }  // namespace
 
-usb_device_ptr usb_device_open(std::uint16_t vendor_id, std::uint16_t product_id, int interface_number,
-                               serial_number serial) {
+namespace {
+
+usb_device_ptr open_device(std::uint16_t vendor_id, std::uint16_t product_id, int interface_number,
+                           serial_number serial, const usb_device_identity* same_as) {
     auto device = std::make_unique<usb_device>();
     device->vendor_id = vendor_id;
     device->product_id = product_id;
     device->interface_number = interface_number;
-    if (usb_device_search(*device, true, serial) || usb_device_search(*device, false, serial))
+    if (usb_device_search(*device, true, serial, same_as) || usb_device_search(*device, false, serial, same_as))
         return device;
     return nullptr;
+}
+
+}  // namespace
+
+usb_device_ptr usb_device_open(std::uint16_t vendor_id, std::uint16_t product_id, int interface_number,
+                               serial_number serial) {
+    return open_device(vendor_id, product_id, interface_number, serial, nullptr);
+}
+
+usb_device_ptr usb_device_open_same(std::uint16_t vendor_id, std::uint16_t product_id, int interface_number,
+                                    const usb_device_identity& device) {
+    const serial_number serial =
+        device.serial ? serial_number(std::string_view(*device.serial)) : std::nullopt;
+    return open_device(vendor_id, product_id, interface_number, serial, &device);
 }
 
 void usb_device_close(usb_device_ptr& device) { device.reset(); }
@@ -116,6 +147,26 @@ void usb_device_close(usb_device_ptr& device) { device.reset(); }
 std::uint16_t usb_device_vendor_id(const usb_device& device) { return device.vendor_id; }
 std::uint16_t usb_device_product_id(const usb_device& device) { return device.product_id; }
 std::uint16_t usb_device_release(const usb_device& device) { return device.release; }
+
+std::vector<usb_device_identity> usb_list_devices(serial_number serial) {
+    std::vector<usb_device_identity> devices;
+    std::vector<std::string> names;
+    if (!platform::current().usb_device_names(names)) return devices;
+    const usb_name_patterns patterns = usb_name_patterns_make(DEVICE_VENDOR_ID, ANY_ID, std::nullopt);
+    for (const std::string& name : names) {
+        if (!usb_name_matches(patterns, name)) continue;
+        device_descriptor_bytes descriptor{};
+        platform::UsbHandleOwner handle = open_with_descriptor(name, descriptor);
+        if (!handle || le16(descriptor, 8) != DEVICE_VENDOR_ID || !serial_matches(handle.get(), serial)) continue;
+        usb_device_identity identity = usb_device_identity_read(handle.get(), name, le16(descriptor, 10));
+        // The interfaces of one device share its location.
+        const bool known = std::any_of(devices.begin(), devices.end(), [&](const usb_device_identity& seen) {
+            return seen.location == identity.location;
+        });
+        if (!known) devices.push_back(std::move(identity));
+    }
+    return devices;
+}
 
 std::uint16_t usb_find_product_id(serial_number serial) {
     usb_device_ptr device = usb_device_open(DEVICE_VENDOR_ID, ANY_ID, 0, serial);

@@ -8,6 +8,7 @@
 #include <span>
 
 #include "platform/handles.h"
+#include "usb/usb_device_identity.h"
 #include "usb/usb_ids.h"
 
 struct usb_device {
@@ -28,6 +29,10 @@ using usb_device_ptr = std::unique_ptr<usb_device>;
 // that carries the interface number; null when none opens through WinUSB.
 usb_device_ptr usb_device_open(std::uint16_t vendor_id, std::uint16_t product_id,
                                int interface_number, serial_number serial);
+// The same, on the physical device `device` only (its serial, else its
+// location), e.g. after it enumerated again in another mode.
+usb_device_ptr usb_device_open_same(std::uint16_t vendor_id, std::uint16_t product_id, int interface_number,
+                                    const usb_device_identity& device);
 void usb_device_close(usb_device_ptr& device);
 
 std::uint16_t usb_device_vendor_id(const usb_device& device);

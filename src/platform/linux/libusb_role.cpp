@@ -310,6 +310,15 @@ bool LibusbRole::query_pipe(UsbHandle handle, std::uint8_t alternate, std::uint8
     return true;
 }
 
+bool LibusbRole::placement(UsbHandle handle, UsbPlacement& placement) {
+    Open* open = find(handle);
+    if (open == nullptr) return false;
+    libusb_device* device = libusb_get_device(open->handle.get());
+    placement.location = location_of(device);
+    placement.enumeration = libusb_get_device_address(device);
+    return true;
+}
+
 bool LibusbRole::serial_number(UsbHandle handle, std::string& serial) {
     Open* open = find(handle);
     if (open == nullptr) return false;

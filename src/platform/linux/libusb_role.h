@@ -55,6 +55,9 @@ public:
     bool interface_settings(UsbHandle handle, std::uint8_t alternate, UsbInterfaceInfo& info);
     bool query_pipe(UsbHandle handle, std::uint8_t alternate, std::uint8_t pipe_index, UsbPipeInfo& info);
     bool serial_number(UsbHandle handle, std::string& serial);
+    // Location "bus-ports"; the bus address (new at every enumeration) as the
+    // enumeration token.
+    bool placement(UsbHandle handle, UsbPlacement& placement);
 
     // The first device that was found but could not be opened for lack of
     // permission ("2F5A:0001 at USB 1-4"); "" when none.

@@ -44,6 +44,10 @@ bool LinuxPlatform::usb_serial_number(UsbHandle handle, std::string& serial) {
     return usb_.serial_number(handle, serial);
 }
 
+bool LinuxPlatform::usb_placement(UsbHandle handle, UsbPlacement& placement) {
+    return usb_.placement(handle, placement);
+}
+
 bool LinuxPlatform::hid_paths(std::vector<std::string>& paths) { return hid_.paths(paths); }
 HidHandle LinuxPlatform::hid_open(const std::string& path) { return hid_.open(path); }
 void LinuxPlatform::hid_close(HidHandle handle) { hid_.close(handle); }

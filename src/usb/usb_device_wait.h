@@ -1,0 +1,41 @@
+// Waiting for a device to come back after a restart or a detach, or to be
+// found again between the phases of a run. One rule for every path: only the
+// device that was opened counts (usb_same_device), and a device told to
+// restart counts as back only after it has left: seen absent at least once, or
+// found under a new enumeration. Prints nothing; the caller's `missed` does.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "usb/usb_device_identity.h"
+
+inline constexpr int USB_WAIT_ATTEMPTS = 601;
+inline constexpr std::uint32_t USB_WAIT_INTERVAL_MS = 100;
+
+enum class usb_wait_result {
+    back,            // found, and taken
+    not_back,        // not found (or not taken) within the attempts
+    did_not_restart, // told to restart, yet present under the same enumeration throughout
+};
+
+struct usb_wait_request {
+    // The device the run opened; null before any was: then the first device
+    // found (with `serial`, if given) counts.
+    const usb_device_identity* device = nullptr;
+    serial_number serial;
+    bool restarted = false;  // it was told to restart or detach
+    // Takes the device once it is back; false keeps waiting (e.g. it cannot be
+    // opened yet). Null: being back is enough.
+    std::function<bool(const usb_device_identity& found)> take;
+    // After every attempt that did not end the wait, before its pause.
+    std::function<void()> missed;
+};
+
+// Up to USB_WAIT_ATTEMPTS lookups, USB_WAIT_INTERVAL_MS apart (a pause also
+// follows the last one).
+usb_wait_result usb_wait_for_device(const usb_wait_request& request);
+
+// The line a path prints after a failed wait that ended in did_not_restart.
+inline constexpr const char* USB_WAIT_DID_NOT_RESTART_TEXT =
+    "ERROR: The device did not restart: it stayed on the bus for the whole wait.\n";
