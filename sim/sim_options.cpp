@@ -78,7 +78,11 @@ bool sim_take_options(std::vector<char*>& args, SimOptions& options, std::string
                 error = "unknown device: " + value;
                 return false;
             }
-            if (++devices_named > 1) options.more_devices.push_back(current());
+            if (++devices_named > 1) {
+                // A copy of the device before it, but on a port of its own.
+                options.more_devices.push_back(current());
+                options.more_devices.back().location.clear();
+            }
             current().device = value;
             continue;
         }

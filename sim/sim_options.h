@@ -14,8 +14,8 @@ namespace sim {
 struct SimOptions {
     SimConfig config;  // the first device
     // Devices after the first: each --sim-device after the first adds one,
-    // starting as a copy of the device before it; the knobs that follow shape
-    // it alone.
+    // starting as a copy of the device before it (on the next free port); the
+    // knobs that follow shape it alone.
     std::vector<SimConfig> more_devices;
     std::optional<std::string> trace_file;
     bool realtime = false;
