@@ -6,7 +6,7 @@
 # definitions of the WinUSB, SetupAPI and HID functions instead.
 ft_module(ft_platform_windows src/platform/windows ft_platform)
 add_library(ft_platform_native INTERFACE)
-target_link_libraries(ft_platform_native INTERFACE ft_platform_windows winusb setupapi hid)
+target_link_libraries(ft_platform_native INTERFACE ft_platform_windows winusb setupapi cfgmgr32 hid)
 
 # GoogleTest is built from source with the cross compiler: the host's
 # libraries are of no use here, and its CMake package would pull glibc

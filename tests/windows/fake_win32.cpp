@@ -1,6 +1,7 @@
 #include "fake_win32.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -25,6 +26,9 @@ struct Objects {
     std::map<WINUSB_INTERFACE_HANDLE, platform::UsbHandle> winusb;
     std::map<HDEVINFO, std::vector<std::string>> sets;
     std::map<PHIDP_PREPARSED_DATA, platform::HidCaps> preparsed;
+    // Device nodes: the DOS name each stands for, and whether it is that
+    // name's parent (the composite device above an interface).
+    std::vector<std::pair<std::string, bool>> nodes;
     DWORD next_enum_index = 0;
 
     void* make() {
@@ -263,6 +267,56 @@ BOOL WINAPI fake_SetupDiDestroyDeviceInfoList(HDEVINFO set) {
     return TRUE;
 }
 
+// ---- Configuration Manager -------------------------------------------------
+
+bool same_text(std::string a, std::string b) {
+    auto lower = [](std::string& text) {
+        std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    };
+    lower(a);
+    lower(b);
+    return a == b;
+}
+
+CONFIGRET WINAPI fake_CM_Locate_DevNodeA(PDEVINST node, DEVINSTID_A id, ULONG flags) {
+    if (flags != CM_LOCATE_DEVNODE_NORMAL) violation("CM_Locate_DevNodeA for a node that is not present");
+    for (const std::string& name : dos_names()) {
+        if (!same_text(platform::windows::device_instance_id(name), id)) continue;
+        objects.nodes.emplace_back(name, false);
+        *node = static_cast<DEVINST>(objects.nodes.size());
+        return CR_SUCCESS;
+    }
+    return CR_NO_SUCH_DEVNODE;
+}
+
+CONFIGRET WINAPI fake_CM_Get_Parent(PDEVINST parent, DEVINST node, ULONG) {
+    if (node == 0 || node > objects.nodes.size()) return CR_INVALID_DEVNODE;
+    objects.nodes.emplace_back(objects.nodes[node - 1].first, true);
+    *parent = static_cast<DEVINST>(objects.nodes.size());
+    return CR_SUCCESS;
+}
+
+// The location is the simulated device's port; an interface node of a
+// composite device has none of its own.
+CONFIGRET WINAPI fake_CM_Get_DevNode_Registry_PropertyA(DEVINST node, ULONG property, PULONG type, PVOID buffer,
+                                                         PULONG length, ULONG) {
+    if (property != CM_DRP_LOCATION_INFORMATION) return CR_INVALID_PROPERTY;
+    if (node == 0 || node > objects.nodes.size()) return CR_INVALID_DEVNODE;
+    const auto& [name, parent] = objects.nodes[node - 1];
+    if (name.find("&MI_") != std::string::npos && !parent) return CR_NO_SUCH_VALUE;
+    platform::UsbPlacement placement;
+    const platform::UsbHandle handle = the_state.backing->usb_open(name);
+    const bool placed = handle != 0 && the_state.backing->usb_placement(handle, placement);
+    if (handle != 0) the_state.backing->usb_close(handle);
+    if (!placed) return CR_NO_SUCH_VALUE;
+    const std::string text = "Port_#" + placement.location;
+    if (*length < text.size() + 1) return CR_BUFFER_SMALL;
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    *length = static_cast<ULONG>(text.size() + 1);
+    *type = REG_SZ;
+    return CR_SUCCESS;
+}
+
 }  // namespace
 
 State& state() { return the_state; }
@@ -289,6 +343,9 @@ using namespace fake_win32;
     decltype(&::name) fake_slot_##name __asm__("__imp_" #name) = &fake_win32::fake_##name; \
     }
 
+FAKE_IMPORT(CM_Locate_DevNodeA)
+FAKE_IMPORT(CM_Get_Parent)
+FAKE_IMPORT(CM_Get_DevNode_Registry_PropertyA)
 FAKE_IMPORT(QueryDosDeviceA)
 FAKE_IMPORT(CreateFileA)
 FAKE_IMPORT(CloseHandle)

@@ -209,6 +209,23 @@ INSTANTIATE_TEST_SUITE_P(Serials, WindowsSerialSelection,
                          testing::Values(SerialCase{"TC0001", 0x0001}, SerialCase{"TC0002", 0x0002},
                                          SerialCase{"TC000", 0}, SerialCase{"tc0002", 0}));
 
+// Two devices without serial: each is told apart by the location of the
+// device node above its WinUSB interface.
+TEST_F(WindowsBackend, DevicesAreToldApartByTheirPortLocation) {
+    sim::TouchConfig unnamed;
+    unnamed.serial = "";
+    attach_touch(unnamed);
+    attach_touch(unnamed);
+    const std::vector<usb_device_identity> devices = usb_list_devices(std::nullopt);
+    ASSERT_EQ(devices.size(), 2u);
+    EXPECT_EQ(devices[0].location, "Port_#1-1");
+    EXPECT_EQ(devices[1].location, "Port_#1-2");
+    EXPECT_FALSE(devices[0].serial);
+    EXPECT_FALSE(devices[0].enumeration);
+    EXPECT_TRUE(fake_win32::state().violations.empty());
+    EXPECT_EQ(fake_win32::open_objects(), 0u);
+}
+
 TEST_F(WindowsBackend, ControlInDataNeverOverrunsTheCallersBuffer) {
     attach_touch();
     usb_device_ptr device = usb_device_open(DEVICE_VENDOR_ID, ANY_ID, 1, std::nullopt);

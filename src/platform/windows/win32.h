@@ -14,6 +14,7 @@
 #endif
 #include <windows.h>
 #include <setupapi.h>
+#include <cfgmgr32.h>
 #include <winusb.h>
 
 extern "C" {

@@ -39,6 +39,11 @@ std::vector<std::string> split_dos_names(const std::vector<char>& buffer, std::s
 
 UsbError usb_error_from(DWORD error);
 
+// The device instance ID behind a DOS device name:
+// "USB#VID_2F5A&PID_0001&MI_01#7&1a&0&0001#{guid}" gives
+// "USB\VID_2F5A&PID_0001&MI_01\7&1a&0&0001".
+std::string device_instance_id(const std::string& name);
+
 class WindowsPlatform final : public Platform {
 public:
     WindowsPlatform();
@@ -59,6 +64,10 @@ public:
     bool usb_query_pipe(UsbHandle handle, std::uint8_t alternate, std::uint8_t pipe_index,
                         UsbPipeInfo& info) override;
     bool usb_serial_number(UsbHandle handle, std::string& serial) override;
+    // The Configuration Manager's location information of the device (for an
+    // interface of a composite device, of its parent), e.g.
+    // "Port_#0002.Hub_#0001"; no enumeration token.
+    bool usb_placement(UsbHandle handle, UsbPlacement& placement) override;
 
     bool hid_paths(std::vector<std::string>& paths) override;
     HidHandle hid_open(const std::string& path) override;
@@ -79,6 +88,7 @@ private:
     struct UsbOpen {
         FileHandle device;
         WinUsbInterface winusb;
+        std::string name;  // as usb_device_names gave it
     };
 
     WINUSB_INTERFACE_HANDLE winusb_of(UsbHandle handle) const;

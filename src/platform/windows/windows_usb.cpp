@@ -76,6 +76,7 @@ UsbHandle WindowsPlatform::usb_open(const std::string& name) {
         open.winusb.reset();
         return 0;
     }
+    open.name = name;
     const UsbHandle handle = next_handle_++;
     usb_opens_.emplace(handle, std::move(open));
     return handle;
@@ -195,6 +196,37 @@ bool WindowsPlatform::usb_query_pipe(UsbHandle handle, std::uint8_t alternate, s
     info.max_packet_size = pipe.MaximumPacketSize;
     info.interval = pipe.Interval;
     return true;
+}
+
+std::string device_instance_id(const std::string& name) {
+    std::string id = name.substr(0, name.rfind("#{"));
+    std::replace(id.begin(), id.end(), '#', '\\');
+    return id;
+}
+
+bool WindowsPlatform::usb_placement(UsbHandle handle, UsbPlacement& placement) {
+    const auto found = usb_opens_.find(handle);
+    if (found == usb_opens_.end()) return false;
+    const std::string& name = found->second.name;
+    std::string id = device_instance_id(name);
+    DEVINST node = 0;
+    if (CM_Locate_DevNodeA(&node, id.data(), CM_LOCATE_DEVNODE_NORMAL) != CR_SUCCESS) return false;
+    // An interface of a composite device sits below the device on the port.
+    if (name.find("&MI_") != std::string::npos) {
+        DEVINST parent = 0;
+        if (CM_Get_Parent(&parent, node, 0) != CR_SUCCESS) return false;
+        node = parent;
+    }
+    std::array<char, DESCRIPTOR_BUFFER_SIZE> text{};
+    ULONG size = static_cast<ULONG>(text.size());
+    ULONG type = 0;
+    if (CM_Get_DevNode_Registry_PropertyA(node, CM_DRP_LOCATION_INFORMATION, &type, text.data(), &size, 0) !=
+            CR_SUCCESS ||
+        type != REG_SZ)
+        return false;
+    placement.location.assign(text.data(), strnlen(text.data(), std::min<std::size_t>(size, text.size())));
+    placement.enumeration.reset();
+    return !placement.location.empty();
 }
 
 bool WindowsPlatform::usb_serial_number(UsbHandle handle, std::string& serial) {
