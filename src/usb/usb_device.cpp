@@ -159,9 +159,12 @@ std::vector<usb_device_identity> usb_list_devices(serial_number serial) {
         platform::UsbHandleOwner handle = open_with_descriptor(name, descriptor);
         if (!handle || le16(descriptor, 8) != DEVICE_VENDOR_ID || !serial_matches(handle.get(), serial)) continue;
         usb_device_identity identity = usb_device_identity_read(handle.get(), name, le16(descriptor, 10));
-        // The interfaces of one device share its location.
+        // The interfaces of one device share its location; where the system
+        // gives none, the name differs per interface and only the serial
+        // number tells that two names belong to one device.
         const bool known = std::any_of(devices.begin(), devices.end(), [&](const usb_device_identity& seen) {
-            return seen.location == identity.location;
+            return seen.located && identity.located ? seen.location == identity.location
+                                                    : usb_same_device(seen, identity);
         });
         if (!known) devices.push_back(std::move(identity));
     }

@@ -25,6 +25,7 @@ usb_device_identity usb_device_identity_read(platform::UsbHandle handle, const s
     platform::UsbPlacement placement;
     if (os.usb_placement(handle, placement) && !placement.location.empty()) {
         identity.location = placement.location;
+        identity.located = true;
         identity.enumeration = placement.enumeration;
     } else {
         identity.location = instance_part(name);

@@ -18,6 +18,7 @@ struct usb_device_identity {
     // Its port (see platform::UsbPlacement); where the system cannot tell, the
     // instance part of the device name.
     std::string location;
+    bool located = false;  // the location came from the system
     // Differs for every enumeration; none where the system gives no token.
     std::optional<std::uint32_t> enumeration;
 };
