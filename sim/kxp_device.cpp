@@ -148,13 +148,14 @@ void KxpDevice::hello(const std::vector<std::uint8_t>& request) {
         reply(STATUS_BAD_REQUEST, HELLO);
         return;
     }
-    const std::vector<std::uint8_t> info = client_information();
+    std::vector<std::uint8_t> info = client_information();
     if (config_.hello_bad_payload) {
         std::vector<std::uint8_t> message{REPLY, 0x00, HELLO, static_cast<std::uint8_t>(info.size())};
         message.insert(message.end(), info.begin(), info.begin() + 10);
         queue(std::move(message));
         return;
     }
+    if (config_.hello_info_length) info.resize(std::min<std::size_t>(info.size(), *config_.hello_info_length));
     const int host_version = bcd_version(request[4], request[5]);
     const bool accepted = host_version == config_.protocol_version && !config_.hello_reject_always;
     reply(accepted ? 0 : config_.hello_reject_status, HELLO, info);
@@ -269,6 +270,12 @@ bool kxp_set_knob(KxpConfig& config, std::string_view key, std::string_view valu
     if (key == "kxp.hello_reject_status") return parse_into(value, config.hello_reject_status);
     if (key == "kxp.hello_bad_payload") return parse_flag(value, config.hello_bad_payload);
     if (key == "kxp.hello_reject_always") return parse_flag(value, config.hello_reject_always);
+    if (key == "kxp.hello_info_length") {
+        std::uint8_t length = 0;
+        if (!parse_into(value, length)) return false;
+        config.hello_info_length = length;
+        return true;
+    }
     if (key == "kxp.prepare_status") return parse_into(value, config.prepare_status);
     if (key == "kxp.image_data_fail_at") return parse_into(value, config.image_data_fail_at);
     if (key == "kxp.image_data_status") return parse_into(value, config.image_data_status);
@@ -302,6 +309,7 @@ const std::vector<std::pair<std::string, std::string>>& kxp_knob_help() {
         {"kxp.hello_reject_status", "status of a rejected hello (default 0x21)"},
         {"kxp.hello_bad_payload", "1: hello reply states more payload than it carries"},
         {"kxp.hello_reject_always", "1: reject every hello, the second one too"},
+        {"kxp.hello_info_length", "N: the hello reply carries only the first N bytes of the client information"},
         {"kxp.prepare_status", "status of prepare upgrade (default 0)"},
         {"kxp.image_data_fail_at", "K: the K-th image data request fails (0 never)"},
         {"kxp.image_data_status", "status of that failing image data request (default 0x0D)"},

@@ -30,6 +30,7 @@ struct KxpConfig {
     std::uint8_t hello_reject_status = 0x21;  // status of a rejected hello
     bool hello_bad_payload = false;           // reply stating more payload than it carries
     bool hello_reject_always = false;         // rejects every hello, also in its own version
+    std::optional<std::uint8_t> hello_info_length{};  // hello reply carries only this much information
     std::uint8_t prepare_status = 0;
     unsigned image_data_fail_at = 0;          // K-th image data request (1-based) fails; 0 never
     std::uint8_t image_data_status = 0x0D;    // status of that failure

@@ -61,6 +61,7 @@ TEST(DfuConsoleEvent, PrintsTheLinesOfEachEvent) {
         {"device error", {{DFU_EVENT_TRANSFER_END, -1}}, "ERROR Verify", "\n", true},
         {"image info", {{DFU_EVENT_TEXT, 1}}, nullptr, "\nImage Info:\ntext here\n", false},
         {"no text", {{DFU_EVENT_TEXT, 0}}, nullptr, "\nFlash status: No status available\n\n", false},
+        {"no information", {{DFU_EVENT_TEXT, -1}}, nullptr, "\nImage Info: No information available\n\n", false},
         {"detach", {{DFU_EVENT_DETACH_BEGIN, 0, "run-time"}, {DFU_EVENT_DETACH_END, 1}}, nullptr,
          "Detaching run-time device\n", false},
         {"failed detach", {{DFU_EVENT_DETACH_BEGIN, 0, "DFU"}, {DFU_EVENT_DETACH_END, 0}}, nullptr,

@@ -209,10 +209,10 @@ TEST(DfuTransfer, UploadsTheStatusText) {
     } cases[] = {
         {"one short block", {upload_of("v1.2")}, 1, "v1.2", 1},
         {"full block then empty", {upload_of(full), upload_of("")}, 1, full, 2},
-        {"empty", {upload_of("")}, 1, "", 1},
+        {"empty", {upload_of("")}, -1, "", 1},
         {"NULs become spaces", {upload_of(std::string("a\0b\0", 4))}, 1, "a b ", 1},
-        {"first request fails", {dfu_test::failure()}, 0, "", 1},
-        {"later request fails", {upload_of(full), dfu_test::failure()}, 0, full, 2},
+        {"first request fails", {dfu_test::failure()}, -1, "", 1},
+        {"later request fails", {upload_of(full), dfu_test::failure()}, -1, "", 2},
     };
     for (const auto& c : cases) {
         FakePlatform fake;
@@ -230,16 +230,32 @@ TEST(DfuTransfer, UploadsTheStatusText) {
     }
 }
 
-TEST(DfuTransfer, AnEndlessTextStopsBeforeTheBufferIsFull) {
-    FakePlatform fake;
-    fake.replies[DFU_UPLOAD] = std::deque<Reply>(400, upload_of(std::string(64, 'z')));
-    dfu_device_ptr device = fake.open(DFU_PRODUCT_ID, 0);
-    Recorder recorder;
-    EXPECT_EQ(dfu_transfer(*device, std::nullopt, recorder.callback()), 0);
-    const std::size_t kept = DFU_TEXT_SIZE - DFU_UPLOAD_SIZE;
-    EXPECT_EQ(fake.replies[DFU_UPLOAD].size(), 400 - kept / DFU_UPLOAD_SIZE);
-    EXPECT_EQ(std::string(dfu_status_text(*device)), std::string(kept, 'z'));
-    EXPECT_EQ(recorder.values(DFU_EVENT_TEXT), std::vector<int>{1});
+TEST(DfuTransfer, ATextIsKeptUpToTheBufferAndACutOneIsAborted) {
+    const std::string full(DFU_UPLOAD_SIZE, 'z');
+    const std::size_t room = DFU_TEXT_SIZE - 1;
+    const struct {
+        const char* name;
+        std::deque<Reply> uploads;
+        std::size_t kept;
+        bool aborted;
+    } cases[] = {
+        {"endless", std::deque<Reply>(400, upload_of(full)), room, true},
+        {"fills the buffer", [&] {
+             std::deque<Reply> uploads(room / DFU_UPLOAD_SIZE, upload_of(full));
+             uploads.push_back(upload_of(std::string(room % DFU_UPLOAD_SIZE, 'z')));
+             return uploads;
+         }(), room, false},
+    };
+    for (const auto& c : cases) {
+        FakePlatform fake;
+        fake.replies[DFU_UPLOAD] = c.uploads;
+        dfu_device_ptr device = fake.open(DFU_PRODUCT_ID, 0);
+        Recorder recorder;
+        EXPECT_EQ(dfu_transfer(*device, std::nullopt, recorder.callback()), 0) << c.name;
+        EXPECT_EQ(std::string(dfu_status_text(*device)), std::string(c.kept, 'z')) << c.name;
+        EXPECT_EQ(fake.requests().back(), c.aborted ? DFU_ABORT : DFU_UPLOAD) << c.name;
+        EXPECT_EQ(recorder.values(DFU_EVENT_TEXT), std::vector<int>{1}) << c.name;
+    }
 }
 
 TEST(DfuTransfer, WithoutAnImageNothingIsDownloaded) {
@@ -290,7 +306,9 @@ TEST(DfuLeaveMode, DetachesFromEitherMode) {
         {"DFU error", DFU_PRODUCT_ID, {{DFU_GETSTATUS, {status_reply(DFU_STATE_ERROR, 7)}}}, 0,
          {DFU_GETSTATUS, DFU_CLRSTATUS, DFU_DETACH}},
         {"DFU upload idle", DFU_PRODUCT_ID, {{DFU_GETSTATUS, {status_reply(DFU_STATE_UPLOAD_IDLE)}}}, 0,
-         {DFU_GETSTATUS, DFU_CLRSTATUS, DFU_DETACH}},
+         {DFU_GETSTATUS, DFU_ABORT, DFU_DETACH}},
+        {"DFU download idle", DFU_PRODUCT_ID, {{DFU_GETSTATUS, {status_reply(DFU_STATE_DNLOAD_IDLE)}}}, 0,
+         {DFU_GETSTATUS, DFU_ABORT, DFU_DETACH}},
         {"DFU status fails", DFU_PRODUCT_ID, {{DFU_GETSTATUS, {dfu_test::failure()}}}, -1, {DFU_GETSTATUS}},
         {"DFU clear fails", DFU_PRODUCT_ID,
          {{DFU_GETSTATUS, {status_reply(DFU_STATE_ERROR)}}, {DFU_CLRSTATUS, {dfu_test::failure()}}}, -1,

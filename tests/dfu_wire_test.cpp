@@ -86,8 +86,9 @@ struct Rig {
     }
     std::string out() const { return read(console.out); }
     std::string err() const { return read(console.err); }
+    // Without an image: information mode.
     int upgrade(std::optional<std::span<const std::uint8_t>> image, bool reset_after = true) {
-        return dfu_upgrade(console, std::nullopt, image, reset_after);
+        return dfu_upgrade(console, std::nullopt, image, reset_after, !image);
     }
     const sim::DfuRecord& record() const { return firmware->record(); }
     std::vector<sim::DfuRequest> requests(sim::DfuMode mode) const {
@@ -211,8 +212,8 @@ TEST(DfuWire, EndsAsTheDeviceBehaves) {
         {"short block", Start::touch, [](sim::DfuConfig& c) { c.short_block = 0; c.short_count = 100; }, &good, true, 0, "Flash status: Image accepted",
          "", 1},
         {"read info", Start::touch, {}, nullptr, true, 0, "\nImage Info:\nRunning image: factory firmware 1.0.0\n", "", 1},
-        {"no text", Start::dfu_mode, [](sim::DfuConfig& c) { c.fail_at[dfu::UPLOAD] = 1; }, nullptr, false, 0,
-         "\nFlash status: No status available\n\n", "", 0},
+        {"no text", Start::dfu_mode, [](sim::DfuConfig& c) { c.fail_at[dfu::UPLOAD] = 1; }, nullptr, false, -1,
+         "\nImage Info: No information available\n\n", "\nERROR: Could not get read info from device.\n", 0},
     };
     for (const auto& c : cases) {
         Rig rig(c.start, c.tweak);

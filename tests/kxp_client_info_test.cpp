@@ -70,10 +70,10 @@ TEST(KxpClientInfo, ParseChecksLengthVersionAndLayout) {
     } cases[] = {
         {"version 2", info_bytes({0x00, 0x02, 0x00, 0x01}, 46), 0, 2},
         {"version 2, longer payload", info_bytes({0x00, 0x02}, 60), 0, 2},
-        {"version 2 too short", info_bytes({0x00, 0x02}, 45), KXP_ERR_BAD_INFO, 2},
+        {"version 2 too short", info_bytes({0x00, 0x02}, 45), KXP_ERR_BAD_INFO, -1},
         {"version 1", info_bytes({0x00, 0x01}, 36), 0, 1},
         {"version 0", info_bytes({0x00, 0x00}, 36), 0, 0},
-        {"version 1 too short", info_bytes({0x00, 0x01}, 35), KXP_ERR_BAD_INFO, 1},
+        {"version 1 too short", info_bytes({0x00, 0x01}, 35), KXP_ERR_BAD_INFO, -1},
         {"version 3", info_bytes({0x00, 0x03}, 46), KXP_ERR_BAD_INFO, 3},
         {"not BCD", info_bytes({0x00, 0x2A}, 46), KXP_ERR_BAD_INFO, -1},
         {"three bytes", info_bytes({0x00, 0x02, 0x00}, 3), KXP_ERR_BAD_INFO, 7},

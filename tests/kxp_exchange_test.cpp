@@ -264,6 +264,7 @@ TEST(KxpExchange, HelloOutcomes) {
         {"payload shorter than stated", {{0xF1, 0x00, 0xE0, 0x05, 0x00, 0x02}}, KXP_ERR_BAD_REPLY, 1, -1, KXP_ERR_BAD_REPLY},
         {"rejected by version 3 peer", {hello_reply(4, {0x00, 0x03}, 46)}, 4, 1, 3, 4},
         {"rejected without information", {hello_reply(4, {}, 0)}, 4, 1, -1, 4},
+        {"rejected, information too short for its version", {hello_reply(4, {0x00, 0x01}, 20)}, 4, 1, -1, 4},
         {"rejected twice", {hello_reply(6, {0x00, 0x01}, 36), hello_reply(7, {0x00, 0x01}, 36)}, 7, 2, 1, 7},
         {"accepted in version 1", {hello_reply(6, {0x00, 0x01}, 36), hello_reply(0, {0x00, 0x01}, 36)}, 0, 2, 1, 6},
     };

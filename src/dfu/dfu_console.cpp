@@ -31,8 +31,10 @@ void dfu_console_event(dfu_console& console, dfu_device& device, dfu_event event
             std::fprintf(out, "\nImage Info:\n%s\n", dfu_status_text(device));
         else if (value == 2)
             std::fprintf(out, "\nFlash status: %s\n", dfu_status_text(device));
-        else
+        else if (value == 0)
             std::fputs("\nFlash status: No status available\n\n", out);
+        else
+            std::fputs("\nImage Info: No information available\n\n", out);
         break;
     case DFU_EVENT_DETACH_BEGIN:
         std::fprintf(out, "Detaching %s device\n", text != nullptr ? text : "");

@@ -81,65 +81,65 @@ int download_and_manifest(dfu_device& device, std::span<const std::uint8_t> imag
     return 0;
 }
 
-// Uploads the status text into the device's buffer. True when a short block
-// ended it or the buffer is full (the text is kept), false when a request
-// failed. The text always ends in a NUL, with NULs from the device shown
-// as spaces.
+// Uploads the status text into the device's buffer, as much of it as fits
+// with its NUL. True when a short block ended it, or when the buffer is full
+// (the text is kept, cut, and the device, left in dfuUPLOAD-IDLE, gets
+// ABORT); false when a request failed (the text is then empty). NULs from
+// the device are shown as spaces.
 bool upload_text(dfu_device& device) {
     usb_device& usb = dfu_usb_device(device);
+    constexpr std::size_t room = DFU_TEXT_SIZE - 1;  // the last byte holds the NUL
     std::size_t total = 0;
-    bool complete = false;
-    for (std::uint32_t block = 0; total + DFU_UPLOAD_SIZE < DFU_TEXT_SIZE; ++block) {
+    for (std::uint32_t block = 0;; ++block) {
         std::array<std::uint8_t, DFU_UPLOAD_SIZE> chunk{};
         const int received = dfu_upload(usb, chunk, block);
-        if (received < 0) break;
-        std::memcpy(device.status_text.data() + total, chunk.data(), static_cast<std::size_t>(received));
-        total += static_cast<std::size_t>(received);
-        if (received < static_cast<int>(DFU_UPLOAD_SIZE)) {
-            complete = true;
+        if (received < 0) {
+            device.status_text[0] = '\0';
+            return false;
+        }
+        const std::size_t kept = std::min(static_cast<std::size_t>(received), room - total);
+        std::memcpy(device.status_text.data() + total, chunk.data(), kept);
+        total += kept;
+        if (received < static_cast<int>(DFU_UPLOAD_SIZE)) break;
+        if (total == room) {
+            // A failed ABORT leaves the device in dfuUPLOAD-IDLE, which the
+            // detach sequence and the next transfer handle as well.
+            dfu_abort(usb);
             break;
         }
     }
-    if (total + DFU_UPLOAD_SIZE >= DFU_TEXT_SIZE) complete = true;
     std::replace(device.status_text.begin(), device.status_text.begin() + static_cast<std::ptrdiff_t>(total),
                  '\0', ' ');
     device.status_text[total] = '\0';
-    return complete;
+    return true;
+}
+
+// Brings the interface to dfuIDLE the ways DFU 1.1 allows: CLRSTATUS leaves
+// dfuERROR, ABORT an idle download or upload; every other state is left
+// alone. Null, or the message of the request that failed.
+const char* bring_to_idle(usb_device& usb) {
+    dfu_status status;
+    if (dfu_get_status(usb, status) < 0) return DFU_MSG_GETSTATUS_FAILED;
+    if (status.bState == DFU_STATE_ERROR) return dfu_clr_status(usb) < 0 ? DFU_MSG_CLRSTATUS_FAILED : nullptr;
+    if (status.bState == DFU_STATE_DNLOAD_IDLE || status.bState == DFU_STATE_UPLOAD_IDLE)
+        return dfu_abort(usb) < 0 ? DFU_MSG_ABORT_FAILED : nullptr;
+    return nullptr;
 }
 
 }  // namespace
 
 int dfu_make_idle(dfu_device& device) {
-    usb_device& usb = dfu_usb_device(device);
-    dfu_status status;
-    if (dfu_get_status(usb, status) < 0) {
-        device.pending_message = DFU_MSG_GETSTATUS_FAILED;
-        return -1;
-    }
-    if (status.bState == DFU_STATE_ERROR) {
-        if (dfu_clr_status(usb) < 0) {
-            device.pending_message = DFU_MSG_CLRSTATUS_FAILED;
-            return -1;
-        }
-        return 0;
-    }
-    if (status.bState == DFU_STATE_DNLOAD_IDLE || status.bState == DFU_STATE_UPLOAD_IDLE) {
-        if (dfu_abort(usb) < 0) {
-            device.pending_message = DFU_MSG_ABORT_FAILED;
-            return -1;
-        }
-    }
-    return 0;
+    const char* failure = bring_to_idle(dfu_usb_device(device));
+    if (failure == nullptr) return 0;
+    device.pending_message = failure;
+    return -1;
 }
 
 int dfu_leave_mode(dfu_device& device, const char* mode_name, const dfu_event_fn& callback) {
     send(callback, device, DFU_EVENT_DETACH_BEGIN, 0, mode_name);
     usb_device& usb = dfu_usb_device(device);
-    bool ok = true;
-    if (usb_device_product_id(usb) == DFU_PRODUCT_ID) {
-        dfu_status status;
-        ok = dfu_get_status(usb, status) >= 0 && (status.bState == DFU_STATE_IDLE || dfu_clr_status(usb) >= 0);
-    }
+    // In DFU mode the device accepts DETACH only in dfuIDLE.
+    bool ok = usb_device_product_id(usb) != DFU_PRODUCT_ID || bring_to_idle(usb) == nullptr;
     ok = ok && dfu_detach(usb) >= 0;
     send(callback, device, DFU_EVENT_DETACH_END, ok ? 1 : 0);
     return ok ? 0 : -1;
@@ -152,6 +152,9 @@ int dfu_transfer(dfu_device& device, std::optional<std::span<const std::uint8_t>
     if (dfu_make_idle(device) < 0) return -1;
     send(callback, device, DFU_EVENT_TEXT_BEGIN, 0);
     const bool text = upload_text(device);
-    send(callback, device, DFU_EVENT_TEXT, text ? (image ? 2 : 1) : 0);
+    if (image)
+        send(callback, device, DFU_EVENT_TEXT, text ? 2 : 0);
+    else
+        send(callback, device, DFU_EVENT_TEXT, text && device.status_text[0] != '\0' ? 1 : -1);
     return device.status_code != 0 ? -2 : 0;
 }

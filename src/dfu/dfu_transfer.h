@@ -35,7 +35,9 @@ enum dfu_event : int {
     DFU_EVENT_MANIFEST_POLL = 4,
     DFU_EVENT_TRANSFER_END = 6,    // 1 dfuIDLE, -1 dfuERROR, 0 communication failure
     DFU_EVENT_TEXT_BEGIN = 7,
-    DFU_EVENT_TEXT = 8,            // 2 after a download, 1 without one, 0 no text
+    // Text after a download: 2, or 0 when the upload failed. Without a
+    // download: 1, or -1 when the upload failed or gave an empty text.
+    DFU_EVENT_TEXT = 8,
     DFU_EVENT_DETACH_BEGIN = 9,    // text: the name of the mode being left
     DFU_EVENT_DETACH_END = 10,     // 1 done, 0 failed
 };
@@ -47,8 +49,8 @@ using dfu_event_fn = std::function<void(dfu_device& device, dfu_event event, int
 // or upload. 0, or -1 with a pending message.
 int dfu_make_idle(dfu_device& device);
 
-// The detach sequence; in DFU mode the interface is first brought out of any
-// state but dfuIDLE. 0 or -1.
+// The detach sequence; in DFU mode the interface is first brought to
+// dfuIDLE as dfu_make_idle does. 0 or -1.
 int dfu_leave_mode(dfu_device& device, const char* mode_name, const dfu_event_fn& callback);
 
 // With an image: download, manifestation wait and status text; without one

@@ -58,7 +58,7 @@ bool in_dfu_mode(dfu_device& device) { return usb_device_product_id(dfu_usb_devi
 }  // namespace
 
 int dfu_upgrade(dfu_console& console, serial_number serial, std::optional<std::span<const std::uint8_t>> image,
-                bool reset_after, const usb_device_identity* device_of_run) {
+                bool reset_after, bool read_info, const usb_device_identity* device_of_run) {
     const bool with_image = image.has_value();
     dfu_run run{console, serial, std::nullopt};
     if (device_of_run != nullptr) run.device = *device_of_run;
@@ -87,11 +87,14 @@ int dfu_upgrade(dfu_console& console, serial_number serial, std::optional<std::s
         std::fputs("Flash process begins. Please do not power off or unplug your machine.\n", console.out);
         std::fflush(console.out);
     }
-    const int transferred = dfu_transfer(*device, image, callback);
+    int transferred = dfu_transfer(*device, image, callback);
     if (transferred != 0) {
         if (const char* message = dfu_take_message(*device)) std::fprintf(console.out, "%s\n", message);
         std::fflush(console.out);
     }
+    // The information text is what an information read is for: without one
+    // (a failed or empty upload) the read failed.
+    if (read_info && dfu_status_text(*device)[0] == '\0') transferred = -1;
     if (reset_after) {
         if (dfu_leave_mode(*device, "DFU", callback) < 0) return fail(device);
         platform::current().sleep_ms(DFU_DETACH_SETTLE_MS);
@@ -107,7 +110,7 @@ int dfu_upgrade(dfu_console& console, serial_number serial, std::optional<std::s
 }
 
 int dfu_upgrade(serial_number serial, std::optional<std::span<const std::uint8_t>> image, bool reset_after,
-                const usb_device_identity* device) {
+                bool read_info, const usb_device_identity* device) {
     dfu_console console;
-    return dfu_upgrade(console, serial, image, reset_after, device);
+    return dfu_upgrade(console, serial, image, reset_after, read_info, device);
 }

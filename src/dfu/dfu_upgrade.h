@@ -15,9 +15,11 @@ inline constexpr std::uint32_t DFU_DETACH_SETTLE_MS = 500;
 
 // 0 on success, -1 on failure. `image` is nullopt to read the device's image
 // information instead; `reset_after` detaches the device from DFU mode after
-// the transfer. `device` is the device the run found; every wait accepts only
-// it (null: the first device found with `serial` becomes the run's device).
+// the transfer. `read_info` (information mode, without an image) makes a
+// missing or empty information text a failure; a restart only shows it.
+// `device` is the device the run found; every wait accepts only it (null:
+// the first device found with `serial` becomes the run's device).
 int dfu_upgrade(serial_number serial, std::optional<std::span<const std::uint8_t>> image, bool reset_after,
-                const usb_device_identity* device = nullptr);
+                bool read_info, const usb_device_identity* device = nullptr);
 int dfu_upgrade(dfu_console& console, serial_number serial, std::optional<std::span<const std::uint8_t>> image,
-                bool reset_after, const usb_device_identity* device = nullptr);
+                bool reset_after, bool read_info, const usb_device_identity* device = nullptr);

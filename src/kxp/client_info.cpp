@@ -64,7 +64,12 @@ int client_info_parse(client_info& info, std::span<const std::uint8_t> bytes) {
     info.version = client_info_version_code(bytes[0], bytes[1]);
     if (!supported(info.version)) return KXP_ERR_BAD_INFO;
     const std::size_t needed = info.version == 2 ? CLIENT_INFO_WIRE_SIZE : CLIENT_INFO_V1_SIZE;
-    if (bytes.size() < needed) return KXP_ERR_BAD_INFO;
+    if (bytes.size() < needed) {
+        // Without its fields the version would only label bytes the peer
+        // never sent.
+        info.version = CLIENT_INFO_NO_VERSION;
+        return KXP_ERR_BAD_INFO;
+    }
     std::copy_n(bytes.begin(), needed, info.wire.begin());
     return 0;
 }

@@ -42,8 +42,9 @@ int client_info_init(client_info& info);
 // layout. False (nothing written) on a record of an unsupported version.
 bool client_info_set_mfg_id(client_info& info, std::string_view text);
 // Decodes a peer's information. 0, or KXP_ERR_BAD_INFO when it is shorter
-// than 4 bytes, not BCD, of an unsupported version, or shorter than its
-// version's layout.
+// than 4 bytes (the record is left as it was), not BCD, of an unsupported
+// version, or shorter than its version's layout (the record then has no
+// valid version either).
 int client_info_parse(client_info& info, std::span<const std::uint8_t> bytes);
 // Re-lays local version-2 information out for the peer's protocol version.
 void client_info_convert(client_info& info, const kxp_version_bytes& protocol_version);

@@ -18,6 +18,8 @@ constexpr int MAX_POLLS = 3000;
 // The information text and its NUL must fit the caller's 65,536-byte buffer;
 // each reply must add to it, so this bounds the number of replies too.
 constexpr std::uint32_t MAX_INFO_TEXT = CMD_INFO_TEXT_SIZE - 1;
+// An identify reply counts only with the magic (4 bytes) and the status byte.
+constexpr int IDENTIFY_MIN_REPLY = 5;
 
 using Reply = std::array<std::uint8_t, REPLY_SIZE>;
 
@@ -50,8 +52,7 @@ int cmd_identify(cmd_channel& channel, int& status, std::span<char, CMD_TEXT_SIZ
     text[0] = '\0';
     if (cmd_channel_set(channel, CMD_IDENTIFY, {}) < 0) return -1;
     Reply reply;
-    const int length = get_reply(channel, CMD_IDENTIFY, reply, 2);
-    if (length < 0) return -1;
+    if (get_reply(channel, CMD_IDENTIFY, reply, IDENTIFY_MIN_REPLY) < 0) return -1;
     if (le32(reply, 0) != IDENTIFY_MAGIC) return -1;
     status = reply[4];
     if (status != 0) return -2;

@@ -1,5 +1,7 @@
 #include "fake_win32.h"
 
+#include "platform/windows/windows_platform.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
