@@ -75,7 +75,7 @@ parse_outcome parse_options(int argc, char** argv, run_options& options) {
                 // built-in image instead.
                 if (optind < argc) {
                     std::fprintf(stderr, "ERROR: Unexpected argument <%s>.\n", argv[optind]);
-                    std::fprintf(stderr, "Run %s -h for the options.\n", argc > 0 ? argv[0] : "flash-tool");
+                    std::fputs("Run with -h for the options.\n", stderr);
                     return parse_outcome::bad;
                 }
                 return parse_outcome::run;
