@@ -168,6 +168,11 @@ std::vector<usb_device_identity> usb_list_devices(serial_number serial) {
         });
         if (!known) devices.push_back(std::move(identity));
     }
+    // Systems list devices in an order of their own (libusb: the newest
+    // first); by port they read the same on every system.
+    std::stable_sort(devices.begin(), devices.end(), [](const usb_device_identity& a, const usb_device_identity& b) {
+        return a.location < b.location;
+    });
     return devices;
 }
 
