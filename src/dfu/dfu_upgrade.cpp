@@ -23,7 +23,6 @@ dfu_device_ptr wait_for_device(dfu_run& run, bool detached) {
     std::fputs("Waiting for Korvix device to appear.", console.out);
     std::fflush(console.out);
     dfu_device_ptr opened;
-    usb_device_identity found;
     usb_wait_request request;
     request.device = run.device ? &*run.device : nullptr;
     request.serial = run.serial;
@@ -31,7 +30,6 @@ dfu_device_ptr wait_for_device(dfu_run& run, bool detached) {
     request.take = [&](const usb_device_identity& candidate) {
         opened = dfu_open_same(DEVICE_VENDOR_ID, candidate.product_id, interface_for(candidate.product_id),
                                candidate);
-        if (opened) found = candidate;
         return opened != nullptr;
     };
     request.missed = [&] {
@@ -40,7 +38,7 @@ dfu_device_ptr wait_for_device(dfu_run& run, bool detached) {
     };
     const usb_wait_result result = usb_wait_for_device(request);
     if (result == usb_wait_result::back) {
-        run.device = found;
+        run.device = request.found;
         const usb_device& usb = dfu_usb_device(*opened);
         std::fprintf(console.out, " [OK - %.4x:%.4x v%.4x]\n", usb_device_vendor_id(usb),
                      usb_device_product_id(usb), usb_device_release(usb));

@@ -8,19 +8,14 @@
 bool wait_for_boot(serial_number serial, const usb_device_identity* device, bool restarted) {
     platform::current().sleep_ms(BOOT_WAIT_FIRST_PAUSE_MS);
     std::fputs("* Wait for boot  ", stdout);
-    std::uint16_t product_id = 0;
     usb_wait_request request;
     request.device = device;
     request.serial = serial;
     request.restarted = restarted;
-    request.take = [&](const usb_device_identity& found) {
-        product_id = found.product_id;
-        return true;
-    };
     request.missed = [] { std::fflush(stdout); };
     const usb_wait_result result = usb_wait_for_device(request);
     if (result == usb_wait_result::back) {
-        std::printf("[OK - %.4x:%.4x]\n", DEVICE_VENDOR_ID, product_id);
+        std::printf("[OK - %.4x:%.4x]\n", DEVICE_VENDOR_ID, request.found.product_id);
         return true;
     }
     std::fflush(stdout);

@@ -39,15 +39,10 @@ int restart_and_wait(cmd_channel& channel, serial_number serial, const usb_devic
     auto& os = platform::current();
     os.sleep_ms(RESTART_PAUSE_MS);
     std::fputs("Waiting for Korvix device to appear.", stdout);
-    std::uint16_t product_id = 0;
     usb_wait_request request;
     request.device = device;
     request.serial = serial;
     request.restarted = true;
-    request.take = [&](const usb_device_identity& found) {
-        product_id = found.product_id;
-        return true;
-    };
     request.missed = [] {
         std::fputs(".", stdout);
         std::fflush(stdout);
@@ -55,7 +50,7 @@ int restart_and_wait(cmd_channel& channel, serial_number serial, const usb_devic
     const usb_wait_result result = usb_wait_for_device(request);
     if (result == usb_wait_result::back) {
         std::printf(" [OK - %.4x:%.4x]\n", static_cast<unsigned>(DEVICE_VENDOR_ID),
-                    static_cast<unsigned>(product_id));
+                    static_cast<unsigned>(request.found.product_id));
         return 0;
     }
     std::puts(" [FAIL]");

@@ -5,7 +5,7 @@
 #include "platform/platform.h"
 #include "usb/usb_device.h"
 
-usb_wait_result usb_wait_for_device(const usb_wait_request& request) {
+usb_wait_result usb_wait_for_device(usb_wait_request& request) {
     const usb_device_identity* device = request.device;
     bool left = !request.restarted || device == nullptr;
     for (int attempt = 0; attempt < USB_WAIT_ATTEMPTS; ++attempt) {
@@ -18,7 +18,10 @@ usb_wait_result usb_wait_for_device(const usb_wait_request& request) {
         } else if (device != nullptr && device->enumeration && found->enumeration && *found->enumeration != *device->enumeration) {
             left = true;
         }
-        if (found != attached.end() && left && (!request.take || request.take(*found))) return usb_wait_result::back;
+        if (found != attached.end() && left && (!request.take || request.take(*found))) {
+            request.found = *found;
+            return usb_wait_result::back;
+        }
         if (request.missed) request.missed();
         platform::current().sleep_ms(USB_WAIT_INTERVAL_MS);
     }

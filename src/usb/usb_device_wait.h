@@ -30,11 +30,13 @@ struct usb_wait_request {
     std::function<bool(const usb_device_identity& found)> take;
     // After every attempt that did not end the wait, before its pause.
     std::function<void()> missed;
+    // Filled when the wait ends in `back`: the device as found again.
+    usb_device_identity found;
 };
 
 // Up to USB_WAIT_ATTEMPTS lookups, USB_WAIT_INTERVAL_MS apart (a pause also
 // follows the last one).
-usb_wait_result usb_wait_for_device(const usb_wait_request& request);
+usb_wait_result usb_wait_for_device(usb_wait_request& request);
 
 // The line a path prints after a failed wait that ended in did_not_restart.
 inline constexpr const char* USB_WAIT_DID_NOT_RESTART_TEXT =
