@@ -9,7 +9,8 @@ namespace sim {
 namespace {
 
 constexpr std::string_view PREFIX = "--sim-";
-constexpr std::string_view OPTIONS_WITH_VALUE[] = {"--sim-set", "--sim-device", "--sim-trace"};
+constexpr std::string_view OPTIONS_WITH_VALUE[] = {"--sim-set", "--sim-device", "--sim-trace",
+                                                       "--sim-replay"};
 
 // The value of "--NAME=VALUE" or of "--NAME VALUE" (taking the next argument).
 bool option_value(std::string_view arg, std::string_view name, std::vector<char*>& args, std::size_t& i,
@@ -94,6 +95,14 @@ bool sim_take_options(std::vector<char*>& args, SimOptions& options, std::string
             options.trace_file = value;
             continue;
         }
+        if (!option_value(arg, "--sim-replay", args, i, value, matched)) {
+            error = "option --sim-replay needs a file name";
+            return false;
+        }
+        if (matched) {
+            options.replay_file = value;
+            continue;
+        }
         error = "unknown option: " + std::string(arg);
         return false;
     }
@@ -121,6 +130,9 @@ std::string sim_help_text() {
         "                        more devices, each shaped by the --sim-set options after it\n"
         "  --sim-set KEY=VALUE   set a knob (repeatable)\n"
         "  --sim-trace=FILE      write every platform call as JSON lines to FILE\n"
+        "  --sim-replay=FILE     answer every platform call from a recorded trace instead\n"
+        "                        (JSON lines, plain or gzip); exit status 2 when the run\n"
+        "                        differs from the recording\n"
         "  --sim-realtime        sleep for real as well as on the virtual clock\n"
         "  --sim-help            this text\n"
         "Devices:\n";

@@ -18,6 +18,7 @@ struct SimOptions {
     // knobs that follow shape it alone.
     std::vector<SimConfig> more_devices;
     std::optional<std::string> trace_file;
+    std::optional<std::string> replay_file;
     bool realtime = false;
     bool help = false;
 };
@@ -29,7 +30,7 @@ struct SimOptions {
 bool sim_take_options(std::vector<char*>& args, SimOptions& options, std::string& error);
 
 // Whether `word` is a --sim-* option whose value is the next word
-// (--sim-set, --sim-device, --sim-trace written without "=").
+// (--sim-set, --sim-device, --sim-trace, --sim-replay written without "=").
 bool sim_option_value_is_next_word(std::string_view word);
 
 // The text --sim-help prints: the options, the devices and every knob with

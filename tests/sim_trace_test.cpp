@@ -67,7 +67,11 @@ INSTANTIATE_TEST_SUITE_P(
                       std::vector<std::string> names;
                       t.usb_device_names(names);
                   },
-                  R"({"t":5,"op":"names","ok":true,"count":6})"},
+                  R"({"t":5,"op":"names","ok":true,"count":6,"names":["C:","COM1",)"
+                  R"("USB#ROOT_HUB30#4&2851d19&0&0#{f18a0e88-c30c-11d0-8815-00a0c906bed8}",)"
+                  R"("HID#VID_2F5A&PID_0001&MI_00#8&00001f3b&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}",)"
+                  R"("USB#VID_2F5A&PID_0001&MI_00#7&00003a1d&0&0000#{a5dcbf10-6530-11d2-901f-00c04fb951ed}",)"
+                  R"("USB#VID_2F5A&PID_0001&MI_01#7&00003a1d&0&0001#{a5dcbf10-6530-11d2-901f-00c04fb951ed}"]})"},
         TraceCase{"open_fails",
                   [](TracePlatform& t, sim_test::SimBus&, const std::shared_ptr<sim::TouchController>&) { t.usb_open("COM1"); },
                   R"({"t":5,"op":"open","dev":"COM1","ok":false,"handle":0})"},
@@ -94,7 +98,8 @@ INSTANTIATE_TEST_SUITE_P(
                       platform::HidCaps caps;
                       t.hid_caps(handles(t).hid, caps);
                   },
-                  R"({"t":5,"op":"hid_caps","dev":2,"ok":true,"usage_page":65281,"usage":241,"feature_length":257})"},
+                  R"({"t":5,"op":"hid_caps","dev":2,"ok":true,"usage_page":65281,"usage":241,"feature_length":257,)"
+                  R"("input_length":0,"output_length":0})"},
         TraceCase{"set_feature",
                   [](TracePlatform& t, sim_test::SimBus&, const std::shared_ptr<sim::TouchController>&) {
                       std::vector<std::uint8_t> report(257, 0);

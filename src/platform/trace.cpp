@@ -73,6 +73,17 @@ public:
     Line& text(const char* key, std::string_view value) { return raw(key, trace_quote(value)); }
     Line& hex(const char* key, std::span<const std::uint8_t> bytes) { return raw(key, "\"" + trace_hex(bytes) + "\""); }
     Line& ok(bool value) { return raw("ok", value ? "true" : "false"); }
+    Line& texts(const char* key, const std::vector<std::string>& values) {
+        std::string json = "[";
+        for (const auto& value : values) json += (json.size() > 1 ? "," : "") + trace_quote(value);
+        return raw(key, json + "]");
+    }
+    // The byte count of a transfer that moved less (or claims more) than it
+    // was given; absent when it moved everything.
+    Line& transferred(bool ok, std::size_t sent, std::size_t moved) {
+        if (ok && moved != sent) number("transferred", moved);
+        return *this;
+    }
     Line& error(UsbError value) {
         ok(value == UsbError::none);
         if (value != UsbError::none) text("error", error_name(value));
@@ -89,7 +100,9 @@ TracePlatform::TracePlatform(Platform& inner, std::ostream& out)
 
 bool TracePlatform::usb_device_names(std::vector<std::string>& names) {
     const bool ok = inner_.usb_device_names(names);
-    Line(*this, "names").ok(ok).number("count", ok ? names.size() : 0);
+    Line line(*this, "names");
+    line.ok(ok).number("count", ok ? names.size() : 0);
+    if (ok) line.texts("names", names);
     return ok;
 }
 
@@ -128,11 +141,12 @@ UsbError TracePlatform::usb_control_transfer(UsbHandle handle, const std::uint8_
     // host data as received, after it.
     const bool in = (setup[0] & 0x80) != 0;
     const std::size_t length = static_cast<std::size_t>(setup[6] | (setup[7] << 8));
-    const std::string sent = in ? std::string() : trace_hex(buffer.first(std::min(length, buffer.size())));
+    const std::size_t sent_length = in ? 0 : std::min(length, buffer.size());
+    const std::string sent = trace_hex(buffer.first(sent_length));
     const UsbError error = inner_.usb_control_transfer(handle, setup, buffer, transferred);
     Line line(*this, "control");
     line.number("dev", handle).error(error).raw("setup", "\"" + trace_hex(setup) + "\"");
-    if (!in) line.raw("data", "\"" + sent + "\"");
+    if (!in) line.raw("data", "\"" + sent + "\"").transferred(error == UsbError::none, sent_length, transferred);
     else if (error == UsbError::none) line.hex("data", buffer.first(std::min(transferred, buffer.size())));
     return error;
 }
@@ -149,7 +163,12 @@ UsbError TracePlatform::usb_read_pipe(UsbHandle handle, std::uint8_t pipe_id, st
 UsbError TracePlatform::usb_write_pipe(UsbHandle handle, std::uint8_t pipe_id, std::span<const std::uint8_t> buffer,
                                        std::size_t& transferred) {
     const UsbError error = inner_.usb_write_pipe(handle, pipe_id, buffer, transferred);
-    Line(*this, "write_pipe").number("dev", handle).error(error).number("pipe", pipe_id).hex("data", buffer);
+    Line(*this, "write_pipe")
+        .number("dev", handle)
+        .error(error)
+        .number("pipe", pipe_id)
+        .hex("data", buffer)
+        .transferred(error == UsbError::none, buffer.size(), transferred);
     return error;
 }
 
@@ -157,7 +176,13 @@ bool TracePlatform::usb_interface_settings(UsbHandle handle, std::uint8_t altern
     const bool ok = inner_.usb_interface_settings(handle, alternate, info);
     Line line(*this, "settings");
     line.number("dev", handle).ok(ok).number("alternate", alternate);
-    if (ok) line.number("interface", info.interface_number).number("endpoints", info.num_endpoints).number("class", info.interface_class);
+    if (ok)
+        line.number("interface", info.interface_number)
+            .number("endpoints", info.num_endpoints)
+            .number("class", info.interface_class)
+            .number("setting", info.alternate_setting)
+            .number("subclass", info.interface_subclass)
+            .number("protocol", info.interface_protocol);
     return ok;
 }
 
@@ -166,7 +191,11 @@ bool TracePlatform::usb_query_pipe(UsbHandle handle, std::uint8_t alternate, std
     const bool ok = inner_.usb_query_pipe(handle, alternate, pipe_index, info);
     Line line(*this, "pipe");
     line.number("dev", handle).ok(ok).number("alternate", alternate).number("index", pipe_index);
-    if (ok) line.number("pipe", info.pipe_id).number("type", info.pipe_type).number("max_packet", info.max_packet_size);
+    if (ok)
+        line.number("pipe", info.pipe_id)
+            .number("type", info.pipe_type)
+            .number("max_packet", info.max_packet_size)
+            .number("interval", info.interval);
     return ok;
 }
 
@@ -191,7 +220,9 @@ bool TracePlatform::usb_placement(UsbHandle handle, UsbPlacement& placement) {
 
 bool TracePlatform::hid_paths(std::vector<std::string>& paths) {
     const bool ok = inner_.hid_paths(paths);
-    Line(*this, "hid_list").ok(ok).number("count", ok ? paths.size() : 0);
+    Line line(*this, "hid_list");
+    line.ok(ok).number("count", ok ? paths.size() : 0);
+    if (ok) line.texts("paths", paths);
     return ok;
 }
 
@@ -218,7 +249,12 @@ bool TracePlatform::hid_caps(HidHandle handle, HidCaps& caps) {
     const bool ok = inner_.hid_caps(handle, caps);
     Line line(*this, "hid_caps");
     line.number("dev", handle).ok(ok);
-    if (ok) line.number("usage_page", caps.usage_page).number("usage", caps.usage).number("feature_length", caps.feature_report_length);
+    if (ok)
+        line.number("usage_page", caps.usage_page)
+            .number("usage", caps.usage)
+            .number("feature_length", caps.feature_report_length)
+            .number("input_length", caps.input_report_length)
+            .number("output_length", caps.output_report_length);
     return ok;
 }
 
