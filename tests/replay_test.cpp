@@ -1,0 +1,182 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "frontend/frontend.h"
+#include "platform/trace.h"
+#include "sim/device_registry.h"
+#include "sim/replay_platform.h"
+#include "sim/sim_options.h"
+#include "sim/sim_platform.h"
+
+namespace {
+
+struct ToolRun {
+    int status = 0;
+    std::string trace;  // what a trace decorator over the platform wrote
+};
+
+// Runs the tool in-process over `devices` with the tool's words of `args`.
+// Its console output is not compared here: the progress dots and the log
+// prefix keep state for the one run of a process (the recordings' transcripts
+// compare the console output of a replay byte for byte).
+ToolRun run_tool(platform::Platform& devices, std::vector<char*> args) {
+    ToolRun run;
+    std::ostringstream trace_text;
+    platform::TracePlatform trace(devices, trace_text);
+    platform::install(&trace);
+    args.push_back(nullptr);
+    std::fflush(stdout);
+    testing::internal::CaptureStdout();
+    run.status = frontend_main(static_cast<int>(args.size() - 1), args.data());
+    std::fflush(stdout);
+    testing::internal::GetCapturedStdout();
+    platform::install(nullptr);
+    run.trace = trace_text.str();
+    return run;
+}
+
+// A command line of flash-tool-sim, with its --sim-* words.
+struct CommandLine {
+    std::vector<std::string> words;
+    std::vector<char*> args() {
+        std::vector<char*> args;
+        for (auto& word : words) args.push_back(word.data());
+        return args;
+    }
+};
+
+// Records a run of the simulated devices the command line names; the tool's
+// words, left in `tool_args`, point into `command`.
+ToolRun record(CommandLine& command, std::vector<char*>& tool_args) {
+    tool_args = command.args();
+    sim::SimOptions options;
+    std::string error;
+    EXPECT_TRUE(sim::sim_take_options(tool_args, options, error)) << error;
+    sim::Clock clock;
+    sim::SimPlatform simulator(clock);
+    for (auto& model : sim::find_device_kind(options.config.device)->make(options.config, clock)) simulator.attach(model);
+    return run_tool(simulator, tool_args);
+}
+
+sim::ReplayPlatform replayer(const std::string& recording) {
+    std::vector<sim::ReplayCall> calls;
+    std::string error;
+    EXPECT_TRUE(sim::replay_parse(recording, calls, error)) << error;
+    return sim::ReplayPlatform(std::move(calls));
+}
+
+class ReplayOfARecordedRun : public testing::TestWithParam<const char*> {};
+
+// The replay answers as the devices did: the same exit status and calls
+// (times included), and nothing of the recording is left over.
+TEST_P(ReplayOfARecordedRun, ReproducesTheRun) {
+    std::istringstream words(GetParam());
+    CommandLine command{{"flash-tool-sim"}};
+    for (std::string word; words >> word;) command.words.push_back(word);
+    std::vector<char*> tool_args;
+    const ToolRun recorded = record(command, tool_args);
+    sim::ReplayPlatform replay = replayer(recorded.trace);
+    const ToolRun replayed = run_tool(replay, tool_args);
+    EXPECT_TRUE(replay.finish()) << sim::replay_difference_text(*replay.difference());
+    EXPECT_EQ(replayed.status, recorded.status);
+    EXPECT_EQ(replayed.trace, recorded.trace);
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, ReplayOfARecordedRun,
+                         testing::Values("-n", "-n -r", "-n -R", "-n -f", "-n --sim-device=bridge", "-n -d",
+                                         "-n --sim-set native.flash_status=5",
+                                         "-n -f --sim-set kxp.silent_after=20"));
+
+// The -R run's recording, changed in one place.
+struct Change {
+    const char* name;
+    std::string (*edit)(std::string recording);
+    const char* what;   // empty: the replay must match
+    std::size_t call;   // of the difference
+};
+
+std::string replace_once(std::string text, const std::string& from, const std::string& to) {
+    const auto at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    return at == std::string::npos ? text : text.replace(at, from.size(), to);
+}
+
+const Change CHANGES[] = {
+    // The restart command (set_feature 0xFF 0x04) recorded as another command.
+    {"DataWritten", [](std::string r) { return replace_once(r, R"("data":"ff04)", R"("data":"ff05)"); },
+     R"("data" differs from byte 1)", 28},
+    {"Operation", [](std::string r) { return replace_once(r, R"("op":"hid_close","dev":3)", R"("op":"close","dev":3)"); },
+     "the operation differs", 29},
+    {"Device", [](std::string r) { return replace_once(r, R"("op":"hid_caps","dev":3)", R"("op":"hid_caps","dev":4)"); },
+     R"("dev" differs)", 24},
+    {"RecordingEnds", [](std::string r) { return r.substr(0, r.rfind('\n', r.size() - 2) + 1); }, "the recording ends",
+     29},
+    {"RunEndsFirst", [](std::string r) { return r + R"({"t":9,"op":"sleep","ok":true,"ms":3})" "\n"; },
+     "the run ended", 30},
+    // Records that are not platform calls are skipped wherever they stand.
+    {"OtherRecordsSkipped",
+     [](std::string r) {
+         return R"({"version":"1.0","argv":["-n","-R"],"start":{"wall":"x"}})" "\n" +
+                replace_once(r, "\n", "\n" R"({"t":0,"op":"console","stream":"stdout","text":"* \u0041"})" "\n") +
+                R"({"exit":0})" "\n";
+     },
+     "", 0},
+};
+
+class ReplayOfAChangedRecording : public testing::TestWithParam<Change> {};
+
+TEST_P(ReplayOfAChangedRecording, StopsAtTheFirstDifference) {
+    CommandLine command{{"flash-tool-sim", "-n", "-R"}};
+    std::vector<char*> tool_args;
+    const ToolRun recorded = record(command, tool_args);
+    sim::ReplayPlatform replay = replayer(GetParam().edit(recorded.trace));
+    const ToolRun replayed = run_tool(replay, tool_args);
+    const bool matched = replay.finish();
+    if (*GetParam().what == '\0') {
+        EXPECT_TRUE(matched) << sim::replay_difference_text(*replay.difference());
+        EXPECT_EQ(replayed.trace, recorded.trace);
+        return;
+    }
+    ASSERT_FALSE(matched);
+    EXPECT_EQ(replay.difference()->what, GetParam().what);
+    EXPECT_EQ(replay.difference()->call, GetParam().call);
+}
+
+INSTANTIATE_TEST_SUITE_P(Changes, ReplayOfAChangedRecording, testing::ValuesIn(CHANGES),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ReplayDifference, NamesTheCallWhatWasRecordedAndWhatWasAsked) {
+    sim::ReplayPlatform replay = replayer(R"({"t":0,"op":"sleep","ok":true,"ms":500})" "\n");
+    replay.sleep_ms(100);
+    ASSERT_TRUE(replay.difference());
+    EXPECT_EQ(sim::replay_difference_text(*replay.difference()),
+              "replay: call 1 differs from the recording (line 1): \"ms\" differs\n"
+              "  recorded: sleep ms=500\n"
+              "  asked:    sleep ms=100\n");
+    // After a difference every call fails; the clock still moves with sleeps.
+    std::vector<std::string> names;
+    EXPECT_FALSE(replay.usb_device_names(names));
+    EXPECT_EQ(replay.now_ms(), 100u);
+}
+
+TEST(ReplayRecording, RefusesACallItCannotAnswer) {
+    struct Case {
+        std::string text, error;
+    };
+    for (const Case& c : {Case{"{\"t\":0,\"op\":\"names\",\"ok\":true,\"count\":1}", "line 1: names call: no \"names\""},
+                          Case{"\n{\"t\":0,\"op\":\"get_feature\",\"dev\":1,\"ok\":true,\"data\":\"ff0\"}",
+                               "line 2: get_feature call: \"data\" is not hex bytes"},
+                          Case{"{\"t\":0,\"op\":\"sleep\",\"ok\":true,\"ms\":5", "line 1: no ',' or '}' after key \"ms\""},
+                          Case{"[1]", "line 1: not a JSON object"}}) {
+        std::vector<sim::ReplayCall> calls;
+        std::string error;
+        EXPECT_FALSE(sim::replay_parse(c.text, calls, error)) << c.text;
+        EXPECT_EQ(error, c.error);
+    }
+}
+
+}  // namespace
