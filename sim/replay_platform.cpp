@@ -64,6 +64,8 @@ std::string shown_hex(const std::vector<std::uint8_t>& bytes, std::size_t from) 
            (from == 0 ? "" : ", shown from byte " + std::to_string(from)) + ")";
 }
 
+std::string calls_text(std::size_t count) { return std::to_string(count) + (count == 1 ? " call" : " calls"); }
+
 UsbError error_of(const ReplayCall& call) {
     if (call.ok) return UsbError::none;
     const std::string name = text(call, "error");
@@ -196,7 +198,7 @@ const ReplayCall* ReplayPlatform::take(const Request& asked) {
     if (difference_) return nullptr;
     if (next_ == calls_.size()) {
         differ({asked_, 0, "the recording ends",
-                "nothing (the recording ends after " + std::to_string(calls_.size()) + " calls)", asked.describe(0)});
+                "nothing (the recording ends after " + calls_text(calls_.size()) + ")", asked.describe(0)});
         return nullptr;
     }
     const ReplayCall& call = calls_[next_];
@@ -216,7 +218,7 @@ bool ReplayPlatform::finish() {
     if (next_ == calls_.size()) return true;
     const ReplayCall& call = calls_[next_];
     differ({asked_ + 1, call.line, "the run ended", Request::describe(call, 0),
-            "nothing (the run ended after " + std::to_string(asked_) + " calls)"});
+            "nothing (the run ended after " + calls_text(asked_) + ")"});
     return false;
 }
 
