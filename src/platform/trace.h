@@ -1,8 +1,9 @@
 // A decorator over any platform backend that records every primitive call
 // as one JSON object per line: "t" (milliseconds since the decorator was
 // made, from the inner platform's clock), "op", "dev" (name, path or
-// handle), "ok", and per op the setup packet, pipe, data bytes (hex) or
-// sleep length. Used for field diagnostics and by tests.
+// handle), "ok", and per op the setup packet, pipe, data bytes (hex), the
+// lists of names or paths, or sleep length: enough to answer every call again
+// (flash-tool-sim --sim-replay). Used for field diagnostics and by tests.
 #pragma once
 
 #include <cstdint>
