@@ -123,7 +123,8 @@ std::vector<char*> argv_of(std::vector<std::string>& storage) {
 TEST(SimOptions, TakesItsOwnOptionsAndLeavesTheRest) {
     std::vector<std::string> storage = {"flash-tool-sim", "-n", "--sim-set", "native.identify_status=3",
                                         "--sim-device=bridge", "-r", "--sim-trace", "/tmp/x.jsonl",
-                                        "--sim-realtime", "--sim-set=touch.serial=Z9", "--", "--sim-help"};
+                                        "--sim-realtime", "--sim-set=touch.serial=Z9", "--sim-replay", "r.jsonl.gz",
+                                        "--", "--sim-help"};
     auto args = argv_of(storage);
     sim::SimOptions options;
     std::string error;
@@ -134,6 +135,7 @@ TEST(SimOptions, TakesItsOwnOptionsAndLeavesTheRest) {
     EXPECT_EQ(options.config.touch.native.identify_status, 3);
     EXPECT_EQ(options.config.touch.serial, "Z9");
     EXPECT_EQ(options.trace_file, "/tmp/x.jsonl");
+    EXPECT_EQ(options.replay_file, "r.jsonl.gz");
     EXPECT_TRUE(options.realtime);
     EXPECT_FALSE(options.help);
 }
@@ -143,6 +145,7 @@ TEST(SimOptions, Errors) {
         {{"p", "--sim-bogus"}, "unknown option: --sim-bogus"},
         {{"p", "--sim-set"}, "option --sim-set needs KEY=VALUE"},
         {{"p", "--sim-trace"}, "option --sim-trace needs a file name"},
+        {{"p", "--sim-replay"}, "option --sim-replay needs a file name"},
         {{"p", "--sim-device=wat"}, "unknown device: wat"},
         {{"p", "--sim-set=device=wat"}, "unknown device: wat"},
         {{"p", "--sim-set=nosuch=1"}, "unknown knob: nosuch"},
