@@ -337,6 +337,16 @@ bool ReplayPlatform::usb_serial_number(platform::UsbHandle handle, std::string& 
     return true;
 }
 
+bool ReplayPlatform::usb_placement(platform::UsbHandle handle, platform::UsbPlacement& placement) {
+    const ReplayCall* call = take(Request("placement").number("dev", handle));
+    if (call == nullptr || !call->ok) return false;
+    placement.location = text(*call, "location");
+    placement.enumeration.reset();
+    if (call->fields.count("enumeration") != 0)
+        placement.enumeration = static_cast<std::uint32_t>(number(*call, "enumeration"));
+    return true;
+}
+
 bool ReplayPlatform::hid_paths(std::vector<std::string>& paths) {
     paths.clear();
     const ReplayCall* call = take(Request("hid_list"));

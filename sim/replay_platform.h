@@ -60,6 +60,7 @@ public:
     bool usb_query_pipe(platform::UsbHandle handle, std::uint8_t alternate, std::uint8_t pipe_index,
                         platform::UsbPipeInfo& info) override;
     bool usb_serial_number(platform::UsbHandle handle, std::string& serial) override;
+    bool usb_placement(platform::UsbHandle handle, platform::UsbPlacement& placement) override;
 
     bool hid_paths(std::vector<std::string>& paths) override;
     platform::HidHandle hid_open(const std::string& path) override;

@@ -61,6 +61,7 @@ const std::vector<OpKeys>& op_keys() {
           {"type", Need::number, When::if_ok},
           {"max_packet", Need::number, When::if_ok}}},
         {"serial", {{"dev", Need::number}, {"serial", Need::text, When::if_ok}}},
+        {"placement", {{"dev", Need::number}, {"location", Need::text, When::if_ok}}},
         {"hid_list", {{"paths", Need::texts, When::if_ok}}},
         {"hid_open", {{"dev", Need::text}, {"handle", Need::number}}},
         {"hid_close", {{"dev", Need::number}}},
@@ -146,9 +147,10 @@ bool make_call(TraceRecord record, std::size_t line, ReplayCall& call, bool& rep
         if ((key.when == When::if_ok && !ok) || (key.when == When::if_failed && ok)) continue;
         why = check_key(record, key);
     }
-    // Optional hex: the data a failed control transfer sent, or one read.
-    if (why.empty() && record.count("data") != 0) why = check_key(record, {"data", Need::hex});
-    if (why.empty() && record.count("transferred") != 0) why = check_key(record, {"transferred", Need::number});
+    // Keys a call carries only at times: the data of a failed control
+    // transfer, a short write's count, the enumeration token.
+    for (const Key& key : {Key{"data", Need::hex}, Key{"transferred", Need::number}, Key{"enumeration", Need::number}})
+        if (why.empty() && record.count(key.name) != 0) why = check_key(record, key);
     if (!why.empty()) {
         error = "line " + std::to_string(line) + ": " + op->second.text + " call: " + why;
         return false;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 #include <string>
@@ -92,39 +93,51 @@ INSTANTIATE_TEST_SUITE_P(Paths, ReplayOfARecordedRun,
                                          "-n -f --sim-set kxp.silent_after=20"));
 
 // The -R run's recording, changed in one place.
-struct Change {
-    const char* name;
-    std::string (*edit)(std::string recording);
-    const char* what;   // empty: the replay must match
-    std::size_t call;   // of the difference
+struct Edited {
+    std::string recording;
+    std::size_t call = 0;  // where the replay must stop; 0: it must match
 };
 
-std::string replace_once(std::string text, const std::string& from, const std::string& to) {
-    const auto at = text.find(from);
+// Replaces the first (or last) `from` and names the call of its line.
+Edited replace(const std::string& text, const std::string& from, const std::string& to, bool last = false) {
+    const auto at = last ? text.rfind(from) : text.find(from);
     EXPECT_NE(at, std::string::npos) << from;
-    return at == std::string::npos ? text : text.replace(at, from.size(), to);
+    if (at == std::string::npos) return {text, 0};
+    const auto line = static_cast<std::size_t>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(at), '\n')) + 1;
+    return {std::string(text).replace(at, from.size(), to), line};
 }
+
+std::size_t lines(const std::string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }
+
+struct Change {
+    const char* name;
+    Edited (*edit)(const std::string& recording);
+    const char* what;  // empty: the replay must match
+};
 
 const Change CHANGES[] = {
     // The restart command (set_feature 0xFF 0x04) recorded as another command.
-    {"DataWritten", [](std::string r) { return replace_once(r, R"("data":"ff04)", R"("data":"ff05)"); },
-     R"("data" differs from byte 1)", 28},
-    {"Operation", [](std::string r) { return replace_once(r, R"("op":"hid_close","dev":3)", R"("op":"close","dev":3)"); },
-     "the operation differs", 29},
-    {"Device", [](std::string r) { return replace_once(r, R"("op":"hid_caps","dev":3)", R"("op":"hid_caps","dev":4)"); },
-     R"("dev" differs)", 24},
-    {"RecordingEnds", [](std::string r) { return r.substr(0, r.rfind('\n', r.size() - 2) + 1); }, "the recording ends",
-     29},
-    {"RunEndsFirst", [](std::string r) { return r + R"({"t":9,"op":"sleep","ok":true,"ms":3})" "\n"; },
-     "the run ended", 30},
+    {"DataWritten", [](const std::string& r) { return replace(r, R"("data":"ff04)", R"("data":"ff05)"); },
+     R"("data" differs from byte 1)"},
+    {"Operation", [](const std::string& r) { return replace(r, R"("op":"hid_close")", R"("op":"close")", true); },
+     "the operation differs"},
+    {"Device", [](const std::string& r) { return replace(r, R"("op":"hid_caps","dev":)", R"("op":"hid_caps","dev":9)"); },
+     R"("dev" differs)"},
+    {"RecordingEnds",
+     [](const std::string& r) { return Edited{r.substr(0, r.rfind('\n', r.size() - 2) + 1), lines(r)}; },
+     "the recording ends"},
+    {"RunEndsFirst",
+     [](const std::string& r) { return Edited{r + R"({"t":9,"op":"sleep","ok":true,"ms":3})" "\n", lines(r) + 1}; },
+     "the run ended"},
     // Records that are not platform calls are skipped wherever they stand.
     {"OtherRecordsSkipped",
-     [](std::string r) {
-         return R"({"version":"1.0","argv":["-n","-R"],"start":{"wall":"x"}})" "\n" +
-                replace_once(r, "\n", "\n" R"({"t":0,"op":"console","stream":"stdout","text":"* \u0041"})" "\n") +
-                R"({"exit":0})" "\n";
+     [](const std::string& r) {
+         const Edited console = replace(r, "\n", "\n" R"({"t":0,"op":"console","stream":"stdout","text":"* \u0041"})" "\n");
+         return Edited{R"({"version":"1.0","argv":["-n","-R"],"start":{"wall":"x"}})" "\n" + console.recording +
+                           R"({"exit":0})" "\n",
+                       0};
      },
-     "", 0},
+     ""},
 };
 
 class ReplayOfAChangedRecording : public testing::TestWithParam<Change> {};
@@ -133,17 +146,18 @@ TEST_P(ReplayOfAChangedRecording, StopsAtTheFirstDifference) {
     CommandLine command{{"flash-tool-sim", "-n", "-R"}};
     std::vector<char*> tool_args;
     const ToolRun recorded = record(command, tool_args);
-    sim::ReplayPlatform replay = replayer(GetParam().edit(recorded.trace));
+    const Edited edited = GetParam().edit(recorded.trace);
+    sim::ReplayPlatform replay = replayer(edited.recording);
     const ToolRun replayed = run_tool(replay, tool_args);
     const bool matched = replay.finish();
-    if (*GetParam().what == '\0') {
+    if (edited.call == 0) {
         EXPECT_TRUE(matched) << sim::replay_difference_text(*replay.difference());
         EXPECT_EQ(replayed.trace, recorded.trace);
         return;
     }
     ASSERT_FALSE(matched);
     EXPECT_EQ(replay.difference()->what, GetParam().what);
-    EXPECT_EQ(replay.difference()->call, GetParam().call);
+    EXPECT_EQ(replay.difference()->call, edited.call);
 }
 
 INSTANTIATE_TEST_SUITE_P(Changes, ReplayOfAChangedRecording, testing::ValuesIn(CHANGES),
