@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <sstream>
 #include <string>
@@ -12,6 +13,7 @@
 #include "sim/replay_platform.h"
 #include "sim/sim_options.h"
 #include "sim/sim_platform.h"
+#include "sim/trace_record.h"
 
 namespace {
 
@@ -191,6 +193,59 @@ TEST(ReplayRecording, RefusesACallItCannotAnswer) {
         EXPECT_FALSE(sim::replay_parse(c.text, calls, error)) << c.text;
         EXPECT_EQ(error, c.error);
     }
+}
+
+// Data a recording claims was read must fit the tool's buffer: a longer (or,
+// for a feature report, a different) length is a difference, and nothing is
+// copied.
+TEST(ReplayDifference, RecordedDataMustFitTheBuffer) {
+    struct Case {
+        std::string record;
+        std::size_t buffer;
+        bool fits;
+    };
+    const std::string report(514, 'a');
+    for (const Case& c : {Case{R"({"t":0,"op":"get_feature","dev":1,"ok":true,"data":")" + report + "\"}", 257, true},
+                          Case{R"({"t":0,"op":"get_feature","dev":1,"ok":true,"data":")" + report + "\"}", 65, false},
+                          Case{R"({"t":0,"op":"get_feature","dev":1,"ok":true,"data":")" + report + "\"}", 300, false}}) {
+        sim::ReplayPlatform replay = replayer(c.record + "\n");
+        std::vector<std::uint8_t> buffer(c.buffer + 1, 0x55);
+        EXPECT_EQ(replay.hid_get_feature(1, std::span(buffer).first(c.buffer)), c.fits) << c.buffer;
+        EXPECT_EQ(buffer.back(), 0x55);
+        EXPECT_EQ(buffer.front(), c.fits ? 0xAA : 0x55);
+    }
+    sim::ReplayPlatform replay =
+        replayer(R"({"t":0,"op":"descriptor","dev":1,"ok":true,"type":1,"index":0,"language":0,"data":"1201000200"})" "\n");
+    std::array<std::uint8_t, 4> descriptor{};
+    std::size_t got = 0;
+    EXPECT_FALSE(replay.usb_get_descriptor(1, 1, 0, 0, descriptor, got));
+    EXPECT_EQ(replay.difference()->what, "the recorded call read 5 bytes, the tool's buffer holds 4");
+}
+
+// The trace escapes every byte of a name outside printable ASCII; reading a
+// record gives the same bytes back. Values the trace does not use are kept
+// apart, not taken for numbers or strings.
+TEST(TraceRecord, ReadsWhatTheTraceWrites) {
+    const std::string name("/dev/hidraw0\x01\xC3\xA9\"\\", 17);
+    sim::TraceRecord record;
+    std::string error;
+    ASSERT_TRUE(sim::trace_parse_record(R"({"dev":)" + platform::trace_quote(name) +
+                                            R"(,"n":18446744073709551615,"big":18446744073709551616,"neg":-1,)"
+                                            R"("f":1.5e3,"ok":false,"x":null,"l":["a","\u00e9"],"mixed":["a",1],)"
+                                            R"("o":{"k":[{}]},"u":"\u20ac"})",
+                                        record, error))
+        << error;
+    using Kind = sim::TraceValue::Kind;
+    EXPECT_EQ(record["dev"].text, name);
+    EXPECT_EQ(record["n"].number, 18446744073709551615u);
+    for (const char* key : {"big", "neg", "f", "mixed", "o"}) EXPECT_EQ(record[key].kind, Kind::other) << key;
+    EXPECT_EQ(record["ok"].kind, Kind::boolean);
+    EXPECT_EQ(record["x"].kind, Kind::null);
+    EXPECT_EQ(record["l"].strings, (std::vector<std::string>{"a", "\xE9"}));
+    EXPECT_EQ(record["u"].text, "\xE2\x82\xAC");
+    for (const char* bad : {R"({"a":1,})", R"({"a":"\q"})", R"({"a":01x})", "{\"a\":\"\x01\"}", R"({"a":1} x)",
+                            R"({"a":[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[1]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]})"})
+        EXPECT_FALSE(sim::trace_parse_record(bad, record, error)) << bad;
 }
 
 }  // namespace
