@@ -75,9 +75,9 @@ public:
     std::uint64_t now_ms() override { return clock_ms_; }
     void console_clear_quick_edit() override;
 
+private:
     class Request;
 
-private:
     // The recorded call that matches `asked`, now answered; nullptr after a
     // difference.
     const ReplayCall* take(const Request& asked);
