@@ -61,11 +61,13 @@ const log_case LOG_CASES[] = {
      "LOG:7/x/0a\n"},
     {"EmptyFormatPrintsNothingAndKeepsTheState",
      [] {
-         const char* empty = "";  // never a literal: the compiler refuses empty formats
+         // Through a pointer, which carries no format check: GCC refuses an
+         // empty format literal, clang a format that is not a literal.
+         int (*const log)(const char*, ...) = console_log;
          console_log("open ");
-         console_log(empty);
+         log("");
          console_log("closed\n");
-         console_log(empty);
+         log("");
          console_log("fresh\n");
      },
      "LOG:open closed\nLOG:fresh\n"},

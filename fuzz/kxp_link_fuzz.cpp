@@ -1,0 +1,32 @@
+// The link from its USB carrier up: frames in feature reports, their
+// reassembly into messages, the replies to each command and the client
+// information of the hello.
+#include <array>
+
+#include "fuzz/fuzz_platform.h"
+#include "kxp/kxp_exchange.h"
+#include "kxp/kxp_session.h"
+
+namespace {
+void ignore_message(void*, std::span<const std::uint8_t>) {}
+void ignore_reply(void*) {}
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    fuzz::FuzzPlatform platform({data, size}, {});
+    kxp_session session;
+    kxp_session_init(session);
+    session.message_hook = ignore_message;
+    session.reply_hook = ignore_reply;
+    session.retry_count = 1;
+    if (kxp_session_open(session, "USB", KXP_CLIENT_NAME) != 0) return 0;
+    std::uint64_t syserror = 0;
+    kxp_get_syserror(session, syserror);
+    const std::array<std::uint8_t, 300> chunk{};
+    kxp_prepare_upgrade(session, chunk.size());
+    kxp_image_data(session, chunk);
+    kxp_program_image(session);
+    kxp_restart(session);
+    kxp_session_close(session);
+    return 0;
+}
