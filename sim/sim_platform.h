@@ -67,6 +67,7 @@ public:
     void sleep_ms(std::uint32_t milliseconds) override;
     std::uint64_t now_ms() override { return clock_.now(); }
     void console_clear_quick_edit() override { ++quick_edit_clears_; }
+    const char* backend_name() const override { return "simulator"; }
 
 private:
     struct Slot {

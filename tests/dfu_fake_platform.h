@@ -136,6 +136,7 @@ public:
     bool hid_set_feature(platform::HidHandle, std::span<const std::uint8_t>) override { return false; }
     bool hid_serial_number(platform::HidHandle, std::string&) override { return false; }
     void console_clear_quick_edit() override {}
+    const char* backend_name() const override { return "test"; }
 };
 
 }  // namespace dfu_test

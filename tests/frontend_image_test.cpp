@@ -12,6 +12,7 @@
 
 #include "firmware/builtin_image.h"
 #include "frontend/image.h"
+#include "frontend/image_crc.h"
 #include "usb/le.h"
 
 namespace {
@@ -140,6 +141,16 @@ TEST(BuiltinImage, IsTheEmbeddedDfuFile) {
     // DFU 1.1 CRC: the standard CRC-32 without its final inversion.
     const auto covered = static_cast<uInt>(image.size() - 4);
     EXPECT_EQ(le32(suffix, 12), crc32(0, image.data(), covered) ^ 0xFFFFFFFFu);
+}
+
+// The version text's checksum: a DFU file by its suffix's dwCRC, anything
+// else by the ordinary CRC-32 (the standard check value for "123456789").
+TEST(ImageCrc, DfuFileBySuffixOtherImagesWhole) {
+    const auto image = builtin_image();
+    EXPECT_EQ(image_crc32(image), le32(image.last(16), 12));
+    const std::string check = "123456789";
+    EXPECT_EQ(image_crc32({reinterpret_cast<const std::uint8_t*>(check.data()), check.size()}), 0xCBF43926u);
+    EXPECT_EQ(image_crc32(image.first(image.size() - 1)), crc32(0, image.data(), static_cast<uInt>(image.size() - 1)));
 }
 
 }  // namespace

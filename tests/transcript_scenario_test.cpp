@@ -63,10 +63,11 @@ TEST(ScenarioExpand, ReplacesPlaceholders) {
         {"boot  {.*3} [FAIL]", "boot  ... [FAIL]"},
         {"{=*0}|{x*12}", "|xxxxxxxxxxxx"},
         {"{{BUILD_DATE}", "{BUILD_DATE}"},
+        {"flash-tool {VERSION}", "flash-tool 1.0.0 (88909cf)"},
         {"{.*} {.*x} {unknown}", "{.*} {.*x} {unknown}"},
         {"trailing {", "trailing {"},
     };
-    for (const auto& c : cases) EXPECT_EQ(expand_expected(c.text, "Jan 5 2025"), c.expected) << c.text;
+    for (const auto& c : cases) EXPECT_EQ(expand_expected(c.text, {"Jan 5 2025", "1.0.0 (88909cf)"}), c.expected) << c.text;
 }
 
 TEST(ScenarioDiff, EqualTextsHaveNoDiff) { EXPECT_EQ(line_diff("a\nb\n", "a\nb\n"), ""); }

@@ -13,6 +13,7 @@
 #include "frontend/options.h"
 #include "frontend/path_choice.h"
 #include "frontend/paths.h"
+#include "frontend/version.h"
 #include "native/hid_procedures.h"
 #include "platform/platform.h"
 #include "usb/usb_device.h"
@@ -152,6 +153,9 @@ int frontend_main(int argc, char** argv) {
         case parse_outcome::run: break;
         case parse_outcome::help:
             print_usage(stdout, argc > 0 ? argv[0] : "flash-tool");
+            return report_success(&options.non_interactive);
+        case parse_outcome::version:
+            print_version();
             return report_success(&options.non_interactive);
         case parse_outcome::bad: return report_failure(&options.non_interactive);
     }

@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr const char* SHORT_OPTIONS = "i:rdfRsnS:lh";
+constexpr const char* SHORT_OPTIONS = "i:rdfRsnS:lhV";
 
 constexpr option LONG_OPTIONS[] = {
     {"image", required_argument, nullptr, 'i'},
@@ -19,6 +19,7 @@ constexpr option LONG_OPTIONS[] = {
     {"serial_number", required_argument, nullptr, 'S'},
     {"list", no_argument, nullptr, 'l'},
     {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -89,6 +90,7 @@ parse_outcome parse_options(int argc, char** argv, run_options& options) {
             case 'S': options.serial = optarg; break;
             case 'l': options.list = true; break;
             case 'h': return parse_outcome::help;
+            case 'V': return parse_outcome::version;
             default: return parse_outcome::bad;
         }
     }
@@ -110,6 +112,7 @@ void print_usage(std::FILE* out, const char* program_name) {
         "  -S/--serial_number <serial>  Request device with serial number <serial>\n"
         "  -l/--list               Lists the attached devices and the path a run would take.\n"
         "  -h/--help               Diplays this help text.\n"
+        "  -V/--version            Prints version, built-in image and backend.\n"
         "\n",
         out);
 }

@@ -20,15 +20,17 @@ struct run_options {
 
 enum class parse_outcome {
     run,   // every option taken; go on with the run
-    help,  // --help met: print the usage text, end as a success
-    bad,   // unknown option, missing argument or a word that is no option; the
-           // parser has said why on stderr
+    help,     // --help met: print the usage text, end as a success
+    version,  // --version met: print the version text, end as a success
+    bad,      // unknown option, missing argument or a word that is no option; the
+              // parser has said why on stderr
 };
 
-// Parses argv with getopt_long semantics ("i:rdfRsnS:lh"), in order. Options
-// before a --help or a bad option have taken effect in `options`. A word that
-// is no option (after getopt's reordering) is refused; on Windows "/?" asks
-// for the usage text as -h does. Safe to call more than once per process.
+// Parses argv with getopt_long semantics ("i:rdfRsnS:lhV"), in order. Options
+// before a --help, a --version or a bad option have taken effect in
+// `options`. A word that is no option (after getopt's reordering) is refused;
+// on Windows "/?" asks for the usage text as -h does. Safe to call more than
+// once per process.
 parse_outcome parse_options(int argc, char** argv, run_options& options);
 
 // Whether the command-line word `word` is an option whose value is the next

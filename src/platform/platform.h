@@ -138,6 +138,9 @@ public:
     // Milliseconds since the platform was created (virtual in the simulator).
     virtual std::uint64_t now_ms() = 0;
     virtual void console_clear_quick_edit() = 0;
+    // What the tool runs on, as the version text names it ("Linux",
+    // "Windows", "simulator").
+    virtual const char* backend_name() const = 0;
 
     // ---- Diagnostics -------------------------------------------------------
     // One line naming a device that was present but could not be opened for

@@ -49,6 +49,7 @@ public:
     void sleep_ms(std::uint32_t milliseconds) override;
     std::uint64_t now_ms() override { return inner_.now_ms(); }
     void console_clear_quick_edit() override;
+    const char* backend_name() const override { return inner_.backend_name(); }
     // Not a device call: passed through unrecorded.
     std::string inaccessible_device_hint() override { return inner_.inaccessible_device_hint(); }
 

@@ -21,6 +21,7 @@
 #include <string>
 
 #include "frontend/build_info.h"
+#include "frontend/tool_version.h"
 #include "device_words.h"
 #include "scenario.h"
 #include "wait_dots.h"
@@ -91,8 +92,9 @@ int compare(const scenario& s, const fs::path& capture) {
         std::cout << "exit status " << *status << ", expected " << s.exit_status << '\n';
         match = false;
     }
-    match &= same_text("standard output", expand_expected(s.expected_stdout, build_date()), *out);
-    match &= same_text("standard error", expand_expected(s.expected_stderr, build_date()), *err);
+    const build_values build{build_date(), tool_version()};
+    match &= same_text("standard output", expand_expected(s.expected_stdout, build), *out);
+    match &= same_text("standard error", expand_expected(s.expected_stderr, build), *err);
     return match ? 0 : 1;
 }
 

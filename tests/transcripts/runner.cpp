@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "frontend/build_info.h"
+#include "frontend/tool_version.h"
 #include "scenario.h"
 
 namespace {
@@ -137,8 +138,9 @@ int main(int argc, char** argv) {
     int verdict = 2;
     if (prepare_files(*s, work, source_root)) {
         const run_result result = run_tool(executable, *s, work, capture);
-        const std::string expected_out = expand_expected(s->expected_stdout, build_date());
-        const std::string expected_err = expand_expected(s->expected_stderr, build_date());
+        const build_values build{build_date(), tool_version()};
+        const std::string expected_out = expand_expected(s->expected_stdout, build);
+        const std::string expected_err = expand_expected(s->expected_stderr, build);
         verdict = 0;
         if (!result.how_it_ended.empty()) {
             std::cout << "the tool did not exit: " << result.how_it_ended << '\n';

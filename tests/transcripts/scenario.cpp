@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <utility>
 #include <sstream>
 
 namespace {
@@ -133,7 +134,7 @@ std::optional<scenario> parse_scenario(std::string_view text, std::string& error
     return result;
 }
 
-std::string expand_expected(std::string_view text, std::string_view build_date) {
+std::string expand_expected(std::string_view text, const build_values& build) {
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] != '{') {
@@ -145,11 +146,16 @@ std::string expand_expected(std::string_view text, std::string_view build_date) 
             ++i;
             continue;
         }
-        if (starts_with(text.substr(i), "{BUILD_DATE}")) {
-            out += build_date;
-            i += std::string_view("{BUILD_DATE}").size() - 1;
-            continue;
+        bool expanded = false;
+        for (const auto& [name, value] : {std::pair{std::string_view("{BUILD_DATE}"), build.build_date},
+                                          std::pair{std::string_view("{VERSION}"), build.version}}) {
+            if (!starts_with(text.substr(i), name)) continue;
+            out += value;
+            i += name.size() - 1;
+            expanded = true;
+            break;
         }
+        if (expanded) continue;
         // {C*N}
         const std::size_t close = text.find('}', i);
         if (close != std::string_view::npos && close >= i + 4 && text[i + 2] == '*') {

@@ -41,9 +41,15 @@ std::optional<scenario> parse_scenario(std::string_view text, std::string& error
 // Splits an args line into words; double quotes group words with blanks.
 std::vector<std::string> split_args(std::string_view line);
 
-// Expands the placeholders of an expected text: {BUILD_DATE}; {C*N}, the
-// character C repeated N times (N decimal); {{ for a literal brace.
-std::string expand_expected(std::string_view text, std::string_view build_date);
+// What the tool's build puts into its output.
+struct build_values {
+    std::string_view build_date;
+    std::string_view version;
+};
+
+// Expands the placeholders of an expected text: {BUILD_DATE}, {VERSION};
+// {C*N}, the character C repeated N times (N decimal); {{ for a literal brace.
+std::string expand_expected(std::string_view text, const build_values& build);
 
 // A unified-diff-like listing of the lines that differ; empty when equal.
 std::string line_diff(std::string_view expected, std::string_view actual);

@@ -45,6 +45,7 @@ public:
     std::uint64_t now_ms() override;
     // Linux terminals have no quick-edit mode to clear.
     void console_clear_quick_edit() override {}
+    const char* backend_name() const override { return "Linux"; }
 
     std::string inaccessible_device_hint() override;
 

@@ -81,6 +81,7 @@ public:
     void sleep_ms(std::uint32_t milliseconds) override;
     std::uint64_t now_ms() override;
     void console_clear_quick_edit() override;
+    const char* backend_name() const override { return "Windows"; }
 
 private:
     // The device handle and the WinUSB interface on it; the interface is

@@ -1,0 +1,5 @@
+// The --version text: the tool's version, the built-in image's size and
+// checksum, and the platform backend the program runs on.
+#pragma once
+
+void print_version();
