@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "frontend/key_press.h"
+
 namespace {
 
 constexpr const char* LOG_PREFIX = "LOG:";
@@ -15,10 +17,13 @@ const char* log_prefix = LOG_PREFIX;
 }  // namespace
 
 void wait_for_key() {
+    // The terminal takes single keys before the prompt shows, so a key
+    // pressed as soon as it is seen counts.
+    key_press_mode keys;
     std::puts("Press any key to continue...");
     std::fflush(stdout);
-    // The character itself is not used; end of input ends the wait too.
-    (void)std::getchar();
+    // The key itself is not used; end of input ends the wait too.
+    keys.read_key();
 }
 
 int report_success(const bool* non_interactive) {

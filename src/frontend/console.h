@@ -7,6 +7,7 @@
 int report_success(const bool* non_interactive);
 // 1 after the failure banner (and the key wait unless non-interactive).
 int report_failure(const bool* non_interactive);
+// "Press any key to continue..." and one key press (see key_press_mode).
 void wait_for_key();
 
 // Log message on standard output, "LOG:" at the start of each line.
