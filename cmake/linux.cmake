@@ -6,3 +6,11 @@ file(GLOB linux_platform_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platf
 add_library(ft_platform_linux STATIC ${linux_platform_sources})
 target_link_libraries(ft_platform_linux PUBLIC ft_platform PkgConfig::LIBUSB)
 add_library(ft_platform_native ALIAS ft_platform_linux)
+
+# Where udev reads the installed rule from. An absolute path, whatever the
+# install prefix (udev reads no rules under /usr/local or /opt); DESTDIR
+# still applies. The permission hint names the file there.
+set(FLASH_TOOL_UDEV_RULES_DIR "/usr/lib/udev/rules.d" CACHE PATH
+    "Directory the udev rule is installed into (absolute; udev must read it)")
+target_compile_definitions(ft_platform_linux PRIVATE
+    FLASH_TOOL_UDEV_RULE="${FLASH_TOOL_UDEV_RULES_DIR}/70-flash-tool.rules")

@@ -1,5 +1,6 @@
-# Installing the tool on Linux: the binary, and the udev rule that lets the
-# user at the seat open the devices, written for the configured vendor ID.
+# Installing the tool on Linux: the binary, the udev rule that lets the user
+# at the seat open the devices (written for the configured vendor ID), the
+# man page and the documentation.
 include(GNUInstallDirs)
 install(TARGETS flash-tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
@@ -18,11 +19,35 @@ while(udev_vendor_length LESS 4)
 endwhile()
 string(REPLACE "\"2f5a\"" "\"${udev_vendor}\"" udev_rule "${udev_rule}")
 file(WRITE ${CMAKE_BINARY_DIR}/70-flash-tool.rules "${udev_rule}")
-install(FILES ${CMAKE_BINARY_DIR}/70-flash-tool.rules DESTINATION lib/udev/rules.d)
+# FLASH_TOOL_UDEV_RULES_DIR (cmake/linux.cmake) is absolute: the rule goes
+# where udev reads it whatever the prefix.
+install(FILES ${CMAKE_BINARY_DIR}/70-flash-tool.rules DESTINATION ${FLASH_TOOL_UDEV_RULES_DIR})
+install(CODE "
+if(\"\$ENV{DESTDIR}\" STREQUAL \"\")
+    message(STATUS \"The udev rule takes effect after: udevadm control --reload && udevadm trigger \"
+                   \"(or plug the device in again)\")
+endif()")
 
-# The installed tree works: the rule names the vendor ID and the binary runs.
+# The man page, compressed as man-db expects it; -n leaves out the name and
+# time stamp, so the same page gives the same bytes.
+find_program(GZIP gzip REQUIRED)
+set(man_page ${CMAKE_BINARY_DIR}/man/flash-tool.1)
+add_custom_command(
+    OUTPUT ${man_page}.gz
+    COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/docs/flash-tool.1 ${man_page}
+    COMMAND ${GZIP} -9nf ${man_page}
+    DEPENDS ${CMAKE_SOURCE_DIR}/docs/flash-tool.1
+    VERBATIM)
+add_custom_target(ft_man_page ALL DEPENDS ${man_page}.gz)
+install(FILES ${man_page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/docs/linux.md
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# The installed tree works: the rule names the vendor ID and sits where udev
+# reads it, the man page is there and the binary runs.
 if(FLASH_TOOL_TESTS)
     add_test(NAME linux_install
-             COMMAND ${CMAKE_COMMAND} -DBUILD_DIR=${CMAKE_BINARY_DIR} -DPREFIX=${CMAKE_BINARY_DIR}/install-test
-                     -DVENDOR=${udev_vendor} -P ${CMAKE_SOURCE_DIR}/cmake/linux_install_check.cmake)
+             COMMAND ${CMAKE_COMMAND} -DBUILD_DIR=${CMAKE_BINARY_DIR} -DDESTDIR=${CMAKE_BINARY_DIR}/install-test
+                     -DPREFIX=/usr/local -DRULES_DIR=${FLASH_TOOL_UDEV_RULES_DIR} -DVENDOR=${udev_vendor}
+                     -P ${CMAKE_SOURCE_DIR}/cmake/linux_install_check.cmake)
 endif()

@@ -84,9 +84,10 @@ std::string LinuxPlatform::inaccessible_device_hint() {
 std::string inaccessible_hint_text(const std::string& usb_denied, const std::string& hid_denied) {
     const std::string& device = !usb_denied.empty() ? usb_denied : hid_denied;
     if (device.empty()) return "";
-    return "Device " + device +
-           " is present but not accessible (permission denied); install the udev rule "
-           "70-flash-tool.rules into /etc/udev/rules.d and plug the device in again";
+    return "Device " + device + " is present but not accessible (permission denied); the udev rule " +
+           FLASH_TOOL_UDEV_RULE +
+           " grants access to the user at the seat: install it there if it is missing, then plug the device "
+           "in again";
 }
 
 }  // namespace platform::linux_backend

@@ -1,0 +1,34 @@
+# Packages of the tool, made by CPack (scripts/package): a Debian package
+# from the Linux build, a zip from the Windows build.
+set(CPACK_PACKAGE_NAME flash-tool)
+set(CPACK_PACKAGE_VENDOR Korvix)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Firmware upgrade tool for Korvix USB touch controllers")
+set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
+set(CPACK_STRIP_FILES ON)
+
+if(WIN32)
+    # flash-tool.exe at the top of the zip, beside the README and the docs.
+    install(TARGETS flash-tool RUNTIME DESTINATION .)
+    install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION .)
+    install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/ DESTINATION docs)
+    set(CPACK_GENERATOR ZIP)
+    set(CPACK_SYSTEM_NAME windows-x86_64)
+else()
+    set(CPACK_GENERATOR DEB)
+    set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+    set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+    set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Korvix flash-tool developers")
+    set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+    set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+        "Firmware upgrade tool for Korvix USB touch controllers\n"
+        "Upgrades the firmware of Korvix USB touch controllers and bridges, reads their\n"
+        "diagnostic information or restarts them, over HID, USB DFU 1.1 or the KXP link.\n"
+        "Includes the udev rule that gives the user at the seat access to the devices.")
+    # The library dependencies as dpkg-shlibdeps finds them (libusb-1.0, libstdc++).
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+    set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+        ${CMAKE_SOURCE_DIR}/cmake/debian/postinst ${CMAKE_SOURCE_DIR}/cmake/debian/postrm)
+    set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+endif()
+include(CPack)
