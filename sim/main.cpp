@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "frontend/frontend.h"
+#include "frontend/tool_version.h"
 #include "platform/platform.h"
 #include "platform/trace.h"
+#include "platform/trace_console.h"
 #include "sim/device_registry.h"
 #include "sim/replay_platform.h"
 #include "sim/sim_options.h"
@@ -35,6 +37,7 @@ constexpr int EXIT_SIMULATOR = 2;
 }  // namespace
 
 int main(int argc, char** argv) {
+    const std::vector<char*> command_line(argv, argv + argc);
     std::vector<char*> args(argv, argv + argc);
     sim::SimOptions options;
     std::string error;
@@ -70,6 +73,7 @@ int main(int argc, char** argv) {
 
     std::ofstream trace_out;
     std::optional<platform::TracePlatform> trace;
+    std::optional<platform::TraceConsole> console;
     if (options.trace_file) {
         trace_out.open(*options.trace_file, std::ios::out | std::ios::trunc);
         if (!trace_out) {
@@ -77,6 +81,8 @@ int main(int argc, char** argv) {
             return EXIT_SIMULATOR;
         }
         trace.emplace(*devices, trace_out);
+        console.emplace(*trace);
+        trace->record_start(tool_version(), command_line, platform::trace_wall_clock_now());
         platform::install(&*trace);
     } else {
         platform::install(devices);
@@ -85,6 +91,8 @@ int main(int argc, char** argv) {
     args.push_back(nullptr);
     const int status = frontend_main(static_cast<int>(args.size() - 1), args.data());
     if (replay) replay->finish();  // a difference ends the process here
+    if (trace) trace->record_exit(status);
+    console.reset();
     platform::install(nullptr);
     return status;
 }

@@ -73,6 +73,7 @@ public:
 
     void sleep_ms(std::uint32_t milliseconds) override;
     std::uint64_t now_ms() override { return clock_ms_; }
+    const char* backend_name() const override { return "simulator (replay)"; }
     void console_clear_quick_edit() override;
 
 private:

@@ -28,6 +28,7 @@ struct parse_case {
     std::vector<std::string> args;
     parse_outcome outcome;
     run_options expected;
+    option_set set = option_set::standard;
 };
 
 run_options with(void (*change)(run_options&)) {
@@ -44,14 +45,19 @@ std::string image_text(const run_options& options) {
     return options.image_path ? std::string(options.image_path) : std::string("<none>");
 }
 
+std::string trace_text(const run_options& options) {
+    return options.trace_path ? std::string(options.trace_path) : std::string("<none>");
+}
+
 class ParseOptions : public ::testing::TestWithParam<parse_case> {};
 
 TEST_P(ParseOptions, FillsTheRecordAndStopsWhereItShould) {
     const parse_case& c = GetParam();
     argv_builder args(c.args);
     run_options options;
-    EXPECT_EQ(parse_options(args.argc(), args.argv(), options), c.outcome);
+    EXPECT_EQ(parse_options(args.argc(), args.argv(), options, c.set), c.outcome);
     EXPECT_EQ(image_text(options), image_text(c.expected));
+    EXPECT_EQ(trace_text(options), trace_text(c.expected));
     EXPECT_EQ(options.read_info, c.expected.read_info);
     EXPECT_EQ(options.non_interactive, c.expected.non_interactive);
     EXPECT_EQ(options.force_dfu, c.expected.force_dfu);
@@ -135,6 +141,15 @@ const parse_case PARSE_CASES[] = {
      parse_outcome::bad,
      with([](run_options& o) { o.read_info = true; })},
     {"MissingSerialArgumentLong", {"tool", "--serial_number"}, parse_outcome::bad, run_options{}},
+    {"TraceOfTheRealTool", {"tool", "--trace", "t.jsonl", "-n"}, parse_outcome::run,
+     with([](run_options& o) { o.trace_path = "t.jsonl", o.non_interactive = true; }), option_set::with_trace},
+    {"TraceByPrefix", {"tool", "--tr", "a", "--tra=b"}, parse_outcome::run,
+     with([](run_options& o) { o.trace_path = "b"; }), option_set::with_trace},
+    {"TraceNamedLikeAnOption", {"tool", "-i", "--trace", "--trace", "-n"}, parse_outcome::run,
+     with([](run_options& o) { o.image_path = "--trace", o.trace_path = "-n"; }), option_set::with_trace},
+    {"TraceWithoutFile", {"tool", "-n", "--trace"}, parse_outcome::bad,
+     with([](run_options& o) { o.non_interactive = true; }), option_set::with_trace},
+    {"NoTraceInTheSimulator", {"tool", "--trace", "t.jsonl"}, parse_outcome::bad, run_options{}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Frontend, ParseOptions, ::testing::ValuesIn(PARSE_CASES),
@@ -168,27 +183,34 @@ TEST(ParseOptionsDiagnostic, BadOptionIsExplainedOnStandardError) {
     EXPECT_NE(diagnostic.find('x'), std::string::npos) << diagnostic;
 }
 
-TEST(PrintUsage, NamesTheProgramAndEveryOption) {
+std::string usage_text(option_set set) {
     std::string text;
-    {
-        std::FILE* out = std::tmpfile();
-        ASSERT_NE(out, nullptr);
-        print_usage(out, "./flash-tool");
-        std::rewind(out);
-        for (int c = std::fgetc(out); c != EOF; c = std::fgetc(out)) text += static_cast<char>(c);
-        std::fclose(out);
-    }
+    std::FILE* out = std::tmpfile();
+    if (out == nullptr) return text;
+    print_usage(out, "./flash-tool", set);
+    std::rewind(out);
+    for (int c = std::fgetc(out); c != EOF; c = std::fgetc(out)) text += static_cast<char>(c);
+    std::fclose(out);
+    return text;
+}
+
+TEST(PrintUsage, NamesTheProgramAndEveryOption) {
+    const std::string text = usage_text(option_set::standard);
     EXPECT_EQ(text.rfind("Bad arguments. Usage is ./flash-tool [-r]\n"
                          "Without options performs a firmware upgrade with the internal binary.\n\n",
                          0),
               0u);
     for (const char* option : {"-i/--image <dfu_image>", "-r/--read_info", "-d/--force_dfu",
                                "-f/--enable_kxp", "-R/--reset", "-s/--skip_reset",
-                               "-n/--non_interactive", "-S/--serial_number <serial>", "-l/--list", "-h/--help"}) {
+                               "-n/--non_interactive", "-S/--serial_number <serial>", "-l/--list", "-h/--help", "-V/--version"}) {
         EXPECT_NE(text.find(std::string("  ") + option), std::string::npos) << option;
     }
     EXPECT_EQ(text.substr(text.size() - 2), "\n\n");
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 15);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 16);
+    EXPECT_EQ(text.find("--trace"), std::string::npos);
+    // The real tool's text: --trace after the other lines.
+    EXPECT_EQ(usage_text(option_set::with_trace),
+              text.substr(0, text.size() - 1) + "  --trace <file>          Records the run in <file> for support.\n\n");
 }
 
 }  // namespace

@@ -138,7 +138,7 @@ TEST(TraceQuote, EscapesWhatJsonCannotCarry) {
         std::string in, out;
     };
     for (const Case& c : {Case{"plain", "\"plain\""}, Case{"a\"b", "\"a\\\"b\""}, Case{"\\\\?\\hid", "\"\\\\\\\\?\\\\hid\""},
-                          Case{std::string("x\ny\x01", 4), "\"x\\u000ay\\u0001\""},
+                          Case{std::string("x\ny\x01", 4), "\"x\\ny\\u0001\""},
                           Case{"\xC3\xA9", "\"\\u00c3\\u00a9\""}})
         EXPECT_EQ(platform::trace_quote(c.in), c.out) << c.in;
 }

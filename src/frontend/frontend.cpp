@@ -142,17 +142,17 @@ bool run_device_path(const run_options& options, firmware_image image, const std
 
 }  // namespace
 
-int frontend_main(int argc, char** argv) {
+int frontend_main(int argc, char** argv, option_set set) {
     platform::current().console_clear_quick_edit();
     print_start_banner();
     // The option parser's diagnostics go to standard error: the banner first.
     std::fflush(stdout);
 
     run_options options;
-    switch (parse_options(argc, argv, options)) {
+    switch (parse_options(argc, argv, options, set)) {
         case parse_outcome::run: break;
         case parse_outcome::help:
-            print_usage(stdout, argc > 0 ? argv[0] : "flash-tool");
+            print_usage(stdout, argc > 0 ? argv[0] : "flash-tool", set);
             return report_success(&options.non_interactive);
         case parse_outcome::version:
             print_version();

@@ -3,4 +3,8 @@
 // the process exit status. The platform backend must be installed first.
 #pragma once
 
-int frontend_main(int argc, char** argv);
+#include "frontend/options.h"
+
+// `set`: the options the program takes (flash-tool also --trace, which its
+// own main acts on).
+int frontend_main(int argc, char** argv, option_set set = option_set::standard);

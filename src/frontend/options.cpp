@@ -2,12 +2,19 @@
 
 #include <getopt.h>
 
+#include <array>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
 constexpr const char* SHORT_OPTIONS = "i:rdfRsnS:lhV";
 
+// getopt_long's code for the long-only --trace.
+constexpr int TRACE_OPTION = 0x100;
+
+// The real tool's table; the simulator's is the same without its last
+// entry, --trace (it records with --sim-trace).
 constexpr option LONG_OPTIONS[] = {
     {"image", required_argument, nullptr, 'i'},
     {"read_info", no_argument, nullptr, 'r'},
@@ -20,45 +27,25 @@ constexpr option LONG_OPTIONS[] = {
     {"list", no_argument, nullptr, 'l'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
+    {"trace", required_argument, nullptr, TRACE_OPTION},
     {nullptr, 0, nullptr, 0},
 };
+constexpr std::size_t TRACE_ENTRY = std::size(LONG_OPTIONS) - 2;
 
-// The option named by a long option word without its "--", taking
-// unambiguous prefixes as getopt_long does; null when none or several match.
-const option* long_option_named(std::string_view name) {
-    const option* found = nullptr;
-    for (const option& candidate : LONG_OPTIONS) {
-        if (candidate.name == nullptr) break;
-        const std::string_view full = candidate.name;
-        if (full == name) return &candidate;
-        if (!full.starts_with(name)) continue;
-        if (found != nullptr) return nullptr;
-        found = &candidate;
-    }
-    return found;
+constexpr auto LONG_OPTIONS_WITHOUT_TRACE = [] {
+    std::array<option, std::size(LONG_OPTIONS) - 1> table{};
+    for (std::size_t i = 0; i < TRACE_ENTRY; ++i) table[i] = LONG_OPTIONS[i];
+    table[TRACE_ENTRY] = {nullptr, 0, nullptr, 0};
+    return table;
+}();
+
+const option* long_options(option_set set) {
+    return set == option_set::with_trace ? LONG_OPTIONS : LONG_OPTIONS_WITHOUT_TRACE.data();
 }
 
 }  // namespace
 
-bool option_value_is_next_word(std::string_view word) {
-    if (word.starts_with("--")) {
-        const std::string_view name = word.substr(2);
-        if (name.empty() || name.find('=') != std::string_view::npos) return false;
-        const option* named = long_option_named(name);
-        return named != nullptr && named->has_arg == required_argument;
-    }
-    if (word.size() < 2 || word[0] != '-') return false;
-    const std::string_view short_options = SHORT_OPTIONS;
-    for (std::size_t i = 1; i < word.size(); ++i) {
-        const std::size_t at = short_options.find(word[i]);
-        if (word[i] == ':' || at == std::string_view::npos) return false;
-        // An option with a value takes the rest of the word, or else the next word.
-        if (at + 1 < short_options.size() && short_options[at + 1] == ':') return i + 1 == word.size();
-    }
-    return false;
-}
-
-parse_outcome parse_options(int argc, char** argv, run_options& options) {
+parse_outcome parse_options(int argc, char** argv, run_options& options, option_set set, bool quiet) {
 #ifdef _WIN32
     // The Windows way of asking a console program for its usage.
     for (int i = 1; i < argc; ++i)
@@ -67,14 +54,15 @@ parse_outcome parse_options(int argc, char** argv, run_options& options) {
     // 0 (not 1) makes glibc's getopt forget everything about an earlier scan,
     // including a half-consumed cluster of short options.
     optind = 0;
-    opterr = 1;
+    opterr = quiet ? 0 : 1;
     for (;;) {
-        const int option = getopt_long(argc, argv, SHORT_OPTIONS, LONG_OPTIONS, nullptr);
+        const int option = getopt_long(argc, argv, SHORT_OPTIONS, long_options(set), nullptr);
         switch (option) {
             case -1:
                 // A forgotten -i before a file name must not flash the
                 // built-in image instead.
                 if (optind < argc) {
+                    if (quiet) return parse_outcome::bad;
                     std::fprintf(stderr, "ERROR: Unexpected argument <%s>.\n", argv[optind]);
                     std::fputs("Run with -h for the options.\n", stderr);
                     return parse_outcome::bad;
@@ -91,12 +79,13 @@ parse_outcome parse_options(int argc, char** argv, run_options& options) {
             case 'l': options.list = true; break;
             case 'h': return parse_outcome::help;
             case 'V': return parse_outcome::version;
+            case TRACE_OPTION: options.trace_path = optarg; break;
             default: return parse_outcome::bad;
         }
     }
 }
 
-void print_usage(std::FILE* out, const char* program_name) {
+void print_usage(std::FILE* out, const char* program_name, option_set set) {
     std::fprintf(out, "Bad arguments. Usage is %s [-r]\n", program_name);
     std::fputs(
         "Without options performs a firmware upgrade with the internal binary.\n"
@@ -112,7 +101,8 @@ void print_usage(std::FILE* out, const char* program_name) {
         "  -S/--serial_number <serial>  Request device with serial number <serial>\n"
         "  -l/--list               Lists the attached devices and the path a run would take.\n"
         "  -h/--help               Diplays this help text.\n"
-        "  -V/--version            Prints version, built-in image and backend.\n"
-        "\n",
+        "  -V/--version            Prints version, built-in image and backend.\n",
         out);
+    if (set == option_set::with_trace) std::fputs("  --trace <file>          Records the run in <file> for support.\n", out);
+    std::fputs("\n", out);
 }

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdio>
-#include <string_view>
 
 #include "usb/usb_ids.h"
 
@@ -15,6 +14,7 @@ struct run_options {
     bool reset = false;
     bool restart_after_upgrade = true;
     bool list = false;  // --list: list the attached devices, nothing else
+    const char* trace_path = nullptr;  // --trace FILE; the command line's own text
     serial_number serial;  // the command line's own text, not a copy
 };
 
@@ -26,17 +26,18 @@ enum class parse_outcome {
               // parser has said why on stderr
 };
 
-// Parses argv with getopt_long semantics ("i:rdfRsnS:lhV"), in order. Options
+// Which options a program takes: flash-tool-sim the standard ones, flash-tool
+// also the long-only --trace FILE.
+enum class option_set { standard, with_trace };
+
+// Parses argv with getopt_long semantics ("i:rdfRsnS:lhV" and the long
+// options of `set`, any unambiguous prefix of a long one), in order. Options
 // before a --help, a --version or a bad option have taken effect in
 // `options`. A word that is no option (after getopt's reordering) is refused;
-// on Windows "/?" asks for the usage text as -h does. Safe to call more than
-// once per process.
-parse_outcome parse_options(int argc, char** argv, run_options& options);
-
-// Whether the command-line word `word` is an option whose value is the next
-// word, as the parser reads it: -i, -S, a cluster ending in one of them
-// (-ni), --image, --serial_number, or an unambiguous prefix of those.
-bool option_value_is_next_word(std::string_view word);
+// on Windows "/?" asks for the usage text as -h does. `quiet` leaves out
+// every diagnostic. Safe to call more than once per process.
+parse_outcome parse_options(int argc, char** argv, run_options& options, option_set set = option_set::standard,
+                            bool quiet = false);
 
 // The --help text, with the program name in its first line.
-void print_usage(std::FILE* out, const char* program_name);
+void print_usage(std::FILE* out, const char* program_name, option_set set = option_set::standard);

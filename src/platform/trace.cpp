@@ -12,6 +12,8 @@ std::string trace_quote(std::string_view text) {
         if (c == '"' || c == '\\') {
             quoted += '\\';
             quoted += c;
+        } else if (c == '\n') {
+            quoted += "\\n";  // console lines end in it
         } else if (byte < 0x20 || byte >= 0x7F) {
             // Names from the system are bytes, not necessarily UTF-8: escape
             // everything outside printable ASCII so each line stays valid JSON.
@@ -55,9 +57,16 @@ const char* error_name(UsbError error) {
 // goes out of scope.
 class TracePlatform::Line {
 public:
+    // A call's record. The console text written before the call is recorded
+    // first.
     Line(TracePlatform& trace, const char* op) : trace_(trace) {
-        text_ = "{\"t\":" + std::to_string(trace.inner_.now_ms() - trace.start_ms_) + ",\"op\":\"" + op + "\"";
+        if (trace.flush_console_ != nullptr) trace.flush_console_();
+        trace.end_console_line();
+        begin(op);
     }
+    // A record of the run itself (start, console text): nothing before it.
+    struct run_record {};
+    Line(TracePlatform& trace, const char* op, run_record) : trace_(trace) { begin(op); }
     ~Line() { trace_.out_ << text_ << "}\n" << std::flush; }
     Line(const Line&) = delete;
     Line& operator=(const Line&) = delete;
@@ -91,12 +100,49 @@ public:
     }
 
 private:
+    void begin(const char* op) {
+        text_ = "{\"t\":" + std::to_string(trace_.inner_.now_ms() - trace_.start_ms_) + ",\"op\":\"" + op + "\"";
+    }
+
     TracePlatform& trace_;
     std::string text_;
 };
 
 TracePlatform::TracePlatform(Platform& inner, std::ostream& out)
     : inner_(inner), out_(out), start_ms_(inner.now_ms()) {}
+
+void TracePlatform::record_start(std::string_view version, std::span<char* const> command_line,
+                                 std::string_view started) {
+    std::vector<std::string> words(command_line.begin(), command_line.end());
+    Line(*this, "start", Line::run_record{})
+        .text("version", version)
+        .texts("command_line", words)
+        .text("platform", inner_.backend_name())
+        .text("started", started);
+}
+
+void TracePlatform::record_console(std::string_view stream, std::string_view text) {
+    if (!open_line_.empty() && stream != open_stream_) end_console_line();
+    open_stream_ = stream;
+    for (;;) {
+        const std::size_t end = text.find('\n');
+        if (end == std::string_view::npos) break;
+        open_line_ += text.substr(0, end + 1);
+        end_console_line();
+        text.remove_prefix(end + 1);
+    }
+    open_line_ += text;
+}
+
+void TracePlatform::end_console_line() {
+    if (open_line_.empty()) return;
+    Line(*this, "console", Line::run_record{}).text("stream", open_stream_).text("text", open_line_);
+    open_line_.clear();
+}
+
+void TracePlatform::record_exit(int status) {
+    Line(*this, "exit").raw("status", std::to_string(status));
+}
 
 bool TracePlatform::usb_device_names(std::vector<std::string>& names) {
     const bool ok = inner_.usb_device_names(names);

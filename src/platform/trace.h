@@ -1,5 +1,8 @@
 // A decorator over any platform backend that records every primitive call
-// as one JSON object per line: "t" (milliseconds since the decorator was
+// as one JSON object per line, between a first record of the run ("start":
+// version, command line, platform, wall-clock time) and a last one ("exit":
+// the exit status), with the console text the user saw in order with the
+// calls ("console": stream and text). Each call record has "t" (milliseconds since the decorator was
 // made, from the inner platform's clock), "op", "dev" (name, path or
 // handle), "ok", and per op the setup packet, pipe, data bytes (hex), the
 // lists of names or paths, or sleep length: enough to answer every call again
@@ -8,6 +11,7 @@
 
 #include <cstdint>
 #include <ostream>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -18,6 +22,20 @@ namespace platform {
 class TracePlatform : public Platform {
 public:
     TracePlatform(Platform& inner, std::ostream& out);
+
+    // The first record: the tool's version, the command line, the inner
+    // platform's backend name and `started`, the wall-clock start time.
+    void record_start(std::string_view version, std::span<char* const> command_line, std::string_view started);
+    // Console text as it was written to `stream` ("stdout" or "stderr"): one
+    // record per line; a line not yet ended is recorded before the next
+    // record of another kind, so the text stays in order with the calls.
+    void record_console(std::string_view stream, std::string_view text);
+    // The last record. Records what console text is still open first.
+    void record_exit(int status);
+    // Called before each record of a call, the exit record included, with no
+    // record under way: the owner flushes the console streams there, so text
+    // written before a call is recorded before it.
+    void on_before_call(void (*flush)()) { flush_console_ = flush; }
 
     bool usb_device_names(std::vector<std::string>& names) override;
     UsbHandle usb_open(const std::string& name) override;
@@ -56,9 +74,15 @@ public:
 private:
     class Line;
 
+    // Records the open console line, if any.
+    void end_console_line();
+
     Platform& inner_;
     std::ostream& out_;
     std::uint64_t start_ms_;
+    void (*flush_console_)() = nullptr;
+    std::string open_stream_;  // the stream of `open_line_`
+    std::string open_line_;    // console text after the last line end recorded
 };
 
 // JSON helpers, shared with the tests: a quoted, escaped string and the

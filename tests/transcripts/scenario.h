@@ -13,6 +13,11 @@ struct scenario_file {
     bool directory = false;
 };
 
+struct scenario_output {
+    std::string name;  // a file the run writes, in its working directory
+    std::string text;  // its exact lines, placeholders still in place
+};
+
 struct scenario {
     std::vector<std::string> args;  // after the program name
     std::optional<std::string> input;  // standard input; none: /dev/null
@@ -20,6 +25,7 @@ struct scenario {
     int exit_status = 0;
     std::string expected_stdout;  // placeholders still in place
     std::string expected_stderr;
+    std::optional<scenario_output> expected_file;
 };
 
 // Parses a scenario file's text. On a malformed text returns nothing and
@@ -36,6 +42,8 @@ struct scenario {
 //   exact lines
 //   --- stderr
 //   exact lines
+//   --- file trace.jsonl        (optional: a file the run writes; a trace's
+//   exact lines                  "started" time reads as {STARTED})
 std::optional<scenario> parse_scenario(std::string_view text, std::string& error);
 
 // Splits an args line into words; double quotes group words with blanks.
