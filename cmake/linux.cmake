@@ -8,7 +8,8 @@ target_link_libraries(ft_platform_linux PUBLIC ft_platform PkgConfig::LIBUSB)
 add_library(ft_platform_native ALIAS ft_platform_linux)
 
 # Where udev reads the installed rule from. An absolute path, whatever the
-# install prefix (udev reads no rules under /usr/local or /opt); DESTDIR
+# install prefix (udev reads rules from a few fixed directories only, none
+# under /opt or a home directory); DESTDIR
 # still applies. The permission hint names the file there.
 set(FLASH_TOOL_UDEV_RULES_DIR "/usr/lib/udev/rules.d" CACHE PATH
     "Directory the udev rule is installed into (absolute; udev must read it)")

@@ -41,7 +41,7 @@ add_custom_command(
 add_custom_target(ft_man_page ALL DEPENDS ${man_page}.gz)
 install(FILES ${man_page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/docs/linux.md
-        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/flash-tool)
 
 # The installed tree works: the rule names the vendor ID and sits where udev
 # reads it, the man page is there and the binary runs.

@@ -20,8 +20,8 @@ else()
     set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
     set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Korvix flash-tool developers")
     set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-    set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-        "Firmware upgrade tool for Korvix USB touch controllers\n"
+    # The lines after the summary (CPACK_PACKAGE_DESCRIPTION_SUMMARY), one string.
+    string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
         "Upgrades the firmware of Korvix USB touch controllers and bridges, reads their\n"
         "diagnostic information or restarts them, over HID, USB DFU 1.1 or the KXP link.\n"
         "Includes the udev rule that gives the user at the seat access to the devices.")
