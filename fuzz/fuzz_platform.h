@@ -82,6 +82,7 @@ public:
 
     void sleep_ms(std::uint32_t milliseconds) override { clock_ms_ += milliseconds; }
     std::uint64_t now_ms() override { return clock_ms_; }
+    const char* backend_name() const override { return "fuzz"; }
     void console_clear_quick_edit() override {}
 
 private:

@@ -142,11 +142,19 @@ const parse_case PARSE_CASES[] = {
      with([](run_options& o) { o.read_info = true; })},
     {"MissingSerialArgumentLong", {"tool", "--serial_number"}, parse_outcome::bad, run_options{}},
     {"TraceOfTheRealTool", {"tool", "--trace", "t.jsonl", "-n"}, parse_outcome::run,
-     with([](run_options& o) { o.trace_path = "t.jsonl", o.non_interactive = true; }), option_set::with_trace},
+     with([](run_options& o) {
+         o.trace_path = "t.jsonl";
+         o.non_interactive = true;
+     }),
+     option_set::with_trace},
     {"TraceByPrefix", {"tool", "--tr", "a", "--tra=b"}, parse_outcome::run,
      with([](run_options& o) { o.trace_path = "b"; }), option_set::with_trace},
     {"TraceNamedLikeAnOption", {"tool", "-i", "--trace", "--trace", "-n"}, parse_outcome::run,
-     with([](run_options& o) { o.image_path = "--trace", o.trace_path = "-n"; }), option_set::with_trace},
+     with([](run_options& o) {
+         o.image_path = "--trace";
+         o.trace_path = "-n";
+     }),
+     option_set::with_trace},
     {"TraceWithoutFile", {"tool", "-n", "--trace"}, parse_outcome::bad,
      with([](run_options& o) { o.non_interactive = true; }), option_set::with_trace},
     {"NoTraceInTheSimulator", {"tool", "--trace", "t.jsonl"}, parse_outcome::bad, run_options{}},
