@@ -129,7 +129,7 @@ std::string sim_help_text() {
         "  --sim-device=NAME     what is attached at start (default touch); repeat it to attach\n"
         "                        more devices, each shaped by the --sim-set options after it\n"
         "  --sim-set KEY=VALUE   set a knob (repeatable)\n"
-        "  --sim-trace=FILE      write every platform call as JSON lines to FILE\n"
+        "  --sim-trace=FILE      record the run (every platform call, the console text) as JSON lines in FILE\n"
         "  --sim-replay=FILE     answer every platform call from a recorded trace instead\n"
         "                        (JSON lines, plain or gzip); exit status 2 when the run\n"
         "                        differs from the recording\n"
