@@ -1,7 +1,12 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "native/cmd.h"
+#include "native/hid_procedures.h"
 #include "native_sim_fixture.h"
 #include "usb/le.h"
 
@@ -264,3 +269,44 @@ TEST_F(NativeHostileReplies, FlashBusyForEverIsAbandoned) {
 }
 
 }  // namespace
+
+#ifndef _WIN32
+// Each progress mark reaches standard output's file at once: a terminal or a
+// log shows the dots while the transfer runs, not the whole line at its end.
+TEST(HidProgress, EachMarkIsWrittenOutAtOnce) {
+    const struct {
+        unsigned event;
+        int value;
+        const char* written;
+    } steps[] = {
+        {PROGRESS_TRANSFER_BEGIN, 0, "Transfer image: "},
+        {PROGRESS_TRANSFER_STEP, 5, "."},
+        {PROGRESS_TRANSFER_STEP, 25, ".."},
+        {PROGRESS_TRANSFER_END, 0, "\n"},
+        {PROGRESS_FLASH_BEGIN, 0, "Flashing: "},
+        {PROGRESS_FLASH_STEP, 0, "."},
+        {PROGRESS_FLASH_END, 0, "\n"},
+    };
+    std::FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    std::fflush(stdout);
+    const int saved = ::dup(1);
+    ::dup2(::fileno(file), 1);
+    std::vector<off_t> sizes;
+    for (const auto& step : steps) {
+        hid_progress(step.event, step.value);
+        struct stat written {};
+        ::fstat(1, &written);
+        sizes.push_back(written.st_size);
+    }
+    std::fflush(stdout);
+    ::dup2(saved, 1);
+    ::close(saved);
+    off_t expected = 0;
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+        expected += static_cast<off_t>(std::string(steps[i].written).size());
+        EXPECT_EQ(sizes[i], expected) << "after step " << i;
+    }
+    std::fclose(file);
+}
+#endif

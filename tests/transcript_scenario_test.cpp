@@ -21,6 +21,8 @@ TEST(ScenarioParse, ReadsEveryKeyAndBothBlocks) {
         "# not a comment here\n"
         "\n"
         "--- stderr\n"
+        "oops\n"
+        "--- 2>&1\n"
         "oops\n",
         error);
     ASSERT_TRUE(s) << error;
@@ -35,6 +37,7 @@ TEST(ScenarioParse, ReadsEveryKeyAndBothBlocks) {
     EXPECT_EQ(s->exit_status, 1);
     EXPECT_EQ(s->expected_stdout, "# not a comment here\n\n");
     EXPECT_EQ(s->expected_stderr, "oops\n");
+    EXPECT_EQ(s->expected_combined, "oops\n");
 }
 
 TEST(ScenarioParse, RefusesIncompleteOrUnknownHeaders) {

@@ -116,4 +116,29 @@ TEST_F(UsbDevice, BulkChannelWithoutBulkPipesStillOpens) {
     EXPECT_EQ(channel->out_pipe, 0);
 }
 
+TEST_F(UsbDevice, BulkChannelTakesTheFirstBulkPipeOfEachDirection) {
+    // An interrupt pipe first, then two bulk pipes each way.
+    class ManyPipes : public sim::UsbFunction {
+    public:
+        void append_descriptors(std::uint8_t number, std::vector<std::uint8_t>& out) const override {
+            sim::append_interface_descriptor(out, number, 5, 0xFF, 0, 0);
+            sim::append_endpoint_descriptor(out, 0x85, sim::ENDPOINT_INTERRUPT, 16, 10);
+            sim::append_endpoint_descriptor(out, 0x02, sim::ENDPOINT_BULK, 64, 0);
+            sim::append_endpoint_descriptor(out, 0x83, sim::ENDPOINT_BULK, 64, 0);
+            sim::append_endpoint_descriptor(out, 0x04, sim::ENDPOINT_BULK, 64, 0);
+            sim::append_endpoint_descriptor(out, 0x81, sim::ENDPOINT_BULK, 64, 0);
+        }
+        sim::TransferStatus control(std::uint64_t, const sim::SetupPacket&, std::span<std::uint8_t>,
+                                    std::size_t& transferred) override {
+            transferred = 0;
+            return sim::TransferStatus::stall;
+        }
+    };
+    attach_device(0x0042, {std::make_shared<ManyPipes>()});
+    usb_bulk_channel_ptr channel = usb_bulk_channel_open(DEVICE_VENDOR_ID, ANY_ID, 0, std::nullopt);
+    ASSERT_TRUE(channel);
+    EXPECT_EQ(channel->in_pipe, 0x83);
+    EXPECT_EQ(channel->out_pipe, 0x02);
+}
+
 }  // namespace

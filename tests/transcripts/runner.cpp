@@ -1,5 +1,7 @@
 // Runs one transcript scenario against flash-tool-sim and compares its
 // standard output, standard error and exit status with the expected ones.
+// A scenario with a `2>&1` block runs a second time with both streams on one
+// file, which shows the order of the lines as a log of the run has it.
 //
 // Usage: ft_transcript_runner SIM_EXECUTABLE SOURCE_ROOT SCENARIO_FILE
 #include <fcntl.h>
@@ -66,8 +68,10 @@ int open_or_die(const fs::path& path, int flags) {
     return fd;
 }
 
+// With `combined`, standard error goes to the file of standard output, as
+// `2>&1` sends it: `out` then holds both and `err` is empty.
 run_result run_tool(const std::string& executable, const scenario& s, const fs::path& work,
-                    const fs::path& capture) {
+                    const fs::path& capture, bool combined) {
     const fs::path input = capture / "stdin";
     const fs::path out = capture / "stdout";
     const fs::path err = capture / "stderr";
@@ -86,7 +90,7 @@ run_result run_tool(const std::string& executable, const scenario& s, const fs::
     if (child == 0) {
         const int in_fd = s.input ? open_or_die(input, O_RDONLY) : open_or_die("/dev/null", O_RDONLY);
         const int out_fd = open_or_die(out, O_WRONLY | O_CREAT | O_TRUNC);
-        const int err_fd = open_or_die(err, O_WRONLY | O_CREAT | O_TRUNC);
+        const int err_fd = combined ? out_fd : open_or_die(err, O_WRONLY | O_CREAT | O_TRUNC);
         if (::dup2(in_fd, 0) < 0 || ::dup2(out_fd, 1) < 0 || ::dup2(err_fd, 2) < 0) _exit(127);
         if (::chdir(work.c_str()) != 0) _exit(127);
         ::alarm(RUN_LIMIT_SECONDS);  // survives the exec
@@ -105,7 +109,7 @@ run_result run_tool(const std::string& executable, const scenario& s, const fs::
         result.how_it_ended = "killed by signal " + std::to_string(WTERMSIG(status));
     }
     result.out = read_whole(out);
-    result.err = read_whole(err);
+    if (!combined) result.err = read_whole(err);
     return result;
 }
 
@@ -138,7 +142,7 @@ int main(int argc, char** argv) {
     fs::create_directory(work);
     int verdict = 2;
     if (prepare_files(*s, work, source_root)) {
-        const run_result result = run_tool(executable, *s, work, capture);
+        const run_result result = run_tool(executable, *s, work, capture, false);
         const build_values build{build_date(), tool_version()};
         const std::string expected_out = expand_expected(s->expected_stdout, build);
         const std::string expected_err = expand_expected(s->expected_stderr, build);
@@ -157,6 +161,14 @@ int main(int argc, char** argv) {
         if (const std::string diff = line_diff(expected_err, result.err); !diff.empty()) {
             std::cout << "standard error differs:\n" << diff;
             verdict = 1;
+        }
+        if (s->expected_combined) {
+            const run_result both = run_tool(executable, *s, work, capture, true);
+            if (const std::string diff = line_diff(expand_expected(*s->expected_combined, build), both.out);
+                !diff.empty()) {
+                std::cout << "both streams in one log (2>&1) differ:\n" << diff;
+                verdict = 1;
+            }
         }
         if (const auto& file = s->expected_file) {
             // The wall-clock start time of a trace differs in every run.

@@ -70,7 +70,7 @@ std::vector<std::string> split_args(std::string_view line) {
 
 std::optional<scenario> parse_scenario(std::string_view text, std::string& error) {
     scenario result;
-    enum class section { header, out, err, file } where = section::header;
+    enum class section { header, out, err, combined, file } where = section::header;
     bool have_args = false;
     bool have_exit = false;
     bool have_stdout = false;
@@ -87,13 +87,22 @@ std::optional<scenario> parse_scenario(std::string_view text, std::string& error
             where = section::err;
             continue;
         }
-        if (starts_with(bare, "--- file ") && where == section::err) {
+        if (bare == "--- 2>&1" && where == section::err) {
+            where = section::combined;
+            result.expected_combined.emplace();
+            continue;
+        }
+        if (starts_with(bare, "--- file ") && (where == section::err || where == section::combined)) {
             where = section::file;
             result.expected_file = scenario_output{std::string(bare.substr(9)), ""};
             continue;
         }
         if (where == section::file) {
             result.expected_file->text += line;
+            continue;
+        }
+        if (where == section::combined) {
+            *result.expected_combined += line;
             continue;
         }
         if (where == section::out) {

@@ -25,6 +25,8 @@ struct scenario {
     int exit_status = 0;
     std::string expected_stdout;  // placeholders still in place
     std::string expected_stderr;
+    // Both streams as one log sees them (`2>&1`): the order of the lines.
+    std::optional<std::string> expected_combined;
     std::optional<scenario_output> expected_file;
 };
 
@@ -42,6 +44,8 @@ struct scenario {
 //   exact lines
 //   --- stderr
 //   exact lines
+//   --- 2>&1                    (optional: both streams on one file, in the
+//   exact lines                  order a `2>&1` log has them; a second run)
 //   --- file trace.jsonl        (optional: a file the run writes; a trace's
 //   exact lines                  "started" time reads as {STARTED})
 std::optional<scenario> parse_scenario(std::string_view text, std::string& error);
