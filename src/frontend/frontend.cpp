@@ -143,6 +143,11 @@ bool run_device_path(const run_options& options, firmware_image image, const std
 }  // namespace
 
 int frontend_main(int argc, char** argv, option_set set) {
+    // Error lines are written out at once, so that a log of both streams has
+    // them where they happened. The Windows C runtime buffers standard error
+    // when it is a file (every error line would end up after the final
+    // banner); the C standard asks for it unbuffered everywhere else.
+    std::setvbuf(stderr, nullptr, _IONBF, 0);
     platform::current().console_clear_quick_edit();
     print_start_banner();
     // The option parser's diagnostics go to standard error: the banner first.
