@@ -143,6 +143,7 @@ bool run_device_path(const run_options& options, firmware_image image, const std
 }  // namespace
 
 int frontend_main(int argc, char** argv, option_set set) {
+    console_log_restart();
     platform::current().console_clear_quick_edit();
     print_start_banner();
     // The option parser's diagnostics go to standard error: the banner first.

@@ -166,10 +166,13 @@ int hid_upgrade(std::uint16_t vendor_id, std::uint16_t product_id, serial_number
 }
 
 void hid_progress(unsigned event, int value) {
-    // One dot per ten percent passed, over the whole run.
+    // One dot per ten percent passed, over the whole transfer.
     static int dot_level = 0;
     switch (event) {
-        case PROGRESS_TRANSFER_BEGIN: std::fputs("Transfer image: ", stdout); break;
+        case PROGRESS_TRANSFER_BEGIN:
+            dot_level = 0;
+            std::fputs("Transfer image: ", stdout);
+            break;
         case PROGRESS_TRANSFER_STEP:
             while (dot_level < value) {
                 std::fputs(".", stdout);
