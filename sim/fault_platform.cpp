@@ -52,11 +52,12 @@ void FaultPlatform::check_limits() {
 
 FaultPlatform::Verdict FaultPlatform::count(const char* operation, const std::string& device) {
     ++calls_;
-    failed_.push_back(true);  // until the inner platform's answer says otherwise
+    log_.push_back({operation, true});  // failed until the inner platform's answer says otherwise
     check_limits();
     if (runaway_) return Verdict::fail;
     if (plan_.call != 0 && calls_ == plan_.call) {
         injected_ = FaultRecord{calls_, operation, device};
+        if (on_fault_) on_fault_(*injected_);
         switch (plan_.kind) {
             case FaultKind::fail: return Verdict::fail;
             case FaultKind::gone: return Verdict::gone;
@@ -70,17 +71,17 @@ FaultPlatform::Verdict FaultPlatform::count(const char* operation, const std::st
 }
 
 bool FaultPlatform::note(bool ok) {
-    failed_.back() = !ok;
+    log_.back().failed = !ok;
     return ok;
 }
 
 std::uintptr_t FaultPlatform::note(std::uintptr_t handle) {
-    failed_.back() = handle == 0;
+    log_.back().failed = handle == 0;
     return handle;
 }
 
 UsbError FaultPlatform::note(UsbError error) {
-    failed_.back() = error != UsbError::none;
+    log_.back().failed = error != UsbError::none;
     return error;
 }
 
@@ -117,7 +118,7 @@ void FaultPlatform::usb_close(platform::UsbHandle handle) {
     count("usb_close", usb_name(handle));
     usb_names_.erase(handle);
     inner_.usb_close(handle);
-    failed_.back() = false;
+    log_.back().failed = false;
 }
 
 bool FaultPlatform::usb_get_descriptor(platform::UsbHandle handle, std::uint8_t type, std::uint8_t index,
@@ -209,7 +210,7 @@ void FaultPlatform::hid_close(platform::HidHandle handle) {
     count("hid_close", hid_path(handle));
     hid_paths_.erase(handle);
     inner_.hid_close(handle);
-    failed_.back() = false;
+    log_.back().failed = false;
 }
 
 bool FaultPlatform::hid_attributes(platform::HidHandle handle, platform::HidAttributes& attributes) {

@@ -43,6 +43,11 @@ struct FaultRecord {
     std::string device;     // name or path; for a handle the name it was opened by
 };
 
+struct CallRecord {
+    const char* operation = "";
+    bool failed = false;
+};
+
 struct FaultLimits {
     std::uint64_t max_calls = 0;  // 0: no limit
     std::uint64_t max_ms = 0;     // 0: no limit
@@ -57,14 +62,17 @@ public:
     FaultPlatform(platform::Platform& inner, FaultPlan plan, std::function<void()> unplug = {});
 
     void set_limits(FaultLimits limits, std::function<void()> on_runaway);
+    // Called as the fault goes into its call, before the call is answered.
+    void on_fault(std::function<void(const FaultRecord&)> hook) { on_fault_ = std::move(hook); }
 
     // Device calls made so far.
     std::uint64_t calls() const { return calls_; }
     // The call the fault went into, once it has.
     const std::optional<FaultRecord>& injected() const { return injected_; }
     bool runaway() const { return runaway_; }
-    // Per device call (call N at N-1): whether it failed, injected or not.
-    const std::vector<bool>& failed_calls() const { return failed_; }
+    // Every device call so far (call N at N-1): its operation and whether it
+    // failed, injected or not.
+    const std::vector<CallRecord>& call_log() const { return log_; }
 
     bool usb_device_names(std::vector<std::string>& names) override;
     platform::UsbHandle usb_open(const std::string& name) override;
@@ -118,11 +126,12 @@ private:
     std::function<void()> unplug_;
     FaultLimits limits_;
     std::function<void()> on_runaway_;
+    std::function<void(const FaultRecord&)> on_fault_;
     std::uint64_t calls_ = 0;
     bool unplugged_ = false;  // with no unplug action: the devices are off the bus
     bool runaway_ = false;
     std::optional<FaultRecord> injected_;
-    std::vector<bool> failed_;
+    std::vector<CallRecord> log_;
     std::map<platform::UsbHandle, std::string> usb_names_;
     std::map<platform::HidHandle, std::string> hid_paths_;
 };

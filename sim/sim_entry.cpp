@@ -83,7 +83,10 @@ int sim_main(int argc, char** argv, SimRunReport* report, const SimRunLimits* li
         };
     }
     FaultPlatform faults(*devices, options.fault.value_or(FaultPlan{}), std::move(unplug));
-    if (limits != nullptr) faults.set_limits(limits->limits, limits->on_runaway);
+    if (limits != nullptr) {
+        faults.set_limits(limits->limits, limits->on_runaway);
+        faults.on_fault(limits->on_fault);
+    }
 
     std::ofstream trace_out;
     std::optional<platform::TracePlatform> trace;
@@ -108,7 +111,7 @@ int sim_main(int argc, char** argv, SimRunReport* report, const SimRunLimits* li
     if (trace) trace->record_exit(status);
     console.reset();
     platform::install(nullptr);
-    if (report != nullptr) *report = {faults.calls(), faults.injected(), faults.runaway(), clock.now(), faults.failed_calls()};
+    if (report != nullptr) *report = {faults.calls(), faults.injected(), faults.runaway(), clock.now(), faults.call_log()};
     return status;
 }
 

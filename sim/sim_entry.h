@@ -19,14 +19,16 @@ struct SimRunReport {
     std::optional<FaultRecord> fault;   // the call --sim-fault went into
     bool runaway = false;               // the run passed the limits below
     std::uint64_t clock_ms = 0;         // the virtual clock at the end
-    std::vector<bool> failed_calls;     // per call (N at N-1): whether it failed
+    std::vector<CallRecord> calls;      // every device call (N at N-1)
 };
 
 // Bounds on a run (none by default): past them the run is a runaway, every
-// device call fails from then on and `on_runaway` is called once.
+// device call fails from then on and `on_runaway` is called once. `on_fault`
+// is called as the --sim-fault fault goes into its call.
 struct SimRunLimits {
     FaultLimits limits;
     std::function<void()> on_runaway;
+    std::function<void(const FaultRecord&)> on_fault;
 };
 
 // `argv[argc]` must be null, as for main. `report` and `limits` may be null.
