@@ -307,6 +307,11 @@ std::string last_lines(const std::string& text, std::size_t count) {
 std::string verdict(const SweptPath& path, const Run& run, FaultKind kind, const Run& clean) {
     if (run.report.runaway) return "no end: past the call or clock limit";
     if (!run.report.fault) return "the fault was not injected";
+    // Up to the fault the run is the clean run: any difference there is state
+    // an earlier run in this process left behind.
+    const std::string_view before(run.capture.both.data(), run.printed_before_fault);
+    if (before != std::string_view(clean.capture.both).substr(0, before.size()))
+        return "printed other text than the clean run before the fault (state left by an earlier run?)";
     if (run.status == 0) {
         const Outcome outcome{*run.report.fault, kind, clean.report, clean.capture.both, run.capture.both,
                               run.printed_before_fault};
