@@ -101,7 +101,7 @@ bool FaultPlatform::usb_device_names(std::vector<std::string>& names) {
     const Verdict verdict = count("usb_device_names", "");
     names.clear();
     // Off the bus the list is still made, without the devices.
-    if (unplugged_ && verdict == Verdict::fail && !runaway_) return true;
+    if (unplugged_ && verdict == Verdict::fail && !runaway_) return note(true);
     if (verdict != Verdict::pass) return false;
     return note(inner_.usb_device_names(names));
 }
@@ -194,7 +194,7 @@ bool FaultPlatform::usb_placement(platform::UsbHandle handle, platform::UsbPlace
 bool FaultPlatform::hid_paths(std::vector<std::string>& paths) {
     const Verdict verdict = count("hid_paths", "");
     paths.clear();
-    if (unplugged_ && verdict == Verdict::fail && !runaway_) return true;
+    if (unplugged_ && verdict == Verdict::fail && !runaway_) return note(true);
     if (verdict != Verdict::pass) return false;
     return note(inner_.hid_paths(paths));
 }
