@@ -279,6 +279,7 @@ Run run_once(const SweptPath& path, const std::string& fault, sim::SimRunLimits*
         run.status = sim::sim_main(static_cast<int>(argv.size() - 1), argv.data(), &run.report, limits);
     }
     alarm(0);
+    if (limits != nullptr) limits->on_fault = nullptr;  // it refers to this run
     return run;
 }
 
