@@ -10,7 +10,7 @@ namespace {
 
 constexpr std::string_view PREFIX = "--sim-";
 constexpr std::string_view OPTIONS_WITH_VALUE[] = {"--sim-set", "--sim-device", "--sim-trace",
-                                                       "--sim-replay"};
+                                                       "--sim-replay", "--sim-fault"};
 
 // The value of "--NAME=VALUE" or of "--NAME VALUE" (taking the next argument).
 bool option_value(std::string_view arg, std::string_view name, std::vector<char*>& args, std::size_t& i,
@@ -103,6 +103,19 @@ bool sim_take_options(std::vector<char*>& args, SimOptions& options, std::string
             options.replay_file = value;
             continue;
         }
+        if (!option_value(arg, "--sim-fault", args, i, value, matched)) {
+            error = "option --sim-fault needs N:KIND";
+            return false;
+        }
+        if (matched) {
+            FaultPlan plan;
+            if (!fault_parse(value, plan)) {
+                error = "bad --sim-fault value (N:fail, N:gone or N:unplug, N from 1): " + value;
+                return false;
+            }
+            options.fault = plan;
+            continue;
+        }
         error = "unknown option: " + std::string(arg);
         return false;
     }
@@ -133,6 +146,9 @@ std::string sim_help_text() {
         "  --sim-replay=FILE     answer every platform call from a recorded trace instead\n"
         "                        (JSON lines, plain or gzip); exit status 2 when the run\n"
         "                        differs from the recording\n"
+        "  --sim-fault=N:KIND    make the Nth USB or HID call fail (counted from 1): KIND fail (a plain\n"
+        "                        failure), gone (the device left during the call) or unplug (the\n"
+        "                        devices are off the bus from that call on)\n"
         "  --sim-realtime        sleep for real as well as on the virtual clock\n"
         "  --sim-help            this text\n"
         "Devices:\n";

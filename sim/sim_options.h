@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "sim/fault_platform.h"
 #include "sim/sim_config.h"
 
 namespace sim {
@@ -19,6 +20,7 @@ struct SimOptions {
     std::vector<SimConfig> more_devices;
     std::optional<std::string> trace_file;
     std::optional<std::string> replay_file;
+    std::optional<FaultPlan> fault;  // --sim-fault=N:KIND
     bool realtime = false;
     bool help = false;
 };
@@ -30,7 +32,8 @@ struct SimOptions {
 bool sim_take_options(std::vector<char*>& args, SimOptions& options, std::string& error);
 
 // Whether `word` is a --sim-* option whose value is the next word
-// (--sim-set, --sim-device, --sim-trace, --sim-replay written without "=").
+// (--sim-set, --sim-device, --sim-trace, --sim-replay, --sim-fault written
+// without "=").
 bool sim_option_value_is_next_word(std::string_view word);
 
 // The text --sim-help prints: the options, the devices and every knob with

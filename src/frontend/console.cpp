@@ -59,6 +59,8 @@ int console_log(const char* format, ...) {
     return 0;
 }
 
+void console_log_restart() { log_prefix = LOG_PREFIX; }
+
 int console_error(const char* format, ...) {
     std::fputs("ERROR:", stdout);
     std::va_list args;

@@ -12,6 +12,9 @@ void wait_for_key();
 
 // Log message on standard output, "LOG:" at the start of each line.
 int console_log(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Forgets a console_log message left open by an earlier run in the same
+// process: the next one starts with "LOG:".
+void console_log_restart();
 // Error message on standard output, always prefixed "ERROR:".
 int console_error(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Prints nothing.

@@ -148,6 +148,7 @@ int frontend_main(int argc, char** argv, option_set set) {
     // when it is a file (every error line would end up after the final
     // banner); the C standard asks for it unbuffered everywhere else.
     std::setvbuf(stderr, nullptr, _IONBF, 0);
+    console_log_restart();
     platform::current().console_clear_quick_edit();
     print_start_banner();
     // The option parser's diagnostics go to standard error: the banner first.

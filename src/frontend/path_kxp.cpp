@@ -103,6 +103,11 @@ kxp_path_result path_kxp(const path_request& request) {
     const int opened = kxp_session_open(*session, address, KXP_CLIENT_NAME);
     if (opened == KXP_ERR_LINK) {
         std::puts("flash-tool: USB KXP failed to initialize communication link layer\n");
+        // The line above is the link layer's own; the error line names the
+        // device, as the HID path does when it cannot open one.
+        std::fflush(stdout);
+        std::fprintf(stderr, "ERROR: Could not open the KXP link to USB device %.4X:%.4X\n",
+                     static_cast<unsigned>(DEVICE_VENDOR_ID), static_cast<unsigned>(request.product_id));
         return kxp_path_result::failed;
     }
     if (opened != 0) return kxp_path_result::use_hid;
