@@ -132,6 +132,11 @@ public:
     virtual bool hid_get_feature(HidHandle handle, std::span<std::uint8_t> report) = 0;
     virtual bool hid_set_feature(HidHandle handle, std::span<const std::uint8_t> report) = 0;
     virtual bool hid_serial_number(HidHandle handle, std::string& serial) = 0;
+    // Where the USB device behind an opened HID interface sits on the bus, in
+    // the form usb_placement gives for the same device (so that the HID
+    // interface and the WinUSB interfaces of one device are known as one);
+    // false when the system cannot tell.
+    virtual bool hid_placement(HidHandle, UsbPlacement&) { return false; }
 
     // ---- Time and console --------------------------------------------------
     virtual void sleep_ms(std::uint32_t milliseconds) = 0;
