@@ -22,6 +22,10 @@ int main(int argc, char** argv) {
         case image_verdict::sendable: return 0;
         case image_verdict::no_suffix: std::fprintf(stderr, "%s: no DFU suffix\n", argv[1]); break;
         case image_verdict::empty: std::fprintf(stderr, "%s: empty or unreadable\n", argv[1]); break;
+        case image_verdict::suffix_only: std::fprintf(stderr, "%s: a DFU suffix and no firmware\n", argv[1]); break;
+        case image_verdict::malformed_suffix:
+            std::fprintf(stderr, "%s: DFU suffix length %u, not 16\n", argv[1], static_cast<unsigned>(suffix.length));
+            break;
         case image_verdict::bad_crc:
             std::fprintf(stderr, "%s: suffix CRC %.8x, contents %.8x\n", argv[1],
                          static_cast<unsigned>(suffix.stored_crc), static_cast<unsigned>(suffix.file_crc));

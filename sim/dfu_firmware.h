@@ -51,6 +51,10 @@ struct DfuConfig {
     bool detach_stall = false;               // run-time DETACH stalls (the device still detaches)
     bool detach_never_back = false;          // after the run-time DETACH the device never comes back
     bool detach_stays_run_time = false;      // comes back from the run-time DETACH in run-time mode
+    bool leave_stays_dfu = false;            // comes back from the DFU-mode DETACH in DFU mode again
+    // The serial number string in DFU mode ("" for none); default: the
+    // run-time one.
+    std::optional<std::string> serial;
     std::uint64_t manifest_ms = 1000;        // device time that manifestation takes
     std::optional<std::uint8_t> manifest_status;  // forced bStatus of manifestation; default: check the file
     std::optional<std::string> status_text;  // forced UPLOAD text (NULs allowed)

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "sim/dfu_run_time_function.h"
 #include "sim/usb_descriptors.h"
 
 namespace sim {
@@ -92,7 +93,9 @@ TransferStatus DfuModeFunction::handle(std::uint64_t now_ms, const SetupPacket& 
         ++firmware_->record().dfu_detaches;
         if (device_ != nullptr) {
             const DfuConfig& config = firmware_->config();
-            device_->reenumerate(now_ms + config.detach_leave_ms, now_ms + config.detach_back_ms, run_time_);
+            // A boot loader that finds no firmware it can start stays in DFU mode.
+            device_->reenumerate(now_ms + config.detach_leave_ms, now_ms + config.detach_back_ms,
+                                 config.leave_stays_dfu ? dfu_mode_configuration(firmware_, run_time_) : run_time_);
         }
         return TransferStatus::ack;
     default:

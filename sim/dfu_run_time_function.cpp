@@ -12,6 +12,7 @@ DeviceConfiguration dfu_mode_configuration(const std::shared_ptr<DfuFirmware>& f
     DeviceConfiguration result;
     result.identity = run_time.identity;
     result.identity.product_id = DFU_MODE_PRODUCT_ID;
+    if (firmware->config().serial) result.identity.serial = *firmware->config().serial;
     result.functions.push_back(std::make_shared<DfuModeFunction>(firmware, run_time));
     return result;
 }

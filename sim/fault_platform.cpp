@@ -238,6 +238,11 @@ bool FaultPlatform::hid_serial_number(platform::HidHandle handle, std::string& s
     return note(inner_.hid_serial_number(handle, serial));
 }
 
+bool FaultPlatform::hid_placement(platform::HidHandle handle, platform::UsbPlacement& placement) {
+    if (count("hid_placement", hid_path(handle)) != Verdict::pass) return false;
+    return note(inner_.hid_placement(handle, placement));
+}
+
 // ---- Time ----------------------------------------------------------------
 
 void FaultPlatform::sleep_ms(std::uint32_t milliseconds) {

@@ -102,6 +102,7 @@ public:
     bool hid_get_feature(platform::HidHandle handle, std::span<std::uint8_t> report) override;
     bool hid_set_feature(platform::HidHandle handle, std::span<const std::uint8_t> report) override;
     bool hid_serial_number(platform::HidHandle handle, std::string& serial) override;
+    bool hid_placement(platform::HidHandle handle, platform::UsbPlacement& placement) override;
 
     void sleep_ms(std::uint32_t milliseconds) override;
     std::uint64_t now_ms() override { return inner_.now_ms(); }

@@ -185,6 +185,17 @@ std::vector<Knob> make_table() {
              c.location = std::string(v);
              return true;
          }},
+        flag("usb.placement", "the system reports the device's port (false: no location, as some systems)",
+             [](auto& c) -> auto& { return c.port.reports_location; }),
+        {"usb.token", "re-enumeration token the system gives: address (a new bus address each time) or none (as Windows)",
+         [](const SimConfig& c) { return std::string(c.port.gives_token ? "address" : "none"); },
+         [](SimConfig& c, std::string_view v) {
+             if (v != "address" && v != "none") return false;
+             c.port.gives_token = v == "address";
+             return true;
+         }},
+        flag("usb.winusb", "the device's interfaces open through WinUSB (false: seen only through its HID interface)",
+             [](auto& c) -> auto& { return c.port.winusb; }),
         id16("touch.pid", "touch controller's run-time product ID",
              [](auto& c) -> auto& { return c.touch.product_id; }),
         id16("touch.release", "touch controller's bcdDevice",
@@ -203,6 +214,8 @@ std::vector<Knob> make_table() {
                                         "after the restart command, back on the bus this much later (never: stays away)",
                                         "never",
                                         [](auto& c) -> auto& { return c.touch.restart_back_ms; }),
+        flag("touch.restart_to_dfu", "after the restart command the device comes back in DFU mode",
+             [](auto& c) -> auto& { return c.touch.restart_to_dfu; }),
         native("native.magic", "identify magic the device sends", &NativeConfig::identify_magic),
         native("native.identify_status", "identify status byte", &NativeConfig::identify_status),
         native("native.identify_text", "identification text", &NativeConfig::identify_text),
@@ -239,6 +252,10 @@ std::vector<Knob> make_table() {
              [](auto& c) -> auto& { return c.dfu.detach_never_back; }),
         flag("dfu.detach_stays_run_time", "after the run-time DETACH the device comes back in run-time mode",
              [](auto& c) -> auto& { return c.dfu.detach_stays_run_time; }),
+        flag("dfu.leave_stays_dfu", "after the DETACH that leaves DFU mode the device comes back in DFU mode",
+             [](auto& c) -> auto& { return c.dfu.leave_stays_dfu; }),
+        optional_text("dfu.serial", "serial number string in DFU mode (empty: none)",
+                      [](auto& c) -> auto& { return c.dfu.serial; }),
         integer("dfu.manifest_ms", "device time that manifestation takes",
                                [](auto& c) -> auto& { return c.dfu.manifest_ms; }),
         optional_integer("dfu.manifest_status", "forced bStatus of manifestation (check: judge the file)",

@@ -338,7 +338,14 @@ bool ReplayPlatform::usb_serial_number(platform::UsbHandle handle, std::string& 
 }
 
 bool ReplayPlatform::usb_placement(platform::UsbHandle handle, platform::UsbPlacement& placement) {
-    const ReplayCall* call = take(Request("placement").number("dev", handle));
+    return placement_from(take(Request("placement").number("dev", handle)), placement);
+}
+
+bool ReplayPlatform::hid_placement(platform::HidHandle handle, platform::UsbPlacement& placement) {
+    return placement_from(take(Request("hid_placement").number("dev", handle)), placement);
+}
+
+bool ReplayPlatform::placement_from(const ReplayCall* call, platform::UsbPlacement& placement) {
     if (call == nullptr || !call->ok) return false;
     placement.location = text(*call, "location");
     placement.enumeration.reset();

@@ -70,6 +70,7 @@ public:
     bool hid_get_feature(platform::HidHandle handle, std::span<std::uint8_t> report) override;
     bool hid_set_feature(platform::HidHandle handle, std::span<const std::uint8_t> report) override;
     bool hid_serial_number(platform::HidHandle handle, std::string& serial) override;
+    bool hid_placement(platform::HidHandle handle, platform::UsbPlacement& placement) override;
 
     void sleep_ms(std::uint32_t milliseconds) override;
     std::uint64_t now_ms() override { return clock_ms_; }
@@ -82,6 +83,8 @@ private:
     // The recorded call that matches `asked`, now answered; nullptr after a
     // difference.
     const ReplayCall* take(const Request& asked);
+    // A placement as recorded; false for a failed or missing call.
+    static bool placement_from(const ReplayCall* call, platform::UsbPlacement& placement);
     // Copies the recorded data into `buffer`; its length in `transferred`.
     static void read_into(const ReplayCall& call, std::span<std::uint8_t> buffer, std::size_t& transferred);
     void differ(ReplayDifference difference);

@@ -62,6 +62,7 @@ const std::vector<OpKeys>& op_keys() {
           {"max_packet", Need::number, When::if_ok}}},
         {"serial", {{"dev", Need::number}, {"serial", Need::text, When::if_ok}}},
         {"placement", {{"dev", Need::number}, {"location", Need::text, When::if_ok}}},
+        {"hid_placement", {{"dev", Need::number}, {"location", Need::text, When::if_ok}}},
         {"hid_list", {{"paths", Need::texts, When::if_ok}}},
         {"hid_open", {{"dev", Need::text}, {"handle", Need::number}}},
         {"hid_close", {{"dev", Need::number}}},

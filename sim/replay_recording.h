@@ -5,7 +5,7 @@
 // A record is a call when its "op" names a platform call the trace writes
 // (names, open, close, descriptor, speed, control, read_pipe, write_pipe,
 // settings, pipe, serial, placement, hid_list, hid_open, hid_close, hid_attributes,
-// hid_caps, get_feature, set_feature, hid_serial, sleep, quick_edit). Every
+// hid_caps, get_feature, set_feature, hid_serial, hid_placement, sleep, quick_edit). Every
 // other record (one without "op", or with another op, such as a note of what
 // the console showed) is skipped.
 #pragma once

@@ -68,7 +68,7 @@ int sim_main(int argc, char** argv, SimRunReport* report, const SimRunLimits* li
         configs.insert(configs.end(), options.more_devices.begin(), options.more_devices.end());
         for (const SimConfig& config : configs) {
             for (auto& model : find_device_kind(config.device)->make(config, clock)) {
-                simulator.attach(model, config.location);
+                simulator.attach(model, config.location, config.port);
                 models.push_back(model);
             }
         }

@@ -71,10 +71,10 @@ SetupPacket decode_setup(const std::uint8_t (&setup)[8]) {
 
 SimPlatform::SimPlatform(Clock& clock, bool realtime) : clock_(clock), realtime_(realtime) {}
 
-void SimPlatform::attach(std::shared_ptr<UsbDeviceModel> model, std::string location) {
+void SimPlatform::attach(std::shared_ptr<UsbDeviceModel> model, std::string location, PortBehaviour behaviour) {
     const unsigned id = next_slot_++;
     if (location.empty()) location = "1-" + std::to_string(id);
-    slots_.push_back({id, std::move(model), std::move(location)});
+    slots_.push_back({id, std::move(model), std::move(location), behaviour});
 }
 
 void SimPlatform::detach(const std::shared_ptr<UsbDeviceModel>& model) {
@@ -132,9 +132,12 @@ platform::UsbHandle SimPlatform::usb_open(const std::string& name) {
     const std::string wanted = strip_path_prefix(name);
     for (auto& [entry, target] : usb_names()) {
         if (!same_name(entry, wanted)) continue;
-        // WinUSB drives vendor, DFU and other interfaces; a HID interface
-        // belongs to the HID class driver and cannot be opened this way.
+        // WinUSB drives vendor, DFU and other interfaces that are bound to
+        // it; a HID interface belongs to the HID class driver and cannot be
+        // opened this way.
         if (target.interface_class == CLASS_HID || entry.rfind("HID#", 0) == 0) return 0;
+        const Slot* slot = slot_of(target);
+        if (slot == nullptr || !slot->behaviour.winusb) return 0;
         const auto handle = next_handle_++;
         usb_handles_.emplace(handle, target);
         return handle;
@@ -291,16 +294,27 @@ bool SimPlatform::usb_serial_number(platform::UsbHandle handle, std::string& ser
     return target != nullptr && serial_of(*target->model, serial);
 }
 
+const SimPlatform::Slot* SimPlatform::slot_of(const Target& target) const {
+    for (const Slot& slot : slots_)
+        if (slot.id == target.slot) return &slot;
+    return nullptr;
+}
+
+bool SimPlatform::placement_of(const Target* target, platform::UsbPlacement& placement) const {
+    const Slot* slot = target != nullptr ? slot_of(*target) : nullptr;
+    if (slot == nullptr || !slot->behaviour.reports_location) return false;
+    placement.location = slot->location;
+    placement.enumeration.reset();
+    if (slot->behaviour.gives_token) placement.enumeration = target->connection;
+    return true;
+}
+
 bool SimPlatform::usb_placement(platform::UsbHandle handle, platform::UsbPlacement& placement) {
-    const Target* target = live_usb(handle);
-    if (target == nullptr) return false;
-    for (const Slot& slot : slots_) {
-        if (slot.id != target->slot) continue;
-        placement.location = slot.location;
-        placement.enumeration = target->connection;
-        return true;
-    }
-    return false;
+    return placement_of(live_usb(handle), placement);
+}
+
+bool SimPlatform::hid_placement(platform::HidHandle handle, platform::UsbPlacement& placement) {
+    return placement_of(live_hid(handle), placement);
 }
 
 SimPlatform::Table SimPlatform::hid_table() {

@@ -21,6 +21,16 @@ namespace sim {
 inline constexpr const char* USB_DEVICE_GUID = "{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
 inline constexpr const char* HID_DEVICE_GUID = "{4d1e55b2-f16f-11cf-88cb-001111000030}";
 
+// What the simulated operating system tells, or lets the tool do, for one
+// attached device: Linux tells all of it; Windows gives no enumeration
+// token; a system may not know the port; a device whose interfaces have no
+// WinUSB binding is seen only through its HID interface.
+struct PortBehaviour {
+    bool reports_location = true;
+    bool gives_token = true;
+    bool winusb = true;
+};
+
 class SimPlatform : public platform::Platform {
 public:
     explicit SimPlatform(Clock& clock, bool realtime = false);
@@ -29,7 +39,7 @@ public:
     // pulls it out (every handle on it fails from then on). A device keeps its
     // port, the location, in every mode; "" gives the next free port ("1-1",
     // "1-2", ...).
-    void attach(std::shared_ptr<UsbDeviceModel> model, std::string location = "");
+    void attach(std::shared_ptr<UsbDeviceModel> model, std::string location = "", PortBehaviour behaviour = {});
     void detach(const std::shared_ptr<UsbDeviceModel>& model);
 
     // How often the console's quick-edit mode was cleared.
@@ -63,6 +73,7 @@ public:
     bool hid_get_feature(platform::HidHandle handle, std::span<std::uint8_t> report) override;
     bool hid_set_feature(platform::HidHandle handle, std::span<const std::uint8_t> report) override;
     bool hid_serial_number(platform::HidHandle handle, std::string& serial) override;
+    bool hid_placement(platform::HidHandle handle, platform::UsbPlacement& placement) override;
 
     void sleep_ms(std::uint32_t milliseconds) override;
     std::uint64_t now_ms() override { return clock_.now(); }
@@ -74,6 +85,7 @@ private:
         unsigned id = 0;
         std::shared_ptr<UsbDeviceModel> model;
         std::string location;
+        PortBehaviour behaviour;
     };
     // What a name or path leads to.
     struct Target {
@@ -94,6 +106,8 @@ private:
     bool alive(const Target& target);
     static bool owns_pipe(const Target& target, std::uint8_t pipe_id);
     bool serial_of(UsbDeviceModel& model, std::string& serial);
+    const Slot* slot_of(const Target& target) const;
+    bool placement_of(const Target* target, platform::UsbPlacement& placement) const;
     bool hid_feature(const Target& target, bool get, std::span<std::uint8_t> report);
 
     Clock& clock_;

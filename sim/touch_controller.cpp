@@ -24,18 +24,18 @@ DeviceConfiguration TouchController::build(const TouchConfig& config, const std:
 
 TouchController::TouchController(TouchConfig config, TouchParts parts)
     : config_(std::move(config)),
+      firmware_(parts.firmware ? parts.firmware : std::make_shared<DfuFirmware>()),
       native_(std::make_shared<NativeDevice>(config_.native)),
       hid_(std::make_shared<NativeHidFunction>(native_, parts.link)),
       run_time_(build(config_, hid_,
-                      parts.dfu_runtime ? parts.dfu_runtime
-                                        : std::make_shared<DfuRunTimeFunction>(
-                                              parts.firmware ? parts.firmware : std::make_shared<DfuFirmware>()))) {
+                      parts.dfu_runtime ? parts.dfu_runtime : std::make_shared<DfuRunTimeFunction>(firmware_))) {
     // The native device belongs to this controller and is reached only
     // through its functions, so the handler never outlives it.
     native_->on_restart([this](std::uint64_t now_ms) {
         std::optional<std::uint64_t> back;
         if (config_.restart_back_ms) back = now_ms + *config_.restart_back_ms;
-        reenumerate(now_ms + config_.restart_leave_ms, back, run_time_);
+        reenumerate(now_ms + config_.restart_leave_ms, back,
+                    config_.restart_to_dfu ? dfu_mode_configuration(firmware_, run_time_) : run_time_);
     });
     configure(run_time_);
 }

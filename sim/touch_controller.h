@@ -30,6 +30,9 @@ struct TouchConfig {
     // `restart_back_ms` after the restart command (never when empty).
     std::uint64_t restart_leave_ms = 0;
     std::optional<std::uint64_t> restart_back_ms = 1500;
+    // After the restart command it comes back in DFU mode (its firmware did
+    // not start).
+    bool restart_to_dfu = false;
     NativeConfig native;
 };
 
@@ -57,6 +60,7 @@ private:
                                      std::shared_ptr<UsbFunction> dfu_runtime);
 
     TouchConfig config_;
+    std::shared_ptr<DfuFirmware> firmware_;
     std::shared_ptr<NativeDevice> native_;
     std::shared_ptr<NativeHidFunction> hid_;
     DeviceConfiguration run_time_;

@@ -36,7 +36,10 @@ TEST_P(WaitForBoot, PollsTheBusWithinItsBound) {
     std::fflush(stdout);
     ::testing::internal::CaptureStdout();
     ::testing::internal::CaptureStderr();
-    const bool back = wait_for_boot(c.serial, nullptr, false);
+    usb_device_identity device;
+    device.product_id = 0x0001;
+    if (c.serial) device.serial = std::string(*c.serial);
+    const bool back = wait_for_boot(device, false);
     std::fflush(stdout);
     const std::string out = ::testing::internal::GetCapturedStdout();
     const std::string err = ::testing::internal::GetCapturedStderr();

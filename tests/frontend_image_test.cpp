@@ -45,14 +45,14 @@ TEST_F(ImageFiles, ReadsARegularFileWhole) {
     for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<std::uint8_t>(i * 7);
     const std::string path = write("fw.bin", content);
     std::vector<std::uint8_t> buffer{1, 2, 3};
-    ASSERT_TRUE(read_image_file(path.c_str(), buffer));
+    ASSERT_EQ(read_image_file(path.c_str(), buffer), image_read_status::ok);
     EXPECT_EQ(buffer, content);
 }
 
 TEST_F(ImageFiles, EmptyFileIsAZeroLengthImageThatStillExists) {
     const std::string path = write("empty.bin", {});
     std::vector<std::uint8_t> buffer{9};
-    ASSERT_TRUE(read_image_file(path.c_str(), buffer));
+    ASSERT_EQ(read_image_file(path.c_str(), buffer), image_read_status::ok);
     EXPECT_TRUE(buffer.empty());
     const firmware_image image = image_for(run_mode::file_upgrade, buffer);
     EXPECT_NE(image.data, nullptr);  // a null pointer would mean "no image" to the paths
@@ -67,16 +67,27 @@ TEST_F(ImageFiles, RefusesWhatIsNotAReadableRegularFile) {
     const std::string huge = (dir_ / "huge.bin").string();
     write("huge.bin", {});
     fs::resize_file(huge, 0x8000'0000ULL);
-    std::vector<std::string> refused = {missing, directory, huge};
+    // Each refusal says why: the error line a user reads depends on it.
+    std::vector<std::pair<std::string, image_read_status>> refused = {
+        {missing, image_read_status::not_found},
+        {directory, image_read_status::directory},
+        {huge, image_read_status::too_large},
+    };
 #ifndef _WIN32
     // A FIFO without a writer must be refused, not waited on.
     const std::string fifo = (dir_ / "fifo").string();
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    refused.push_back(fifo);
+    refused.emplace_back(fifo, image_read_status::not_regular);
+    // Root reads any file whatever its mode: the case needs another user.
+    if (::geteuid() != 0) {
+        const std::string locked = write("locked.bin", {1});
+        fs::permissions(locked, fs::perms::none);
+        refused.emplace_back(locked, image_read_status::permission_denied);
+    }
 #endif
-    for (const std::string& path : refused) {
+    for (const auto& [path, status] : refused) {
         std::vector<std::uint8_t> buffer{1, 2, 3};
-        EXPECT_FALSE(read_image_file(path.c_str(), buffer)) << path;
+        EXPECT_EQ(read_image_file(path.c_str(), buffer), status) << path;
         EXPECT_TRUE(buffer.empty()) << path;
     }
 }

@@ -74,7 +74,10 @@ struct Link : sim_test::SimBus {
         kxp_session_init(*session);
     }
     ~Link() { kxp_session_close(*session); }
-    int open(std::string_view address = "USB") { return kxp_session_open(*session, address, KXP_CLIENT_NAME); }
+    int open(std::string_view address = "USB") {
+        const auto devices = usb_list_devices();
+        return devices.empty() ? -1 : kxp_session_open(*session, address, KXP_CLIENT_NAME, devices.front());
+    }
     const sim::KxpRecord& seen() const { return device.link->record(); }
     std::size_t count(std::uint8_t code) const {
         std::size_t n = 0;
@@ -157,7 +160,7 @@ TEST(KxpSim, NoDeviceIsALinkFailure) {
     sim_test::SimBus bus;
     kxp_session session;
     kxp_session_init(session);
-    EXPECT_EQ(kxp_session_open(session, "USB", KXP_CLIENT_NAME), KXP_ERR_LINK);
+    EXPECT_EQ(kxp_session_open(session, "USB", KXP_CLIENT_NAME, usb_device_identity{}), KXP_ERR_LINK);
     EXPECT_EQ(session.open, 0);
 }
 
@@ -211,9 +214,10 @@ TEST(KxpSim, RestartLeavesTheBusAndComesBack) {
     EXPECT_EQ(kxp_restart(*link.session), 0);
     EXPECT_EQ(link.seen().restarts, 1u);
     EXPECT_EQ(kxp_session_close(*link.session), 0);
-    EXPECT_EQ(usb_find_product_id(std::nullopt), 0);
+    EXPECT_TRUE(usb_list_devices().empty());
     link.platform.sleep_ms(2000);
-    EXPECT_EQ(usb_find_product_id(std::nullopt), sim::TOUCH_PRODUCT_ID);
+    ASSERT_EQ(usb_list_devices().size(), 1u);
+    EXPECT_EQ(usb_list_devices().front().product_id, sim::TOUCH_PRODUCT_ID);
 }
 
 }  // namespace

@@ -7,6 +7,12 @@ namespace {
 
 class UsbDevice : public SimBusTest {};
 
+// The product ID of the first listed device with `serial`, or 0.
+std::uint16_t find_product_id(serial_number serial) {
+    const auto devices = usb_select(usb_list_devices(), {serial, std::nullopt});
+    return devices.empty() ? 0 : devices.front().product_id;
+}
+
 TEST_F(UsbDevice, CompositeDeviceWhoseInterfaceZeroIsHidOpensInTheSecondPass) {
     attach_touch();  // interface 0 HID, interface 1 DFU run-time
     usb_device_ptr device = usb_device_open(DEVICE_VENDOR_ID, ANY_ID, 0, std::nullopt);
@@ -15,11 +21,11 @@ TEST_F(UsbDevice, CompositeDeviceWhoseInterfaceZeroIsHidOpensInTheSecondPass) {
     EXPECT_EQ(device->vendor_id, DEVICE_VENDOR_ID);
     EXPECT_EQ(device->interface_number, 0);
     EXPECT_STREQ(device->product_name.data(), "Touch Controller");
-    EXPECT_EQ(usb_find_product_id(std::nullopt), sim::TOUCH_PRODUCT_ID);
+    EXPECT_EQ(find_product_id(std::nullopt), sim::TOUCH_PRODUCT_ID);
 }
 
 TEST_F(UsbDevice, FindsNothingWithoutADevice) {
-    EXPECT_EQ(usb_find_product_id(std::nullopt), 0);
+    EXPECT_EQ(find_product_id(std::nullopt), 0);
     EXPECT_FALSE(usb_device_open(ANY_ID, ANY_ID, 0, std::nullopt));
     EXPECT_FALSE(usbhid_device_open(ANY_ID, ANY_ID, std::nullopt));
 }
@@ -33,10 +39,10 @@ TEST_F(UsbDevice, SerialNumberSelectsOneOfTwoControllers) {
     second.product_id = 0x0022;
     attach_touch(first);
     attach_touch(second);
-    EXPECT_EQ(usb_find_product_id(std::nullopt), 0x0011);
-    EXPECT_EQ(usb_find_product_id(std::string_view("BBB2")), 0x0022);
-    EXPECT_EQ(usb_find_product_id(std::string_view("AAA1")), 0x0011);
-    EXPECT_EQ(usb_find_product_id(std::string_view("BBB")), 0) << "serials compare whole";
+    EXPECT_EQ(find_product_id(std::nullopt), 0x0011);
+    EXPECT_EQ(find_product_id(std::string_view("BBB2")), 0x0022);
+    EXPECT_EQ(find_product_id(std::string_view("AAA1")), 0x0011);
+    EXPECT_EQ(find_product_id(std::string_view("BBB")), 0) << "serials compare whole";
     usbhid_device_ptr hid = usbhid_device_open(DEVICE_VENDOR_ID, ANY_ID, std::string_view("BBB2"));
     ASSERT_TRUE(hid);
     EXPECT_EQ(hid->product_id, 0x0022);
@@ -83,12 +89,12 @@ TEST_F(UsbDevice, RestartedDeviceIsFoundAgainAndOldHandlesFail) {
     ASSERT_TRUE(hid);
     touch->reenumerate(clock.now(), clock.now() + 1000, touch->run_time_configuration());
     clock.advance(10);
-    EXPECT_EQ(usb_find_product_id(std::nullopt), 0);
+    EXPECT_EQ(find_product_id(std::nullopt), 0);
     std::vector<std::uint8_t> report(257, 0);
     report[0] = 0xFF;
     EXPECT_EQ(usbhid_device_get_feature(hid.get(), report), -1);
     clock.advance(1000);
-    EXPECT_EQ(usb_find_product_id(std::nullopt), sim::TOUCH_PRODUCT_ID);
+    EXPECT_EQ(find_product_id(std::nullopt), sim::TOUCH_PRODUCT_ID);
     EXPECT_EQ(usbhid_device_get_feature(hid.get(), report), -1) << "a handle of the old connection";
 }
 

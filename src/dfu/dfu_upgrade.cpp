@@ -17,16 +17,18 @@ struct dfu_run {
 
 // Polls for the run's device and opens its DFU interface; null (after
 // " [FAIL]") when it does not appear within the allowed attempts. After a
-// detach (`detached`) the device must have left the bus first.
+// detach (`detached`) the device must have left the bus first; the wait
+// begins with the settling pause.
 dfu_device_ptr wait_for_device(dfu_run& run, bool detached) {
     dfu_console& console = run.console;
-    std::fputs("Waiting for Korvix device to appear.", console.out);
-    std::fflush(console.out);
-    dfu_device_ptr opened;
     usb_wait_request request;
     request.device = run.device ? &*run.device : nullptr;
     request.serial = run.serial;
     request.restarted = detached;
+    if (detached) usb_wait_pause(request, DFU_DETACH_SETTLE_MS);
+    std::fputs("Waiting for Korvix device to appear.", console.out);
+    std::fflush(console.out);
+    dfu_device_ptr opened;
     request.take = [&](const usb_device_identity& candidate) {
         opened = dfu_open_same(DEVICE_VENDOR_ID, candidate.product_id, interface_for(candidate.product_id),
                                candidate);
@@ -51,12 +53,31 @@ dfu_device_ptr wait_for_device(dfu_run& run, bool detached) {
     return nullptr;
 }
 
+// After the device left DFU mode: it must be back in run-time mode, and, when
+// the image names a product that could not be checked while the device was in
+// DFU mode, be that product. False after an error line.
+bool check_back_in_run_time(dfu_console& console, dfu_device& device, std::uint16_t image_product) {
+    const std::uint16_t product_id = usb_device_product_id(dfu_usb_device(device));
+    if (product_id == DFU_PRODUCT_ID) {
+        std::fputs(USB_WAIT_BACK_IN_DFU_MODE_TEXT, console.err);
+        return false;
+    }
+    if (image_product != ANY_ID && image_product != product_id) {
+        std::fprintf(console.err, "ERROR: The image is for product ID %.4x, but the device came back as %.4x:%.4x.\n",
+                     static_cast<unsigned>(image_product), static_cast<unsigned>(DEVICE_VENDOR_ID),
+                     static_cast<unsigned>(product_id));
+        return false;
+    }
+    return true;
+}
+
 bool in_dfu_mode(dfu_device& device) { return usb_device_product_id(dfu_usb_device(device)) == DFU_PRODUCT_ID; }
 
 }  // namespace
 
 int dfu_upgrade(dfu_console& console, serial_number serial, std::optional<std::span<const std::uint8_t>> image,
-                bool reset_after, bool read_info, const usb_device_identity* device_of_run) {
+                bool reset_after, bool read_info, const usb_device_identity* device_of_run,
+                std::uint16_t image_product) {
     const bool with_image = image.has_value();
     dfu_run run{console, serial, std::nullopt};
     if (device_of_run != nullptr) run.device = *device_of_run;
@@ -72,7 +93,6 @@ int dfu_upgrade(dfu_console& console, serial_number serial, std::optional<std::s
     if (!in_dfu_mode(*device)) {
         if (dfu_leave_mode(*device, "run-time", callback) < 0) return fail(device);
         dfu_close(device);
-        platform::current().sleep_ms(DFU_DETACH_SETTLE_MS);
         device = wait_for_device(run, true);
         if (!device) return fail(device);
         if (!in_dfu_mode(*device)) {
@@ -95,12 +115,12 @@ int dfu_upgrade(dfu_console& console, serial_number serial, std::optional<std::s
     if (read_info && dfu_status_text(*device)[0] == '\0') transferred = -1;
     if (reset_after) {
         if (dfu_leave_mode(*device, "DFU", callback) < 0) return fail(device);
-        platform::current().sleep_ms(DFU_DETACH_SETTLE_MS);
     }
     dfu_close(device);
 
     device = wait_for_device(run, reset_after);
     if (!device || transferred != 0) return fail(device);
+    if (reset_after && !check_back_in_run_time(console, *device, image_product)) return fail(device);
     std::fputs("\n", console.out);
     std::fflush(console.out);
     dfu_close(device);
@@ -108,7 +128,7 @@ int dfu_upgrade(dfu_console& console, serial_number serial, std::optional<std::s
 }
 
 int dfu_upgrade(serial_number serial, std::optional<std::span<const std::uint8_t>> image, bool reset_after,
-                bool read_info, const usb_device_identity* device) {
+                bool read_info, const usb_device_identity* device, std::uint16_t image_product) {
     dfu_console console;
-    return dfu_upgrade(console, serial, image, reset_after, read_info, device);
+    return dfu_upgrade(console, serial, image, reset_after, read_info, device, image_product);
 }

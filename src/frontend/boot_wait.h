@@ -6,9 +6,9 @@
 
 inline constexpr unsigned BOOT_WAIT_FIRST_PAUSE_MS = 500;
 
-// Pauses, prints "* Wait for boot  ", then looks for `device` (null: any
-// device with `serial`) up to 601 times 100 ms apart; after a restart
-// (`restarted`) it must have left the bus first. True with an OK bracket
-// naming the vendor and product ID when it is back; false with "[FAIL]" on
-// standard error when it never is.
-bool wait_for_boot(serial_number serial, const usb_device_identity* device, bool restarted);
+// Pauses, prints "* Wait for boot  ", then looks for `device` up to 601
+// times 100 ms apart; after a restart (`restarted`) it must have left the bus
+// first, and come back in run-time mode. True with an OK bracket naming the
+// vendor and product ID when it is back; false with "[FAIL]" on standard
+// error when it never is, or with an error line when it is back in DFU mode.
+bool wait_for_boot(const usb_device_identity& device, bool restarted);

@@ -10,18 +10,40 @@
 
 namespace {
 
-std::string serial_text(const usb_device_identity& device) {
-    return device.serial ? "serial " + *device.serial : std::string("no serial");
+bool plain(std::string_view text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte > 0x20 && byte < 0x7F && c != '"' && c != '\\';
+    });
 }
 
-// The path a run would take on this device. The native probe can only be
-// aimed at a device that has a serial number, or at the only one attached.
+std::string quoted(std::string_view text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20 || byte >= 0x7F) {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02x", byte);
+            out += hex;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string location_text(const usb_device_identity& device) {
+    return device.location.empty() ? std::string("unknown") : device.location;
+}
+
+// The path a run would take on this device. A device that neither a location
+// nor a serial number tells apart is only addressed when it is alone.
 const char* path_name(const usb_device_identity& device, bool alone) {
-    if (!device.serial && !alone && device.product_id != BRIDGE_PRODUCT_ID && device.product_id != DFU_PRODUCT_ID)
-        return "unknown (no serial to select it by)";
-    const serial_number serial = device.serial ? serial_number(std::string_view(*device.serial)) : std::nullopt;
-    switch (choose_path(device.product_id, false, false,
-                        [&] { return hid_probe(DEVICE_VENDOR_ID, device.product_id, serial); })) {
+    if (usb_identity_is_weak(device) && !alone) return "unknown (no location or serial to select it by)";
+    switch (choose_path(device.product_id, false, false, [&] { return hid_probe(device); })) {
         case device_path::hid: return "HID";
         case device_path::dfu: return "DFU";
         case device_path::kxp: return "KXP";
@@ -30,7 +52,28 @@ const char* path_name(const usb_device_identity& device, bool alone) {
     return "none";
 }
 
+void print_candidates(const std::vector<usb_device_identity>& devices) {
+    for (const usb_device_identity& device : devices) {
+        std::fprintf(stderr, "  %.4x:%.4x  %-19s  USB %s\n", DEVICE_VENDOR_ID,
+                     static_cast<unsigned>(device.product_id), device_serial_text(device).c_str(),
+                     location_text(device).c_str());
+    }
+}
+
+// "serial number <TC0001> at USB <1-2>", or the part that was asked.
+std::string selection_text(const usb_selection& selection) {
+    std::string text;
+    if (selection.serial) text = "serial number <" + std::string(*selection.serial) + ">";
+    if (selection.location) text += (text.empty() ? "" : " ") + ("at USB <" + std::string(*selection.location) + ">");
+    return text;
+}
+
 }  // namespace
+
+std::string device_serial_text(const usb_device_identity& device) {
+    if (!device.serial) return "no serial";
+    return "serial " + (plain(*device.serial) ? *device.serial : quoted(*device.serial));
+}
 
 bool list_devices(const std::vector<usb_device_identity>& devices) {
     if (devices.empty()) {
@@ -40,17 +83,37 @@ bool list_devices(const std::vector<usb_device_identity>& devices) {
     for (const usb_device_identity& device : devices) {
         std::printf("%.4x:%.4x  %-8s  %-19s  USB %-10s  path %s\n", DEVICE_VENDOR_ID,
                     static_cast<unsigned>(device.product_id), usb_device_mode_name(device.product_id),
-                    serial_text(device).c_str(), device.location.c_str(), path_name(device, devices.size() == 1));
+                    device_serial_text(device).c_str(), location_text(device).c_str(),
+                    path_name(device, devices.size() == 1));
     }
     std::puts("");
     return true;
 }
 
-void print_several_devices(const std::vector<usb_device_identity>& devices) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "ERROR: %zu Korvix devices are attached; choose one with -S SERIAL:\n", devices.size());
-    for (const usb_device_identity& device : devices) {
-        std::fprintf(stderr, "  %.4x:%.4x  %-19s  USB %s\n", DEVICE_VENDOR_ID,
-                     static_cast<unsigned>(device.product_id), serial_text(device).c_str(), device.location.c_str());
+void print_several_devices(const std::vector<usb_device_identity>& devices, const usb_selection& selection) {
+    // -S can tell them apart only when each has a serial number of its own.
+    bool serials_differ = !selection.serial;
+    for (std::size_t i = 0; serials_differ && i < devices.size(); ++i) {
+        serials_differ = devices[i].serial.has_value();
+        for (std::size_t j = 0; serials_differ && j < i; ++j) serials_differ = devices[j].serial != devices[i].serial;
     }
+    const char* how = serials_differ ? "-S SERIAL or -p LOCATION" : "-p LOCATION";
+    std::fflush(stdout);
+    if (selection.serial || selection.location)
+        std::fprintf(stderr, "ERROR: %zu Korvix devices fit %s; choose one with %s:\n", devices.size(),
+                     selection_text(selection).c_str(), how);
+    else
+        std::fprintf(stderr, "ERROR: %zu Korvix devices are attached; choose one with %s:\n", devices.size(), how);
+    print_candidates(devices);
+}
+
+void print_no_match(const usb_selection& selection, const std::vector<usb_device_identity>& attached) {
+    std::fflush(stdout);
+    if (attached.empty()) {
+        std::fprintf(stderr, "ERROR: No Korvix device with %s is attached.\n", selection_text(selection).c_str());
+        return;
+    }
+    std::fprintf(stderr, "ERROR: No Korvix device with %s is attached; attached are:\n",
+                 selection_text(selection).c_str());
+    print_candidates(attached);
 }

@@ -46,6 +46,13 @@ bool check_image_file(const char* image_path, const std::vector<std::uint8_t>& i
         case image_verdict::empty:
             std::fprintf(stderr, "ERROR: The image file <%s> is empty.\n", image_path);
             break;
+        case image_verdict::suffix_only:
+            std::fprintf(stderr, "ERROR: The image file <%s> holds a DFU suffix and no firmware.\n", image_path);
+            break;
+        case image_verdict::malformed_suffix:
+            std::fprintf(stderr, "ERROR: The image's DFU suffix is malformed: its length is %u, not %zu.\n",
+                         static_cast<unsigned>(suffix.length), DFU_SUFFIX_LENGTH);
+            break;
         case image_verdict::bad_crc:
             std::fprintf(stderr, "ERROR: The image's DFU suffix gives CRC %.8x, but its contents have CRC %.8x.\n",
                          static_cast<unsigned>(suffix.stored_crc), static_cast<unsigned>(suffix.file_crc));
@@ -74,9 +81,10 @@ bool prepare_image(run_mode mode, const char* image_path, std::vector<std::uint8
             std::puts("Upgrade Mode Override");
             std::puts("=====================\n");
             std::printf("Read file: <%s>...", image_path);
-            if (!read_image_file(image_path, file_buffer)) {
+            if (const image_read_status status = read_image_file(image_path, file_buffer);
+                status != image_read_status::ok) {
                 std::fflush(stdout);
-                std::fprintf(stderr, "\nERROR: Could not find file <%s>.\n", image_path);
+                std::fprintf(stderr, "\n%s\n", image_read_error_text(status, image_path).c_str());
                 return false;
             }
             std::printf(" [%d bytes].\n", static_cast<int>(file_buffer.size()));
@@ -99,35 +107,63 @@ void print_inaccessible_device_hint() {
     std::fprintf(stderr, "%s\n", hint.c_str());
 }
 
+// The one device the selection names; null (after saying why) when none or
+// several fit it. Nothing has been sent to any device yet.
+std::optional<usb_device_identity> choose_device(const usb_selection& selection) {
+    const std::vector<usb_device_identity> attached = usb_list_devices();
+    std::vector<usb_device_identity> devices = usb_select(attached, selection);
+    if (devices.size() > 1) {
+        print_several_devices(devices, selection);
+        return std::nullopt;
+    }
+    if (devices.empty()) {
+        std::puts("No Korvix device detected\n");
+        if (selection.serial || selection.location) print_no_match(selection, attached);
+        print_inaccessible_device_hint();
+        return std::nullopt;
+    }
+    if (usb_identity_is_weak(devices.front()))
+        std::puts("NOTICE: The device has neither a serial number nor a USB location; the waits accept it only "
+                  "while it is the only Korvix device attached.");
+    return std::move(devices.front());
+}
+
+// Checks the image's product ID against the device; for a device in DFU mode,
+// which does not show it, says that the check waits until it is back. False
+// after an error line.
+bool check_image_product(const usb_device_identity& device, const std::optional<dfu_suffix>& suffix) {
+    if (!suffix || suffix->product_id == ANY_ID) return true;
+    if (device.product_id == DFU_PRODUCT_ID) {
+        std::printf("NOTICE: The device is in DFU mode, which hides its product ID: the image's product ID %.4x cannot be checked "
+                    "yet.\n",
+                    static_cast<unsigned>(suffix->product_id));
+        return true;
+    }
+    if (image_fits_product(*suffix, device.product_id)) return true;
+    std::fflush(stdout);
+    std::fprintf(stderr, "ERROR: The image is for product ID %.4x, but the device is %.4x:%.4x.\n",
+                 static_cast<unsigned>(suffix->product_id), static_cast<unsigned>(DEVICE_VENDOR_ID),
+                 static_cast<unsigned>(device.product_id));
+    return false;
+}
+
 // Finds the one device of the run, chooses the path and runs it. True on
 // success.
 bool run_device_path(const run_options& options, firmware_image image, const std::optional<dfu_suffix>& suffix) {
-    const std::vector<usb_device_identity> devices = usb_list_devices(options.serial);
-    if (!options.serial && devices.size() > 1) {
-        print_several_devices(devices);
-        return false;
-    }
-    const usb_device_identity* device = devices.empty() ? nullptr : &devices.front();
-    const std::uint16_t product_id = device != nullptr ? device->product_id : 0;
-    if (device != nullptr && suffix && !image_fits_product(*suffix, product_id)) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "ERROR: The image is for product ID %.4x, but the device is %.4x:%.4x.\n",
-                     static_cast<unsigned>(suffix->product_id), static_cast<unsigned>(DEVICE_VENDOR_ID),
-                     static_cast<unsigned>(product_id));
-        return false;
-    }
+    const std::optional<usb_device_identity> chosen = choose_device({options.serial, options.location});
+    if (!chosen) return false;
+    const usb_device_identity& device = *chosen;
+    if (!check_image_product(device, suffix)) return false;
+    const std::uint16_t product_id = device.product_id;
     if (product_id == BRIDGE_PRODUCT_ID && options.enable_kxp) {
         std::puts("Talking to a bridge, will ignore option --enable_kxp");
     }
     const device_path path =
-        choose_path(product_id, options.force_dfu, options.enable_kxp,
-                    [&] { return hid_probe(DEVICE_VENDOR_ID, product_id, options.serial); });
-    const path_request request{options, device, product_id, image};
+        choose_path(product_id, options.force_dfu, options.enable_kxp, [&] { return hid_probe(device); });
+    path_request request{options, device, image};
+    if (suffix && product_id == DFU_PRODUCT_ID) request.image_product = suffix->product_id;
     switch (path) {
-        case device_path::none:
-            std::puts("No Korvix device detected\n");
-            print_inaccessible_device_hint();
-            return false;
+        case device_path::none: return false;
         case device_path::dfu: return path_dfu(request) >= 0;
         case device_path::hid: return path_hid(request) >= 0;
         case device_path::kxp:
@@ -166,7 +202,7 @@ int frontend_main(int argc, char** argv, option_set set) {
         case parse_outcome::bad: return report_failure(&options.non_interactive);
     }
     if (options.list) {
-        const bool listed = list_devices(usb_list_devices(options.serial));
+        const bool listed = list_devices(usb_select(usb_list_devices(), {options.serial, options.location}));
         if (!listed) print_inaccessible_device_hint();
         return listed ? report_success(&options.non_interactive) : report_failure(&options.non_interactive);
     }

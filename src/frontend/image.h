@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "frontend/options.h"
@@ -23,10 +24,23 @@ struct firmware_image {
     std::int32_t length = 0;
 };
 
-// Reads a regular file whole into `buffer`. False when the file cannot be
-// opened, is not a regular file, does not fit the image's signed 32-bit
-// length, cannot be allocated, or ends before its reported size.
-bool read_image_file(const char* path, std::vector<std::uint8_t>& buffer);
+enum class image_read_status {
+    ok,
+    not_found,
+    directory,
+    permission_denied,
+    not_regular,  // a FIFO, a device node, ...
+    too_large,    // 2 GiB or more: does not fit the image's signed 32-bit length
+    unreadable,   // cannot be allocated, or ends before its reported size
+};
+
+// Reads a regular file whole into `buffer` (left empty unless ok).
+image_read_status read_image_file(const char* path, std::vector<std::uint8_t>& buffer);
+
+// The error line for a file that could not be read, without its leading
+// newline: "ERROR: Could not find file <PATH>." when it is missing, else
+// what kept it from being read.
+std::string image_read_error_text(image_read_status status, const char* path);
 
 // The image for a path: none, the built-in one, or `file_buffer`.
 firmware_image image_for(run_mode mode, const std::vector<std::uint8_t>& file_buffer);

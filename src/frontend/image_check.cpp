@@ -29,15 +29,19 @@ image_verdict image_check(std::span<const std::uint8_t> image, std::uint16_t ven
     if (image.empty()) return image_verdict::empty;
     if (image.size() < DFU_SUFFIX_LENGTH) return image_verdict::no_suffix;
     const std::span<const std::uint8_t> tail = image.last(DFU_SUFFIX_LENGTH);
-    if (tail[8] != SUFFIX_SIGNATURE[0] || tail[9] != SUFFIX_SIGNATURE[1] || tail[10] != SUFFIX_SIGNATURE[2] ||
-        tail[11] != DFU_SUFFIX_LENGTH)
+    if (tail[8] != SUFFIX_SIGNATURE[0] || tail[9] != SUFFIX_SIGNATURE[1] || tail[10] != SUFFIX_SIGNATURE[2])
         return image_verdict::no_suffix;
+    // A signature with another length is a suffix gone wrong, not firmware
+    // that happens to end in "UFD": sending it could flash a broken image.
+    suffix.length = tail[11];
+    if (suffix.length != DFU_SUFFIX_LENGTH) return image_verdict::malformed_suffix;
     suffix.product_id = le16(tail, 2);
     suffix.vendor_id = le16(tail, 4);
     suffix.stored_crc = le32(tail, 12);
     suffix.file_crc = dfu_crc(image.first(image.size() - 4));
     if (suffix.stored_crc != suffix.file_crc) return image_verdict::bad_crc;
     if (suffix.vendor_id != ANY_ID && suffix.vendor_id != vendor_id) return image_verdict::wrong_vendor;
+    if (image.size() == DFU_SUFFIX_LENGTH) return image_verdict::suffix_only;
     return image_verdict::sendable;
 }
 

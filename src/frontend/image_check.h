@@ -13,12 +13,15 @@ struct dfu_suffix {
     std::uint16_t vendor_id = 0;   // idVendor; 0xFFFF: any
     std::uint32_t stored_crc = 0;  // dwCRC
     std::uint32_t file_crc = 0;    // the CRC of the file's bytes before dwCRC
+    std::uint8_t length = 0;       // bLength
 };
 
 enum class image_verdict {
     sendable,       // a suffix that fits
     no_suffix,      // sent unchecked
     empty,
+    suffix_only,       // a suffix and no firmware before it
+    malformed_suffix,  // the "UFD" signature with a bLength other than 16
     bad_crc,
     wrong_vendor,
 };

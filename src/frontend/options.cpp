@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr const char* SHORT_OPTIONS = "i:rdfRsnS:lhV";
+constexpr const char* SHORT_OPTIONS = "i:rdfRsnS:p:lhV";
 
 // getopt_long's code for the long-only --trace.
 constexpr int TRACE_OPTION = 0x100;
@@ -24,6 +24,7 @@ constexpr option LONG_OPTIONS[] = {
     {"skip_reset", no_argument, nullptr, 's'},
     {"non_interactive", no_argument, nullptr, 'n'},
     {"serial_number", required_argument, nullptr, 'S'},
+    {"path", required_argument, nullptr, 'p'},
     {"list", no_argument, nullptr, 'l'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
@@ -76,6 +77,7 @@ parse_outcome parse_options(int argc, char** argv, run_options& options, option_
             case 's': options.restart_after_upgrade = false; break;
             case 'n': options.non_interactive = true; break;
             case 'S': options.serial = optarg; break;
+            case 'p': options.location = optarg; break;
             case 'l': options.list = true; break;
             case 'h': return parse_outcome::help;
             case 'V': return parse_outcome::version;
@@ -99,6 +101,7 @@ void print_usage(std::FILE* out, const char* program_name, option_set set) {
         "  -n/--non_interactive    Executes in non-interactive mode, i.e. does not\n"
         "                          require final user approval before application exit.\n"
         "  -S/--serial_number <serial>  Request device with serial number <serial>\n"
+        "  -p/--path <location>    Request device at USB location <location> (as -l shows it).\n"
         "  -l/--list               Lists the attached devices and the path a run would take.\n"
         "  -h/--help               Diplays this help text.\n"
         "  -V/--version            Prints version, built-in image and backend.\n",

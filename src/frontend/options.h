@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
+#include <string_view>
 
 #include "usb/usb_ids.h"
 
@@ -16,6 +18,9 @@ struct run_options {
     bool list = false;  // --list: list the attached devices, nothing else
     const char* trace_path = nullptr;  // --trace FILE; the command line's own text
     serial_number serial;  // the command line's own text, not a copy
+    // -p/--path: the USB location of the device, as -l shows it; the
+    // command line's own text.
+    std::optional<std::string_view> location;
 };
 
 enum class parse_outcome {
@@ -30,7 +35,7 @@ enum class parse_outcome {
 // also the long-only --trace FILE.
 enum class option_set { standard, with_trace };
 
-// Parses argv with getopt_long semantics ("i:rdfRsnS:lhV" and the long
+// Parses argv with getopt_long semantics ("i:rdfRsnS:p:lhV" and the long
 // options of `set`, any unambiguous prefix of a long one), in order. Options
 // before a --help, a --version or a bad option have taken effect in
 // `options`. A word that is no option (after getopt's reordering) is refused;

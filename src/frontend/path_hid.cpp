@@ -8,8 +8,7 @@ int path_hid(const path_request& request) {
     const run_options& options = request.options;
     if (options.reset) {
         std::puts("Restarting System...");
-        return hid_restart(DEVICE_VENDOR_ID, request.product_id, options.serial);
+        return hid_restart(request.device);
     }
-    return hid_upgrade(DEVICE_VENDOR_ID, request.product_id, options.serial, request.image.data,
-                       request.image.length, options.restart_after_upgrade, request.device);
+    return hid_upgrade(request.device, request.image.data, request.image.length, options.restart_after_upgrade);
 }

@@ -100,14 +100,14 @@ kxp_path_result path_kxp(const path_request& request) {
     auto session = std::make_unique<kxp_session>();
     kxp_session_init(*session);
     kxp_session_set_printers(*session, console_log, console_error);
-    const int opened = kxp_session_open(*session, address, KXP_CLIENT_NAME);
+    const int opened = kxp_session_open(*session, address, KXP_CLIENT_NAME, request.device);
     if (opened == KXP_ERR_LINK) {
         std::puts("flash-tool: USB KXP failed to initialize communication link layer\n");
         // The line above is the link layer's own; the error line names the
         // device, as the HID path does when it cannot open one.
         std::fflush(stdout);
         std::fprintf(stderr, "ERROR: Could not open the KXP link to USB device %.4X:%.4X\n",
-                     static_cast<unsigned>(DEVICE_VENDOR_ID), static_cast<unsigned>(request.product_id));
+                     static_cast<unsigned>(DEVICE_VENDOR_ID), static_cast<unsigned>(request.device.product_id));
         return kxp_path_result::failed;
     }
     if (opened != 0) return kxp_path_result::use_hid;
@@ -118,6 +118,5 @@ kxp_path_result path_kxp(const path_request& request) {
     if (!done) return kxp_path_result::failed;
     std::fflush(stdout);
     const bool restarted = options.reset || options.restart_after_upgrade;
-    return wait_for_boot(options.serial, request.device, restarted) ? kxp_path_result::succeeded
-                                                                     : kxp_path_result::failed;
+    return wait_for_boot(request.device, restarted) ? kxp_path_result::succeeded : kxp_path_result::failed;
 }

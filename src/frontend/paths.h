@@ -10,9 +10,12 @@
 
 struct path_request {
     const run_options& options;
-    const usb_device_identity* device = nullptr;  // the one device the run acts on
-    std::uint16_t product_id = 0;
+    const usb_device_identity& device;  // the one device the run acts on
     firmware_image image;  // none in reset-only and information modes
+    // The product ID the image's DFU suffix names, where the device did not
+    // show its own (in DFU mode): checked once the device is back. ANY_ID:
+    // nothing left to check.
+    std::uint16_t image_product = ANY_ID;
 };
 
 // 0 or more on success, negative on failure.

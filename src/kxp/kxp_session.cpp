@@ -46,13 +46,15 @@ void kxp_session_set_printers(kxp_session& session, kxp_printer log, kxp_printer
     session.error = error;
 }
 
-int kxp_session_open(kxp_session& session, std::string_view address, std::string_view client_name) {
+int kxp_session_open(kxp_session& session, std::string_view address, std::string_view client_name,
+                     const usb_device_identity& device) {
     if (address.substr(0, LINK_PREFIX.size()) != LINK_PREFIX) return KXP_ERR_LINK;
-    serial_number serial;
-    if (address.size() > LINK_PREFIX.size() && address[LINK_PREFIX.size()] == ':')
-        serial = address.substr(LINK_PREFIX.size() + 1);
+    if (address.size() > LINK_PREFIX.size()) {
+        if (address[LINK_PREFIX.size()] != ':' || device.serial != address.substr(LINK_PREFIX.size() + 1))
+            return KXP_ERR_LINK;
+    }
 
-    if (usb_link_open(session.holder, serial) != 0) return KXP_ERR_LINK;
+    if (usb_link_open(session.holder, device) != 0) return KXP_ERR_LINK;
     kxp_link carrier;
     usb_link_bind(session.holder, carrier);
     if (kxptransport_init(session.driver, carrier) != 0) {

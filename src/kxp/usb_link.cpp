@@ -4,10 +4,8 @@
 
 #include "usb/usb_device.h"
 
-int usb_link_open(usb_link_holder& holder, serial_number serial) {
-    const std::uint16_t product_id = usb_find_product_id(serial);
-    if (product_id == 0) return 1;
-    holder.device = usbhid_device_open(DEVICE_VENDOR_ID, product_id, serial);
+int usb_link_open(usb_link_holder& holder, const usb_device_identity& device) {
+    holder.device = usbhid_device_open_same(device);
     if (!holder.device) return 1;
     if (usbhid_device_feature_length(holder.device.get()) !=
         static_cast<int>(LINK_REPORT_LENGTH)) {

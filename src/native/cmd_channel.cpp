@@ -76,28 +76,44 @@ int usb_bulk_channel_get(usb_bulk_channel& channel, std::uint8_t id, std::span<s
     return n;
 }
 
+namespace {
+
+cmd_channel_ptr over_hid(usbhid_device_ptr hid) {
+    if (!hid) return nullptr;
+    auto channel = std::make_unique<cmd_channel>();
+    channel->carriage = CARRIAGE_HID;
+    channel->hid = std::move(hid);
+    const int capacity = cmd_channel_capacity(*channel);
+    if (capacity > MAX_CAPACITY || capacity < MIN_CAPACITY) return nullptr;
+    return channel;
+}
+
+cmd_channel_ptr over_bulk(usb_bulk_channel_ptr bulk) {
+    if (!bulk) return nullptr;
+    auto channel = std::make_unique<cmd_channel>();
+    channel->carriage = CARRIAGE_BULK;
+    channel->bulk = std::move(bulk);
+    return channel;
+}
+
+}  // namespace
+
 cmd_channel_ptr cmd_channel_open_carriage(std::uint16_t vendor_id, std::uint16_t product_id, int carriage,
                                           serial_number serial) {
-    auto channel = std::make_unique<cmd_channel>();
-    channel->carriage = carriage;
-    if (carriage == CARRIAGE_HID) {
-        channel->hid = usbhid_device_open(vendor_id, product_id, serial);
-        if (!channel->hid) return nullptr;
-        const int capacity = cmd_channel_capacity(*channel);
-        if (capacity > MAX_CAPACITY || capacity < MIN_CAPACITY) return nullptr;
-    } else if (carriage == CARRIAGE_BULK) {
-        channel->bulk = usb_bulk_channel_open(vendor_id, product_id, 0, serial);
-        if (!channel->bulk) return nullptr;
-    } else {
-        return nullptr;
-    }
-    return channel;
+    if (carriage == CARRIAGE_HID) return over_hid(usbhid_device_open(vendor_id, product_id, serial));
+    if (carriage == CARRIAGE_BULK) return over_bulk(usb_bulk_channel_open(vendor_id, product_id, 0, serial));
+    return nullptr;
 }
 
 cmd_channel_ptr cmd_channel_open(std::uint16_t vendor_id, std::uint16_t product_id, serial_number serial) {
     const int carriage =
         vendor_id == DEVICE_VENDOR_ID && product_id == BRIDGE_PRODUCT_ID ? CARRIAGE_BULK : CARRIAGE_HID;
     return cmd_channel_open_carriage(vendor_id, product_id, carriage, serial);
+}
+
+cmd_channel_ptr cmd_channel_open_same(const usb_device_identity& device) {
+    if (device.product_id == BRIDGE_PRODUCT_ID) return over_bulk(usb_bulk_channel_open_same(0, device));
+    return over_hid(usbhid_device_open_same(device));
 }
 
 void cmd_channel_close(cmd_channel_ptr& channel) { channel.reset(); }

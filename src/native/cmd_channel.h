@@ -27,6 +27,9 @@ cmd_channel_ptr cmd_channel_open(std::uint16_t vendor_id, std::uint16_t product_
                                  serial_number serial);
 cmd_channel_ptr cmd_channel_open_carriage(std::uint16_t vendor_id, std::uint16_t product_id,
                                           int carriage, serial_number serial);
+// The channel to the physical device `device`: its vendor HID interface, or
+// for the bridge its bulk pipes; never another device with the same IDs.
+cmd_channel_ptr cmd_channel_open_same(const usb_device_identity& device);
 void cmd_channel_close(cmd_channel_ptr& channel);
 
 // Payload capacity: feature report length - 1 (HID), 256 (bulk); -1 otherwise.

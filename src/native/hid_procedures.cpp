@@ -20,15 +20,15 @@ void communication_error() {
     std::fputs("ERROR: Communication error\n", stderr);
 }
 
-void open_error(std::uint16_t vendor_id, std::uint16_t product_id) {
+void open_error(std::uint16_t product_id) {
     std::fflush(stdout);
-    std::fprintf(stderr, "ERROR: Could not open USB device %.4X:%.4X\n", static_cast<unsigned>(vendor_id),
+    std::fprintf(stderr, "ERROR: Could not open USB device %.4X:%.4X\n", static_cast<unsigned>(DEVICE_VENDOR_ID),
                  static_cast<unsigned>(product_id));
 }
 
 // Restarts the device over the open channel and waits for it to enumerate
-// again. 0 when it is back, HID_UPGRADE_FAILED otherwise.
-int restart_and_wait(cmd_channel& channel, serial_number serial, const usb_device_identity* device) {
+// again in run-time mode. 0 when it is back, HID_UPGRADE_FAILED otherwise.
+int restart_and_wait(cmd_channel& channel, const usb_device_identity& device) {
     std::puts("\nRestarting Device!");
     if (cmd_restart(channel) < 0) {
         std::fflush(stdout);
@@ -36,13 +36,11 @@ int restart_and_wait(cmd_channel& channel, serial_number serial, const usb_devic
         std::fflush(stdout);
         return HID_UPGRADE_FAILED;
     }
-    auto& os = platform::current();
-    os.sleep_ms(RESTART_PAUSE_MS);
-    std::fputs("Waiting for Korvix device to appear.", stdout);
     usb_wait_request request;
-    request.device = device;
-    request.serial = serial;
+    request.device = &device;
     request.restarted = true;
+    usb_wait_pause(request, RESTART_PAUSE_MS);
+    std::fputs("Waiting for Korvix device to appear.", stdout);
     request.missed = [] {
         std::fputs(".", stdout);
         std::fflush(stdout);
@@ -51,11 +49,15 @@ int restart_and_wait(cmd_channel& channel, serial_number serial, const usb_devic
     if (result == usb_wait_result::back) {
         std::printf(" [OK - %.4x:%.4x]\n", static_cast<unsigned>(DEVICE_VENDOR_ID),
                     static_cast<unsigned>(request.found.product_id));
-        return 0;
+        if (request.found.product_id != DFU_PRODUCT_ID) return 0;
+        std::fflush(stdout);
+        std::fputs(USB_WAIT_BACK_IN_DFU_MODE_TEXT, stderr);
+        return HID_UPGRADE_FAILED;
     }
     std::puts(" [FAIL]");
     std::fflush(stdout);
-    if (result == usb_wait_result::did_not_restart) std::fputs(USB_WAIT_DID_NOT_RESTART_TEXT, stderr);
+    std::fputs(result == usb_wait_result::did_not_restart ? USB_WAIT_DID_NOT_RESTART_TEXT : USB_WAIT_NOT_BACK_TEXT,
+               stderr);
     return HID_UPGRADE_FAILED;
 }
 
@@ -83,7 +85,7 @@ int read_info(cmd_channel& channel) {
 }
 
 int flash(cmd_channel& channel, std::span<const std::uint8_t> image, bool restart_after_flash,
-          serial_number serial, const usb_device_identity* device) {
+          const usb_device_identity& device) {
     std::puts("Flash process begins. Please do not power off or unplug your machine.");
     std::array<char, CMD_TEXT_SIZE> status_text{};
     int status = 0;
@@ -98,7 +100,7 @@ int flash(cmd_channel& channel, std::span<const std::uint8_t> image, bool restar
     else
         std::puts("\nFlash OK!");
     if (restart_after_flash) {
-        if (const int result = restart_and_wait(channel, serial, device); result < 0) return upgrade_failed(result);
+        if (const int result = restart_and_wait(channel, device); result < 0) return upgrade_failed(result);
     }
     std::fflush(stdout);
     // Any non-zero device status is a failed upgrade: a negative one is
@@ -111,8 +113,8 @@ int flash(cmd_channel& channel, std::span<const std::uint8_t> image, bool restar
 
 }  // namespace
 
-int hid_probe(std::uint16_t vendor_id, std::uint16_t product_id, serial_number serial) {
-    cmd_channel_ptr channel = cmd_channel_open(vendor_id, product_id, serial);
+int hid_probe(const usb_device_identity& device) {
+    cmd_channel_ptr channel = cmd_channel_open_same(device);
     if (!channel) return -1;
     int status = 0;
     std::array<char, CMD_TEXT_SIZE> text{};
@@ -121,10 +123,10 @@ int hid_probe(std::uint16_t vendor_id, std::uint16_t product_id, serial_number s
     return result;
 }
 
-int hid_restart(std::uint16_t vendor_id, std::uint16_t product_id, serial_number serial) {
-    cmd_channel_ptr channel = cmd_channel_open(vendor_id, product_id, serial);
+int hid_restart(const usb_device_identity& device) {
+    cmd_channel_ptr channel = cmd_channel_open_same(device);
     if (!channel) {
-        open_error(vendor_id, product_id);
+        open_error(device.product_id);
         std::fputs("\n", stdout);
         return -1;
     }
@@ -138,15 +140,14 @@ int hid_restart(std::uint16_t vendor_id, std::uint16_t product_id, serial_number
     return result;
 }
 
-int hid_upgrade(std::uint16_t vendor_id, std::uint16_t product_id, serial_number serial,
-                const std::uint8_t* image, std::int32_t image_length, bool restart_after_flash,
-                const usb_device_identity* device) {
+int hid_upgrade(const usb_device_identity& device, const std::uint8_t* image, std::int32_t image_length,
+                bool restart_after_flash) {
     const bool read_information = image == nullptr;
-    cmd_channel_ptr channel = cmd_channel_open(vendor_id, product_id, serial);
+    cmd_channel_ptr channel = cmd_channel_open_same(device);
     int status = 0;
     std::array<char, CMD_TEXT_SIZE> text{};
     if (!channel) {
-        open_error(vendor_id, product_id);
+        open_error(device.product_id);
         std::fflush(stdout);
     } else if (cmd_identify(*channel, status, text) < 0) {
         communication_error();
@@ -155,7 +156,7 @@ int hid_upgrade(std::uint16_t vendor_id, std::uint16_t product_id, serial_number
         std::printf("Device info: [%.2x] %s\n\n", static_cast<unsigned>(status), text.data());
         if (read_information) return read_info(*channel);
         const auto length = static_cast<std::size_t>(image_length < 0 ? 0 : image_length);
-        return flash(*channel, std::span(image, length), restart_after_flash, serial, device);
+        return flash(*channel, std::span(image, length), restart_after_flash, device);
     }
     // The device was not reached or not identified.
     if (!read_information) return upgrade_failed(-1);

@@ -10,13 +10,14 @@
 
 inline constexpr int HID_UPGRADE_FAILED = -99;
 
+// Each acts on the physical device `device` only (cmd_channel_open_same).
+
 // 0 when the device answers identify with the right magic and status 0.
-int hid_probe(std::uint16_t vendor_id, std::uint16_t product_id, serial_number serial);
-int hid_restart(std::uint16_t vendor_id, std::uint16_t product_id, serial_number serial);
+int hid_probe(const usb_device_identity& device);
+int hid_restart(const usb_device_identity& device);
 // An empty `image` with a null data pointer reads and prints the device's
 // information instead of upgrading. After a restart the wait accepts only
-// `device` (null: the first device found with `serial`).
-int hid_upgrade(std::uint16_t vendor_id, std::uint16_t product_id, serial_number serial,
-                const std::uint8_t* image, std::int32_t image_length, bool restart_after_flash,
-                const usb_device_identity* device = nullptr);
+// `device`, and only back in run-time mode.
+int hid_upgrade(const usb_device_identity& device, const std::uint8_t* image, std::int32_t image_length,
+                bool restart_after_flash);
 void hid_progress(unsigned event, int value);

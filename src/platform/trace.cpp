@@ -253,14 +253,25 @@ bool TracePlatform::usb_serial_number(UsbHandle handle, std::string& serial) {
     return ok;
 }
 
+void TracePlatform::record_placement(Line& line, bool ok, const UsbPlacement& placement) {
+    if (!ok) return;
+    line.text("location", placement.location);
+    if (placement.enumeration) line.number("enumeration", *placement.enumeration);
+}
+
 bool TracePlatform::usb_placement(UsbHandle handle, UsbPlacement& placement) {
     const bool ok = inner_.usb_placement(handle, placement);
     Line line(*this, "placement");
     line.number("dev", handle).ok(ok);
-    if (ok) {
-        line.text("location", placement.location);
-        if (placement.enumeration) line.number("enumeration", *placement.enumeration);
-    }
+    record_placement(line, ok, placement);
+    return ok;
+}
+
+bool TracePlatform::hid_placement(HidHandle handle, UsbPlacement& placement) {
+    const bool ok = inner_.hid_placement(handle, placement);
+    Line line(*this, "hid_placement");
+    line.number("dev", handle).ok(ok);
+    record_placement(line, ok, placement);
     return ok;
 }
 

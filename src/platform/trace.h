@@ -63,6 +63,7 @@ public:
     bool hid_get_feature(HidHandle handle, std::span<std::uint8_t> report) override;
     bool hid_set_feature(HidHandle handle, std::span<const std::uint8_t> report) override;
     bool hid_serial_number(HidHandle handle, std::string& serial) override;
+    bool hid_placement(HidHandle handle, UsbPlacement& placement) override;
 
     void sleep_ms(std::uint32_t milliseconds) override;
     std::uint64_t now_ms() override { return inner_.now_ms(); }
@@ -74,6 +75,7 @@ public:
 private:
     class Line;
 
+    static void record_placement(Line& line, bool ok, const UsbPlacement& placement);
     // Records the open console line, if any.
     void end_console_line();
 

@@ -2,13 +2,14 @@
 
 namespace {
 constexpr int PACKET_SIZE = 256;
-}
+}  // namespace
 
-usb_bulk_channel_ptr usb_bulk_channel_open(std::uint16_t vendor_id, std::uint16_t product_id,
-                                           int interface_number, serial_number serial) {
+namespace {
+
+usb_bulk_channel_ptr over(usb_device_ptr device) {
+    if (!device) return nullptr;
     auto channel = std::make_unique<usb_bulk_channel>();
-    channel->device = usb_device_open(vendor_id, product_id, interface_number, serial);
-    if (!channel->device) return nullptr;
+    channel->device = std::move(device);
     // A device without a bulk pair still opens (both pipes 0); its transfers
     // then fail at the platform.
     if (usb_device_find_pipes(*channel->device, channel->in_pipe, channel->in_max_packet,
@@ -16,6 +17,17 @@ usb_bulk_channel_ptr usb_bulk_channel_open(std::uint16_t vendor_id, std::uint16_
         return nullptr;
     channel->packet_size = PACKET_SIZE;
     return channel;
+}
+
+}  // namespace
+
+usb_bulk_channel_ptr usb_bulk_channel_open(std::uint16_t vendor_id, std::uint16_t product_id,
+                                           int interface_number, serial_number serial) {
+    return over(usb_device_open(vendor_id, product_id, interface_number, serial));
+}
+
+usb_bulk_channel_ptr usb_bulk_channel_open_same(int interface_number, const usb_device_identity& device) {
+    return over(usb_device_open_same(DEVICE_VENDOR_ID, device.product_id, interface_number, device));
 }
 
 void usb_bulk_channel_close(usb_bulk_channel_ptr& channel) { channel.reset(); }

@@ -90,7 +90,8 @@ bool usb_device_search(usb_device& device, bool with_interface, serial_number se
             (device.product_id != ANY_ID && product != device.product_id))
             continue;
         if (!serial_matches(handle.get(), serial)) continue;
-        if (same_as != nullptr && !usb_same_device(*same_as, usb_device_identity_read(handle.get(), name, product)))
+        if (same_as != nullptr && !usb_identity_is_weak(*same_as) &&
+            !usb_same_device(*same_as, usb_device_identity_read(handle.get(), name, product)))
             continue;
         device.handle = std::move(handle);
         device.vendor_id = vendor;
@@ -137,9 +138,7 @@ usb_device_ptr usb_device_open(std::uint16_t vendor_id, std::uint16_t product_id
 
 usb_device_ptr usb_device_open_same(std::uint16_t vendor_id, std::uint16_t product_id, int interface_number,
                                     const usb_device_identity& device) {
-    const serial_number serial =
-        device.serial ? serial_number(std::string_view(*device.serial)) : std::nullopt;
-    return open_device(vendor_id, product_id, interface_number, serial, &device);
+    return open_device(vendor_id, product_id, interface_number, std::nullopt, &device);
 }
 
 void usb_device_close(usb_device_ptr& device) { device.reset(); }
@@ -148,7 +147,7 @@ std::uint16_t usb_device_vendor_id(const usb_device& device) { return device.ven
 std::uint16_t usb_device_product_id(const usb_device& device) { return device.product_id; }
 std::uint16_t usb_device_release(const usb_device& device) { return device.release; }
 
-std::vector<usb_device_identity> usb_list_devices(serial_number serial) {
+std::vector<usb_device_identity> usb_list_winusb_devices() {
     std::vector<usb_device_identity> devices;
     std::vector<std::string> names;
     if (!platform::current().usb_device_names(names)) return devices;
@@ -157,31 +156,10 @@ std::vector<usb_device_identity> usb_list_devices(serial_number serial) {
         if (!usb_name_matches(patterns, name)) continue;
         device_descriptor_bytes descriptor{};
         platform::UsbHandleOwner handle = open_with_descriptor(name, descriptor);
-        if (!handle || le16(descriptor, 8) != DEVICE_VENDOR_ID || !serial_matches(handle.get(), serial)) continue;
-        usb_device_identity identity = usb_device_identity_read(handle.get(), name, le16(descriptor, 10));
-        // The interfaces of one device share its location; where the system
-        // gives none, the name differs per interface and only the serial
-        // number tells that two names belong to one device.
-        const bool known = std::any_of(devices.begin(), devices.end(), [&](const usb_device_identity& seen) {
-            return seen.located && identity.located ? seen.location == identity.location
-                                                    : usb_same_device(seen, identity);
-        });
-        if (!known) devices.push_back(std::move(identity));
+        if (!handle || le16(descriptor, 8) != DEVICE_VENDOR_ID) continue;
+        devices.push_back(usb_device_identity_read(handle.get(), name, le16(descriptor, 10)));
     }
-    // Systems list devices in an order of their own (libusb: the newest
-    // first); by port they read the same on every system.
-    std::stable_sort(devices.begin(), devices.end(), [](const usb_device_identity& a, const usb_device_identity& b) {
-        return a.location < b.location;
-    });
     return devices;
-}
-
-std::uint16_t usb_find_product_id(serial_number serial) {
-    usb_device_ptr device = usb_device_open(DEVICE_VENDOR_ID, ANY_ID, 0, serial);
-    if (!device) return 0;
-    const std::uint16_t product = device->vendor_id == DEVICE_VENDOR_ID ? device->product_id : 0;
-    usb_device_close(device);
-    return product;
 }
 
 namespace {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <vector>
 
 #include "platform/handles.h"
 #include "usb/usb_device_identity.h"
@@ -29,8 +30,10 @@ using usb_device_ptr = std::unique_ptr<usb_device>;
 // that carries the interface number; null when none opens through WinUSB.
 usb_device_ptr usb_device_open(std::uint16_t vendor_id, std::uint16_t product_id,
                                int interface_number, serial_number serial);
-// The same, on the physical device `device` only (its serial, else its
-// location), e.g. after it enumerated again in another mode.
+// The same, on the physical device `device` only (usb_same_device), e.g.
+// after it enumerated again in another mode. A device known by neither
+// location nor serial number is taken as the first match: the caller has made
+// sure it is the only one.
 usb_device_ptr usb_device_open_same(std::uint16_t vendor_id, std::uint16_t product_id, int interface_number,
                                     const usb_device_identity& device);
 void usb_device_close(usb_device_ptr& device);
@@ -39,8 +42,9 @@ std::uint16_t usb_device_vendor_id(const usb_device& device);
 std::uint16_t usb_device_product_id(const usb_device& device);
 std::uint16_t usb_device_release(const usb_device& device);
 
-// Product ID of an attached device with DEVICE_VENDOR_ID, or 0.
-std::uint16_t usb_find_product_id(serial_number serial);
+// The devices of DEVICE_VENDOR_ID that open through the WinUSB role, one
+// entry per opened name (a composite device gives one per interface).
+std::vector<usb_device_identity> usb_list_winusb_devices();
 
 // Class requests to the device's interface (bmRequestType 0xA1 / 0x21).
 // 0 and the byte count in `transferred`; -1 on failure with `transferred` 0

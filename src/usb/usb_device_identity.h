@@ -1,6 +1,6 @@
 // Which physical device a lookup found: enough to tell it apart from other
 // attached devices of the vendor, and to recognise it when it enumerates
-// again after a restart or a detach.
+// again after a restart or a detach, in whatever mode.
 #pragma once
 
 #include <cstdint>
@@ -15,28 +15,52 @@
 struct usb_device_identity {
     std::uint16_t product_id = 0;
     std::optional<std::string> serial;  // its serial number string, when it has one
-    // Its port (see platform::UsbPlacement); where the system cannot tell, the
-    // instance part of the device name.
+    // Its port (see platform::UsbPlacement); empty where the system cannot
+    // tell. A device keeps its port in every mode.
     std::string location;
-    bool located = false;  // the location came from the system
     // Differs for every enumeration; none where the system gives no token.
     std::optional<std::uint32_t> enumeration;
+    // Where there is no location: what the system's names share for all the
+    // interfaces of this one enumeration of the device, so that it is
+    // counted once. Empty where the name tells nothing.
+    std::string instance;
 };
 
-// The identity of a device opened from `name` whose device descriptor gave
-// `product_id`.
+// The identity of a device opened through the WinUSB role from `name`
+// whose device descriptor gave `product_id`.
 usb_device_identity usb_device_identity_read(platform::UsbHandle handle, const std::string& name,
                                              std::uint16_t product_id);
+// The identity of the device behind an opened HID interface.
+usb_device_identity usb_device_identity_read_hid(platform::HidHandle handle, std::uint16_t product_id);
 
-// Whether `candidate` is the device `device`: the same serial number when the
-// device has one, else the same location.
+// Whether a device went from run-time mode to DFU mode or back between two
+// sightings (its product ID became or stopped being DFU_PRODUCT_ID).
+bool usb_changed_mode(std::uint16_t before, std::uint16_t after);
+
+// Whether `candidate` is the device `device`: on the same port and with the
+// same serial number (unless it changed mode: a boot loader may report
+// another serial number, or none); where either port is unknown, the same
+// serial number. A device with neither matches nothing here: only a single
+// candidate can be taken for it (usb_identity_is_weak).
 bool usb_same_device(const usb_device_identity& device, const usb_device_identity& candidate);
 
-// Every attached device with DEVICE_VENDOR_ID, one entry per device however
-// many interfaces it has, in the platform's order; with `serial`, only those
-// whose serial number string equals it. Devices that no interface of opens
-// through the WinUSB role are not seen.
-std::vector<usb_device_identity> usb_list_devices(serial_number serial);
+// Neither a location nor a serial number tells this device apart.
+bool usb_identity_is_weak(const usb_device_identity& device);
+
+// Every attached device with DEVICE_VENDOR_ID, once however many interfaces
+// it has and whichever role (WinUSB or HID) the system lets the tool see it
+// through, sorted by location.
+std::vector<usb_device_identity> usb_list_devices();
+
+// What the command line asks for: a serial number (-S) and a location (-p).
+struct usb_selection {
+    serial_number serial;
+    std::optional<std::string_view> location;
+};
+
+// Those of `devices` that fit the selection.
+std::vector<usb_device_identity> usb_select(const std::vector<usb_device_identity>& devices,
+                                            const usb_selection& selection);
 
 // "run-time", "DFU mode" or "bridge", from the product ID.
 const char* usb_device_mode_name(std::uint16_t product_id);

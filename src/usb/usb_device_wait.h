@@ -1,8 +1,10 @@
 // Waiting for a device to come back after a restart or a detach, or to be
 // found again between the phases of a run. One rule for every path: only the
-// device that was opened counts (usb_same_device), and a device told to
-// restart counts as back only after it has left: seen absent at least once, or
-// found under a new enumeration. Prints nothing; the caller's `missed` does.
+// device that was opened counts (usb_same_device; a device known by neither
+// location nor serial number only while it is the one device attached), and
+// a device told to restart counts as back only after it has left: seen
+// absent at least once, found under a new enumeration, or found in another
+// mode (run-time <-> DFU mode). Prints nothing; the caller's `missed` does.
 #pragma once
 
 #include <cstdint>
@@ -32,7 +34,15 @@ struct usb_wait_request {
     std::function<void()> missed;
     // Filled when the wait ends in `back`: the device as found again.
     usb_device_identity found;
+    // Set once the device was seen to leave (also during usb_wait_pause).
+    bool left = false;
 };
+
+// The pause between a restart or detach and the wait. Where the system gives
+// no enumeration token, a device that is back within the pause would look as
+// if it never left: the pause is then spent in lookups USB_WAIT_INTERVAL_MS
+// apart, each an observation for the wait that follows.
+void usb_wait_pause(usb_wait_request& request, std::uint32_t milliseconds);
 
 // Up to USB_WAIT_ATTEMPTS lookups, USB_WAIT_INTERVAL_MS apart (a pause also
 // follows the last one).
@@ -41,3 +51,9 @@ usb_wait_result usb_wait_for_device(usb_wait_request& request);
 // The line a path prints after a failed wait that ended in did_not_restart.
 inline constexpr const char* USB_WAIT_DID_NOT_RESTART_TEXT =
     "ERROR: The device did not restart: it stayed on the bus for the whole wait.\n";
+// The line a path prints when a device expected back in run-time mode came
+// back in DFU mode.
+inline constexpr const char* USB_WAIT_BACK_IN_DFU_MODE_TEXT =
+    "ERROR: The device came back in DFU mode: the new firmware did not start.\n";
+// The line a path prints after a failed wait that ended in not_back.
+inline constexpr const char* USB_WAIT_NOT_BACK_TEXT = "ERROR: The device did not come back.\n";

@@ -1,5 +1,6 @@
 #include "usb/usbhid_device.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -11,10 +12,9 @@ bool serial_matches(platform::HidHandle handle, serial_number serial) {
     return platform::current().hid_serial_number(handle, actual) && actual == *serial;
 }
 
-}  // namespace
-
-usbhid_device_ptr usbhid_device_open(std::uint16_t vendor_id, std::uint16_t product_id,
-                                     serial_number serial) {
+// The first vendor collection with the IDs (or ANY_ID) that `accept` takes.
+usbhid_device_ptr open_first(std::uint16_t vendor_id, std::uint16_t product_id,
+                             const std::function<bool(platform::HidHandle, const platform::HidAttributes&)>& accept) {
     auto& os = platform::current();
     std::vector<std::string> paths;
     if (!os.hid_paths(paths)) return nullptr;
@@ -28,7 +28,7 @@ usbhid_device_ptr usbhid_device_open(std::uint16_t vendor_id, std::uint16_t prod
         platform::HidCaps caps;
         if (!os.hid_caps(handle.get(), caps)) continue;
         if (caps.usage_page != VENDOR_USAGE_PAGE || caps.usage != VENDOR_USAGE) continue;
-        if (!serial_matches(handle.get(), serial)) continue;
+        if (!accept(handle.get(), attributes)) continue;
         auto device = std::make_unique<usbhid_device>();
         device->vendor_id = attributes.vendor_id;
         device->product_id = attributes.product_id;
@@ -37,6 +37,39 @@ usbhid_device_ptr usbhid_device_open(std::uint16_t vendor_id, std::uint16_t prod
         return device;
     }
     return nullptr;
+}
+
+}  // namespace
+
+usbhid_device_ptr usbhid_device_open(std::uint16_t vendor_id, std::uint16_t product_id,
+                                     serial_number serial) {
+    return open_first(vendor_id, product_id,
+                      [&](platform::HidHandle handle, const platform::HidAttributes&) {
+                          return serial_matches(handle, serial);
+                      });
+}
+
+usbhid_device_ptr usbhid_device_open_same(const usb_device_identity& device) {
+    return open_first(DEVICE_VENDOR_ID, device.product_id,
+                      [&](platform::HidHandle handle, const platform::HidAttributes& attributes) {
+                          return usb_identity_is_weak(device) ||
+                                 usb_same_device(device, usb_device_identity_read_hid(handle, attributes.product_id));
+                      });
+}
+
+std::vector<usb_device_identity> usbhid_list_devices() {
+    auto& os = platform::current();
+    std::vector<usb_device_identity> devices;
+    std::vector<std::string> paths;
+    if (!os.hid_paths(paths)) return devices;
+    for (const std::string& path : paths) {
+        platform::HidHandleOwner handle(os.hid_open(path));
+        if (!handle) continue;
+        platform::HidAttributes attributes;
+        if (!os.hid_attributes(handle.get(), attributes) || attributes.vendor_id != DEVICE_VENDOR_ID) continue;
+        devices.push_back(usb_device_identity_read_hid(handle.get(), attributes.product_id));
+    }
+    return devices;
 }
 
 void usbhid_device_close(usbhid_device_ptr& device) { device.reset(); }

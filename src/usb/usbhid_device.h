@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <vector>
 
+#include "usb/usb_device_identity.h"
 #include "platform/handles.h"
 #include "usb/usb_ids.h"
 
@@ -23,7 +25,16 @@ using usbhid_device_ptr = std::unique_ptr<usbhid_device>;
 
 usbhid_device_ptr usbhid_device_open(std::uint16_t vendor_id, std::uint16_t product_id,
                                      serial_number serial);
+// The vendor collection of the physical device `device` (usb_same_device by
+// the HID interface's own place and serial number); a device known by
+// neither is taken as the first match, the caller having made sure it is the
+// only one.
+usbhid_device_ptr usbhid_device_open_same(const usb_device_identity& device);
 void usbhid_device_close(usbhid_device_ptr& device);
+
+// The devices of DEVICE_VENDOR_ID the HID role shows, one entry per HID
+// interface path (a device with several collections gives several).
+std::vector<usb_device_identity> usbhid_list_devices();
 
 // Feature report length, or -1 for a null device.
 int usbhid_device_feature_length(const usbhid_device* device);

@@ -162,6 +162,14 @@ bool HidrawRole::set_feature(HidHandle handle, std::span<const std::uint8_t> rep
     return sent >= 0 && static_cast<std::size_t>(sent) == report.size();
 }
 
+bool HidrawRole::placement(HidHandle handle, UsbPlacement& placement) {
+    const Open* open = find(handle);
+    if (open == nullptr || !open->info.usb_location) return false;
+    placement.location = *open->info.usb_location;
+    placement.enumeration = open->info.usb_address;
+    return true;
+}
+
 bool HidrawRole::serial_number(HidHandle handle, std::string& serial) {
     const Open* open = find(handle);
     if (open == nullptr || !open->info.serial) return false;

@@ -47,6 +47,7 @@ public:
     bool get_feature(HidHandle handle, std::span<std::uint8_t> report);
     bool set_feature(HidHandle handle, std::span<const std::uint8_t> report);
     bool serial_number(HidHandle handle, std::string& serial);
+    bool placement(HidHandle handle, UsbPlacement& placement);
 
     // The first node that was present but could not be opened for lack of
     // permission, with its IDs ("/dev/hidraw0 (2F5A:0001)"); "" when none.

@@ -142,7 +142,36 @@ bool hidraw_node_info(const fs::path& sysfs_root, const std::string& node, Hidra
         if (auto serial = read_line_attribute(usb_device / "serial"); serial && !serial->empty())
             info.serial = std::move(*serial);
     }
+    if (const std::string port = usb_device.filename().string(); usb_port_name_valid(port)) {
+        info.usb_location = port;
+        std::uint32_t address = 0;
+        if (const auto devnum = read_line_attribute(usb_device / "devnum");
+            devnum && !devnum->empty() && devnum->size() <= 3 &&
+            std::all_of(devnum->begin(), devnum->end(), [](char c) { return c >= '0' && c <= '9'; })) {
+            for (const char c : *devnum) address = address * 10 + static_cast<std::uint32_t>(c - '0');
+            info.usb_address = address;
+        }
+    }
     return true;
+}
+
+bool usb_port_name_valid(std::string_view name) {
+    const std::size_t dash = name.find('-');
+    if (dash == 0 || dash == std::string_view::npos || dash + 1 == name.size()) return false;
+    const auto digits = [](std::string_view part, bool dots) {
+        bool digit_before = false;
+        for (const char c : part) {
+            if (c >= '0' && c <= '9') {
+                digit_before = true;
+            } else if (dots && c == '.' && digit_before) {
+                digit_before = false;
+            } else {
+                return false;
+            }
+        }
+        return digit_before;
+    };
+    return digits(name.substr(0, dash), false) && digits(name.substr(dash + 1), true);
 }
 
 }  // namespace platform::linux_backend

@@ -20,6 +20,11 @@ struct HidrawNodeInfo {
     std::uint16_t version = 0;  // bcdDevice of the USB device, 0 when unknown
     // HID_UNIQ, or for a USB device its serial number string.
     std::optional<std::string> serial;
+    // For a USB device: its sysfs name, which is its port ("1-4.2": bus,
+    // then the port path, the form the libusb role gives), and its bus
+    // address (devnum), which changes with every enumeration.
+    std::optional<std::string> usb_location;
+    std::optional<std::uint32_t> usb_address;
     std::vector<std::uint8_t> report_descriptor;
 };
 
@@ -38,6 +43,9 @@ bool hid_id_parse(std::string_view text, std::uint16_t& bus, std::uint16_t& vend
 
 // The HID bus type of USB devices in HID_ID.
 inline constexpr std::uint16_t HID_BUS_USB = 0x0003;
+
+// Whether `name` is a USB device's sysfs name: "<bus>-<port>[.<port>...]".
+bool usb_port_name_valid(std::string_view name);
 
 // Whether `node` has the form "hidraw<digits>", so it cannot name a path
 // outside the directories it is joined to.

@@ -65,6 +65,10 @@ bool LinuxPlatform::hid_serial_number(HidHandle handle, std::string& serial) {
     return hid_.serial_number(handle, serial);
 }
 
+bool LinuxPlatform::hid_placement(HidHandle handle, UsbPlacement& placement) {
+    return hid_.placement(handle, placement);
+}
+
 void LinuxPlatform::sleep_ms(std::uint32_t milliseconds) {
     timespec remaining{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
     // A signal cuts the sleep short; sleep what is left of it.

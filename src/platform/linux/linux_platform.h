@@ -40,6 +40,7 @@ public:
     bool hid_get_feature(HidHandle handle, std::span<std::uint8_t> report) override;
     bool hid_set_feature(HidHandle handle, std::span<const std::uint8_t> report) override;
     bool hid_serial_number(HidHandle handle, std::string& serial) override;
+    bool hid_placement(HidHandle handle, UsbPlacement& placement) override;
 
     void sleep_ms(std::uint32_t milliseconds) override;
     std::uint64_t now_ms() override;
