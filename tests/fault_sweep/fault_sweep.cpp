@@ -76,21 +76,35 @@ const std::vector<Tolerated> TOLERATED = {
      "an answer the run does without: the device search's second pass (any interface) finds the "
      "device, another interface of it names it in the list, the product string and speed are only "
      "shown, and without -S the serial number and place only label the one device"},
-    {nullptr, {"usb_device_names", "usb_open", "usb_get_descriptor", "usb_serial_number", "usb_placement"},
+    {nullptr,
+     {"hid_paths", "hid_open", "hid_attributes", "hid_caps", "hid_serial_number", "hid_placement"},
+     FAIL_OR_GONE, When::same_output, {},
+     "the device list also sees the device through WinUSB, and a HID interface that does not tell its "
+     "place is known by its serial number"},
+    {nullptr,
+     {"usb_device_names", "usb_open", "usb_get_descriptor", "usb_serial_number", "usb_placement", "hid_paths",
+      "hid_open", "hid_attributes", "hid_serial_number", "hid_placement"},
      FAIL_OR_GONE, When::during, DEVICE_WAITS,
      "one poll of a wait for the device fails; the next poll finds it"},
     {nullptr, {}, {FaultKind::unplug}, When::after_last_use, {},
      "the device leaves after the tool's last request to it: the run's work is done"},
-    {nullptr, {"usb_placement", "usb_get_descriptor", "usb_device_speed"}, {FaultKind::unplug}, When::during,
-     DEVICE_WAITS,
-     "the device leaves just after the wait recognised it (what is read then is only shown); "
+    {nullptr,
+     {"usb_placement", "usb_get_descriptor", "usb_device_speed", "usb_close", "hid_paths", "hid_open",
+      "hid_attributes", "hid_serial_number", "hid_placement"},
+     {FaultKind::unplug}, When::during, DEVICE_WAITS,
+     "the device leaves just after the wait recognised it (what is read then, and the rest of that "
+     "lookup, is only shown); "
      "a wait that is not the last is followed by requests that fail"},
     {nullptr, {"usb_control_transfer"}, FAIL_OR_GONE, When::fallback, {"Flash status: No status available"},
      "the status text after the download is only shown: the device's DFU state reported success"},
-    {nullptr, {"hid_paths", "hid_open", "hid_attributes", "hid_caps", "hid_set_feature", "hid_get_feature"},
+    {nullptr,
+     {"hid_paths", "hid_open", "hid_attributes", "hid_caps", "hid_serial_number", "hid_placement", "hid_set_feature",
+      "hid_get_feature"},
      FAIL_OR_GONE, When::fallback, {"flash-tool using USB DFU interface"},
      "the native protocol probe failed: the device is served over its DFU interface instead"},
-    {"kxp_upgrade", {"hid_paths", "hid_open", "hid_attributes", "hid_caps", "hid_set_feature", "hid_get_feature"},
+    {"kxp_upgrade",
+     {"hid_paths", "hid_open", "hid_attributes", "hid_caps", "hid_serial_number", "hid_placement", "hid_set_feature",
+      "hid_get_feature"},
      FAIL_OR_GONE, When::fallback, {"flash-tool using USB HID interface"},
      "the link hello failed: the tool falls back to the native HID protocol"},
 };
