@@ -15,10 +15,7 @@ KxpTouch make_kxp_touch(Clock& clock, TouchConfig config, KxpConfig link_config,
     result.link->on_restart([weak](std::uint64_t now_ms) {
         const auto touch = weak.lock();
         if (!touch) return;
-        const TouchConfig& c = touch->config();
-        std::optional<std::uint64_t> back;
-        if (c.restart_back_ms) back = now_ms + *c.restart_back_ms;
-        touch->reenumerate(now_ms + c.restart_leave_ms, back, touch->run_time_configuration());
+        touch->restart(now_ms);
     });
     return result;
 }

@@ -31,13 +31,15 @@ TouchController::TouchController(TouchConfig config, TouchParts parts)
                       parts.dfu_runtime ? parts.dfu_runtime : std::make_shared<DfuRunTimeFunction>(firmware_))) {
     // The native device belongs to this controller and is reached only
     // through its functions, so the handler never outlives it.
-    native_->on_restart([this](std::uint64_t now_ms) {
-        std::optional<std::uint64_t> back;
-        if (config_.restart_back_ms) back = now_ms + *config_.restart_back_ms;
-        reenumerate(now_ms + config_.restart_leave_ms, back,
-                    config_.restart_to_dfu ? dfu_mode_configuration(firmware_, run_time_) : run_time_);
-    });
+    native_->on_restart([this](std::uint64_t now_ms) { restart(now_ms); });
     configure(run_time_);
+}
+
+void TouchController::restart(std::uint64_t now_ms) {
+    std::optional<std::uint64_t> back;
+    if (config_.restart_back_ms) back = now_ms + *config_.restart_back_ms;
+    reenumerate(now_ms + config_.restart_leave_ms, back,
+                config_.restart_to_dfu ? dfu_mode_configuration(firmware_, run_time_) : run_time_);
 }
 
 }  // namespace sim

@@ -52,6 +52,9 @@ public:
     // The run-time configuration, for models that return to it (from DFU mode).
     DeviceConfiguration run_time_configuration() const { return run_time_; }
     const TouchConfig& config() const { return config_; }
+    // Leaves the bus and comes back as the restart knobs say (the native
+    // restart command and the link's restart both end here).
+    void restart(std::uint64_t now_ms);
     NativeDevice& native() { return *native_; }
     NativeHidFunction& hid() { return *hid_; }
 

@@ -60,12 +60,13 @@ void print_candidates(const std::vector<usb_device_identity>& devices) {
     }
 }
 
-// "serial number <TC0001> at USB <1-2>", or the part that was asked.
-std::string selection_text(const usb_selection& selection) {
-    std::string text;
-    if (selection.serial) text = "serial number <" + std::string(*selection.serial) + ">";
-    if (selection.location) text += (text.empty() ? "" : " ") + ("at USB <" + std::string(*selection.location) + ">");
-    return text;
+// " with serial number <TC0001>" and " at USB <1-2>", as far as asked.
+std::string serial_asked(const usb_selection& selection) {
+    return selection.serial ? " with serial number <" + std::string(*selection.serial) + ">" : "";
+}
+
+std::string location_asked(const usb_selection& selection) {
+    return selection.location ? " at USB <" + std::string(*selection.location) + ">" : "";
 }
 
 }  // namespace
@@ -99,21 +100,19 @@ void print_several_devices(const std::vector<usb_device_identity>& devices, cons
     }
     const char* how = serials_differ ? "-S SERIAL or -p LOCATION" : "-p LOCATION";
     std::fflush(stdout);
-    if (selection.serial || selection.location)
-        std::fprintf(stderr, "ERROR: %zu Korvix devices fit %s; choose one with %s:\n", devices.size(),
-                     selection_text(selection).c_str(), how);
-    else
-        std::fprintf(stderr, "ERROR: %zu Korvix devices are attached; choose one with %s:\n", devices.size(), how);
+    std::fprintf(stderr, "ERROR: %zu Korvix devices%s are attached%s; choose one with %s:\n", devices.size(),
+                 serial_asked(selection).c_str(), location_asked(selection).c_str(), how);
     print_candidates(devices);
 }
 
 void print_no_match(const usb_selection& selection, const std::vector<usb_device_identity>& attached) {
     std::fflush(stdout);
+    const std::string asked =
+        "ERROR: No Korvix device" + serial_asked(selection) + " is attached" + location_asked(selection);
     if (attached.empty()) {
-        std::fprintf(stderr, "ERROR: No Korvix device with %s is attached.\n", selection_text(selection).c_str());
+        std::fprintf(stderr, "%s.\n", asked.c_str());
         return;
     }
-    std::fprintf(stderr, "ERROR: No Korvix device with %s is attached; attached are:\n",
-                 selection_text(selection).c_str());
+    std::fprintf(stderr, "%s; attached are:\n", asked.c_str());
     print_candidates(attached);
 }

@@ -202,7 +202,10 @@ int frontend_main(int argc, char** argv, option_set set) {
         case parse_outcome::bad: return report_failure(&options.non_interactive);
     }
     if (options.list) {
-        const bool listed = list_devices(usb_select(usb_list_devices(), {options.serial, options.location}));
+        const usb_selection selection{options.serial, options.location};
+        const std::vector<usb_device_identity> attached = usb_list_devices();
+        const bool listed = list_devices(usb_select(attached, selection));
+        if (!listed && (selection.serial || selection.location)) print_no_match(selection, attached);
         if (!listed) print_inaccessible_device_hint();
         return listed ? report_success(&options.non_interactive) : report_failure(&options.non_interactive);
     }
