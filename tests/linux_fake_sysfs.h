@@ -76,6 +76,7 @@ protected:
                   std::string(n.report_descriptor.begin(), n.report_descriptor.end()));
         if (!n.usb_serial.empty()) write(usb / "serial", n.usb_serial + "\n");
         if (!n.bcd_device.empty()) write(usb / "bcdDevice", n.bcd_device + "\n");
+        write(usb / "devnum", "7\n");
         fs::create_directory_symlink(fs::relative(hid / "hidraw" / n.node, sys() / "class" / "hidraw"),
                                      sys() / "class" / "hidraw" / n.node);
         fs::create_directory_symlink("../..", hid / "hidraw" / n.node / "device");

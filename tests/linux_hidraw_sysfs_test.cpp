@@ -35,26 +35,32 @@ TEST_F(LinuxHidrawSysfs, ReadsIdsVersionSerialAndDescriptor) {
         bool ids_known;
         std::uint16_t vendor, product, version;
         std::optional<std::string> serial;
+        // The USB device's port, as the libusb role names it, so that both
+        // roles know one device as one.
+        std::optional<std::string> location;
     };
     const Case cases[] = {
         {"serial from HID_UNIQ first",
          hid_node("hidraw0", "1-1", uevent(3, 0x2F5A, 0x0001, "TC0001"), linux_test::VENDOR, "USBSER", "0102"),
-         true, 0x2F5A, 0x0001, 0x0102, "TC0001"},
+         true, 0x2F5A, 0x0001, 0x0102, "TC0001", "1-1"},
         {"serial from the USB device without HID_UNIQ",
-         hid_node("hidraw1", "1-2", uevent(3, 0x2F5A, 0x800E), linux_test::VENDOR, "USBSER", "0200"),
-         true, 0x2F5A, 0x800E, 0x0200, "USBSER"},
+         hid_node("hidraw1", "1-2.4", uevent(3, 0x2F5A, 0x800E), linux_test::VENDOR, "USBSER", "0200"),
+         true, 0x2F5A, 0x800E, 0x0200, "USBSER", "1-2.4"},
         {"no serial anywhere",
          hid_node("hidraw2", "1-3", uevent(3, 0x1234, 0xABCD), linux_test::KEYBOARD, "", ""),
-         true, 0x1234, 0xABCD, 0, std::nullopt},
+         true, 0x1234, 0xABCD, 0, std::nullopt, "1-3"},
         {"not on USB: the directories above are not a USB device",
          hid_node("hidraw3", "1-4", uevent(0x18, 0x04F3, 0x2A3B), linux_test::KEYBOARD, "USBSER", "0102"),
-         true, 0x04F3, 0x2A3B, 0, std::nullopt},
+         true, 0x04F3, 0x2A3B, 0, std::nullopt, std::nullopt},
         {"HID_ID missing",
          hid_node("hidraw4", "1-5", "DRIVER=hid-generic\nHID_UNIQ=X\n", linux_test::KEYBOARD, "", ""),
-         false, 0, 0, 0, "X"},
+         false, 0, 0, 0, "X", std::nullopt},
         {"HID_ID malformed",
          hid_node("hidraw5", "1-6", "HID_ID=0003:2F5A\n", linux_test::KEYBOARD, "", ""),
-         false, 0, 0, 0, std::nullopt},
+         false, 0, 0, 0, std::nullopt, std::nullopt},
+        {"a directory name that is no port",
+         hid_node("hidraw6", "usb1", uevent(3, 0x2F5A, 0x0001), linux_test::VENDOR, "", ""),
+         true, 0x2F5A, 0x0001, 0, std::nullopt, std::nullopt},
     };
     for (const Case& c : cases) {
         add(c.node);
@@ -67,6 +73,8 @@ TEST_F(LinuxHidrawSysfs, ReadsIdsVersionSerialAndDescriptor) {
         }
         EXPECT_EQ(info.version, c.version) << c.what;
         EXPECT_EQ(info.serial, c.serial) << c.what;
+        EXPECT_EQ(info.usb_location, c.location) << c.what;
+        EXPECT_EQ(info.usb_address, c.location ? std::optional<std::uint32_t>(7) : std::nullopt) << c.what;
         EXPECT_EQ(info.report_descriptor, c.node.report_descriptor) << c.what;
     }
 }

@@ -148,3 +148,35 @@ TEST_F(UsbDevice, BulkChannelTakesTheFirstBulkPipeOfEachDirection) {
 }
 
 }  // namespace
+
+namespace {
+
+// The rule every wait and every later open follows to recognise the run's
+// device: the port first, the serial number where no port is known.
+TEST(UsbSameDevice, PortFirstThenSerial) {
+    const auto id = [](std::uint16_t product, std::optional<std::string> serial, std::string location) {
+        usb_device_identity identity;
+        identity.product_id = product;
+        identity.serial = std::move(serial);
+        identity.location = std::move(location);
+        return identity;
+    };
+    const struct {
+        const char* what;
+        usb_device_identity device, candidate;
+        bool same;
+    } cases[] = {
+        {"same port and serial", id(1, "TC1", "1-1"), id(1, "TC1", "1-1"), true},
+        {"twin with the same serial on another port", id(1, "TC1", "1-1"), id(1, "TC1", "1-2"), false},
+        {"another device plugged into the port", id(1, "TC1", "1-1"), id(1, "TC2", "1-1"), false},
+        {"boot loader with another serial", id(1, "TC1", "1-1"), id(DFU_PRODUCT_ID, "BOOT", "1-1"), true},
+        {"boot loader without serial", id(1, "TC1", "1-1"), id(DFU_PRODUCT_ID, std::nullopt, "1-1"), true},
+        {"back from the boot loader", id(DFU_PRODUCT_ID, std::nullopt, "1-1"), id(1, "TC1", "1-1"), true},
+        {"no port known: the serial", id(1, "TC1", ""), id(1, "TC1", "1-2"), true},
+        {"no port known, another serial", id(1, "TC1", ""), id(1, "TC2", ""), false},
+        {"neither port nor serial", id(1, std::nullopt, ""), id(1, std::nullopt, ""), false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(usb_same_device(c.device, c.candidate), c.same) << c.what;
+}
+
+}  // namespace
