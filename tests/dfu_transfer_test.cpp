@@ -168,6 +168,20 @@ TEST(DfuTransfer, AManifestationThatNeverEndsIsGivenUp) {
     EXPECT_EQ(fake.clock_ms, std::uint64_t{DFU_MANIFEST_MAX_POLLS} * DFU_MANIFEST_POLL_MS);
 }
 
+TEST(DfuTransfer, EveryStateOfManifestationIsPolledUntilIdle) {
+    // dfuMANIFEST-SYNC and dfuMANIFEST are not the end: a tool that stopped
+    // at them would detach a device that is still writing its flash.
+    FakePlatform fake;
+    fake.replies[DFU_GETSTATUS] = {status_reply(DFU_STATE_DNLOAD_IDLE), status_reply(DFU_STATE_MANIFEST_SYNC),
+                                   status_reply(DFU_STATE_MANIFEST_SYNC), status_reply(DFU_STATE_MANIFEST),
+                                   status_reply(DFU_STATE_IDLE)};
+    dfu_device_ptr device = fake.open(DFU_PRODUCT_ID, 0);
+    Recorder recorder;
+    const auto image = image_of(16);
+    EXPECT_EQ(dfu_transfer(*device, std::span<const std::uint8_t>(image), recorder.callback()), 0);
+    EXPECT_EQ(recorder.values(DFU_EVENT_MANIFEST_POLL).size(), 4u);
+}
+
 TEST(DfuTransfer, ADeviceErrorAfterManifestationIsClearedAndReported) {
     const struct {
         std::uint8_t status;
