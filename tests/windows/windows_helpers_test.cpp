@@ -1,5 +1,5 @@
 // The Windows backend's own helpers: device paths, the name list of
-// QueryDosDeviceA and the mapping of WinUSB errors.
+// QueryDosDeviceW, the mapping of WinUSB errors, instance IDs and names.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -21,19 +21,24 @@ struct PathCase {
 
 class DevicePath : public testing::TestWithParam<PathCase> {};
 
-TEST_P(DevicePath, FitsThe272CharacterBufferOrIsRefused) {
+// "\\?\" paths are not bound to MAX_PATH, only to the longest object name.
+TEST_P(DevicePath, TakesTheLongPathPrefixUpToTheLongestObjectName) {
     const std::string name(GetParam().name_length, 'n');
-    const std::string path = device_path_for(name);
+    const std::wstring path = device_path_for(name);
     if (GetParam().fits) {
-        EXPECT_EQ(path, "\\\\?\\" + name);
+        EXPECT_EQ(path, L"\\\\?\\" + std::wstring(GetParam().name_length, L'n'));
     } else {
         EXPECT_TRUE(path.empty());
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Lengths, DevicePath,
-                         testing::Values(PathCase{1, true}, PathCase{266, true}, PathCase{267, true},
-                                         PathCase{268, false}, PathCase{1000, false}));
+                         testing::Values(PathCase{1, true}, PathCase{268, true}, PathCase{1000, true},
+                                         PathCase{32763, true}, PathCase{32764, false}, PathCase{0, false}));
+
+TEST(DevicePath, KeepsCharactersBeyondAscii) {
+    EXPECT_EQ(device_path_for("USB#VID_2F5A&PID_0001#Z\xc3\xa4hler"), L"\\\\?\\USB#VID_2F5A&PID_0001#Z\u00e4hler");
+}
 
 struct SplitCase {
     const char* name;
@@ -45,7 +50,7 @@ struct SplitCase {
 class DosNames : public testing::TestWithParam<SplitCase> {};
 
 TEST_P(DosNames, SplitAtTerminatorsWithinTheStoredCount) {
-    const std::vector<char> buffer(GetParam().buffer.begin(), GetParam().buffer.end());
+    const std::vector<wchar_t> buffer(GetParam().buffer.begin(), GetParam().buffer.end());
     EXPECT_EQ(split_dos_names(buffer, GetParam().stored), GetParam().names);
 }
 
@@ -74,6 +79,7 @@ INSTANTIATE_TEST_SUITE_P(Codes, WinUsbErrors,
                          testing::Values(ErrorCase{ERROR_GEN_FAILURE, UsbError::general_failure},
                                          ErrorCase{ERROR_SEM_TIMEOUT, UsbError::timeout},
                                          ErrorCase{ERROR_DEVICE_NOT_CONNECTED, UsbError::device_gone},
+                                         ErrorCase{ERROR_NO_SUCH_DEVICE, UsbError::device_gone},
                                          ErrorCase{ERROR_BAD_COMMAND, UsbError::device_gone},
                                          ErrorCase{ERROR_FILE_NOT_FOUND, UsbError::device_gone},
                                          ErrorCase{ERROR_INVALID_PARAMETER, UsbError::other},
