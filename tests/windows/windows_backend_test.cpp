@@ -243,25 +243,37 @@ TEST_F(WindowsBackend, ControlInDataNeverOverrunsTheCallersBuffer) {
 
 struct DetachCase {
     DWORD error;
-    int result;
+    platform::UsbError kind;
+    // What dfu_detach makes of it, where the backend alone decides that.
+    std::optional<int> result;
 };
 
 class WindowsDetach : public WindowsBackend, public testing::WithParamInterface<DetachCase> {};
 
-TEST_P(WindowsDetach, OnlyAGeneralFailureCountsAsADetach) {
+// A device that leaves the bus during the detach fails it with one of the
+// removal codes, which the DFU layer is told as device_gone.
+TEST_P(WindowsDetach, TheErrorOfAFailedDetachReachesTheDfuLayerByKind) {
     attach_touch();
     usb_device_ptr device = usb_device_open(DEVICE_VENDOR_ID, ANY_ID, 1, std::nullopt);
     ASSERT_NE(device, nullptr);
     state().control_failure = GetParam().error;
-    EXPECT_EQ(dfu_detach(*device), GetParam().result);
+    const int result = dfu_detach(*device);
+    EXPECT_EQ(device->last_error, GetParam().kind);
+    if (GetParam().result) {
+        EXPECT_EQ(result, *GetParam().result);
+    }
     // DFU_DETACH has no data stage: WinUSB gets no buffer and length 0.
     EXPECT_EQ(state().control_buffer_lengths.back(), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Errors, WindowsDetach,
-                         testing::Values(DetachCase{ERROR_GEN_FAILURE, 0}, DetachCase{ERROR_SEM_TIMEOUT, -1},
-                                         DetachCase{ERROR_DEVICE_NOT_CONNECTED, -1},
-                                         DetachCase{ERROR_INVALID_PARAMETER, -1}));
+INSTANTIATE_TEST_SUITE_P(
+    Errors, WindowsDetach,
+    testing::Values(DetachCase{ERROR_GEN_FAILURE, platform::UsbError::general_failure, 0},
+                    DetachCase{ERROR_SEM_TIMEOUT, platform::UsbError::timeout, -1},
+                    DetachCase{ERROR_DEVICE_NOT_CONNECTED, platform::UsbError::device_gone, std::nullopt},
+                    DetachCase{ERROR_NO_SUCH_DEVICE, platform::UsbError::device_gone, std::nullopt},
+                    DetachCase{ERROR_FILE_NOT_FOUND, platform::UsbError::device_gone, std::nullopt},
+                    DetachCase{ERROR_INVALID_PARAMETER, platform::UsbError::other, -1}));
 
 TEST_F(WindowsBackend, HidEnumerationEndsOnAnyEnumerationFailure) {
     attach_touch();
