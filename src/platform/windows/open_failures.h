@@ -4,7 +4,9 @@
 #pragma once
 
 #include <map>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "platform/windows/win32.h"
 
@@ -12,8 +14,10 @@ namespace platform::windows {
 
 class OpenFailures {
 public:
-    // Forgets everything (a new listing of the names begins).
-    void clear() { failures_.clear(); }
+    // A new listing of the names begins: earlier failures are forgotten. The
+    // HID class driver's own names among `names` mark the interfaces it
+    // drives, which never take WinUSB and are not named for it.
+    void new_listing(const std::vector<std::string>& names);
     void record_create_error(const std::string& name, DWORD error) { failures_[name] = error; }
     // WinUsb_Initialize refused a device that CreateFile opened.
     void record_not_winusb(const std::string& name) { failures_[name] = NOT_WINUSB; }
@@ -31,6 +35,8 @@ private:
     static constexpr DWORD NOT_WINUSB = 0xFFFFFFFF;
 
     std::map<std::string, DWORD> failures_;
+    // "VID_2F5A&PID_0001&MI_00" of each interface a HID name was listed for.
+    std::set<std::string> hid_driven_;
 };
 
 // "USB\VID_2F5A&PID_0001&MI_01" for a name or path of that interface: the

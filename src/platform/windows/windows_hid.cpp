@@ -60,7 +60,6 @@ HANDLE open_hid(const std::string& path, DWORD access) {
 bool WindowsPlatform::hid_paths(std::vector<std::string>& paths) {
     DeviceInfoSet set(SetupDiGetClassDevsW(&HID_INTERFACE_CLASS, nullptr, nullptr, HID_ENUMERATION_FLAGS));
     if (!set.valid()) return false;
-    hid_failures_.clear();
     paths.clear();
     const std::wstring vendor = vendor_part();
     for (DWORD index = 0;; ++index) {
@@ -73,6 +72,7 @@ bool WindowsPlatform::hid_paths(std::vector<std::string>& paths) {
         const std::wstring path = interface_path(set.get(), entry);
         if (contains_nocase(path, vendor)) paths.push_back(wide_to_utf8(path));
     }
+    hid_failures_.new_listing({});
     return true;
 }
 

@@ -77,8 +77,8 @@ bool WindowsPlatform::usb_device_names(std::vector<std::string>& names) {
     std::vector<wchar_t> buffer(DOS_NAME_BUFFER_SIZE);
     const DWORD stored = QueryDosDeviceW(nullptr, buffer.data(), DOS_NAME_BUFFER_SIZE);
     if (stored == 0) return false;
-    usb_failures_.clear();
     names = split_dos_names(buffer, stored);
+    usb_failures_.new_listing(names);
     return true;
 }
 
