@@ -42,14 +42,6 @@ TEST_P(WindowsFeatureTimeout, AFeatureReportTheDeviceNeverAnswersFailsAfterFiveS
 
 INSTANTIATE_TEST_SUITE_P(Reports, WindowsFeatureTimeout, testing::Values(Feature::set, Feature::get));
 
-TEST_F(WindowsBackend, AnsweredFeatureReportsAreNotCancelled) {
-    attach_touch();
-    std::string output;
-    EXPECT_EQ(windows_test::run_tool({"-n", "-r"}, output), 0) << output;
-    EXPECT_EQ(state().cancelled_ios, 0u);
-    EXPECT_FALSE(state().io_waits.empty());
-}
-
 enum class Direction { in, out };
 
 class WindowsPipeTimeout : public WindowsBackend, public testing::WithParamInterface<Direction> {};

@@ -93,18 +93,6 @@ INSTANTIATE_TEST_SUITE_P(
                     LocationCase{"empty_information_only", false, false, ""}),
     [](const testing::TestParamInfo<LocationCase>& info) { return std::string(info.param.name); });
 
-// Two devices without serial whose nodes give no location at all are still
-// two devices, not one.
-TEST_F(WindowsBackend, DevicesWithoutLocationAreNotMergedIntoOne) {
-    sim::TouchConfig unnamed;
-    unnamed.serial = "";
-    attach_touch(unnamed);
-    attach_touch(unnamed);
-    state().location_paths = false;
-    state().location_information = false;
-    EXPECT_EQ(usb_list_devices(std::nullopt).size(), 2u);
-}
-
 TEST_F(WindowsBackend, SerialsBeyondAsciiArriveInUtf8InBothRoles) {
     attach_touch();
     // Latin, Greek and a character outside the Basic Multilingual Plane
