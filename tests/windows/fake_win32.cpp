@@ -1,8 +1,11 @@
 #include "fake_win32.h"
 
+#include "fake_internal.h"
+#include "platform/windows/wide_text.h"
 #include "platform/windows/windows_platform.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstring>
 #include <map>
@@ -11,15 +14,29 @@
 namespace fake_win32 {
 namespace {
 
+using platform::windows::utf8_to_wide;
+using platform::windows::wide_to_utf8;
+
 constexpr GUID HID_CLASS = {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
 constexpr char PATH_PREFIX[] = "\\\\?\\";
-constexpr std::size_t PATH_BUFFER = 272;
 
 struct FakeFile {
     bool hid = false;
     std::string name;  // the DOS name (WinUSB role) or the interface path (HID role)
     platform::HidHandle sim_hid = 0;
     ULONG feature_length = 0;  // of the HID interface, as it was when opened
+    DWORD access = 0;
+    bool overlapped = false;
+};
+
+// An overlapped feature report IOCTL the backend has not collected the end
+// of with GetOverlappedResult.
+struct PendingIo {
+    HANDLE file = nullptr;
+    bool done = false;
+    BOOL result = FALSE;
+    DWORD error = 0;
+    DWORD moved = 0;
 };
 
 struct Objects {
@@ -28,9 +45,9 @@ struct Objects {
     std::map<WINUSB_INTERFACE_HANDLE, platform::UsbHandle> winusb;
     std::map<HDEVINFO, std::vector<std::string>> sets;
     std::map<PHIDP_PREPARSED_DATA, platform::HidCaps> preparsed;
-    // Device nodes: the DOS name each stands for, and whether it is that
-    // name's parent (the composite device above an interface).
-    std::vector<std::pair<std::string, bool>> nodes;
+    std::map<LPOVERLAPPED, PendingIo> pending;
+    // PIPE_TRANSFER_TIMEOUT of each pipe of each open WinUSB interface.
+    std::map<std::pair<WINUSB_INTERFACE_HANDLE, UCHAR>, ULONG> pipe_timeouts;
     DWORD next_enum_index = 0;
 
     void* make() {
@@ -42,7 +59,7 @@ struct Objects {
 State the_state;
 Objects objects;
 
-void violation(std::string text) { the_state.violations.push_back(std::move(text)); }
+using internal::violation;
 
 // The real kernel32 entry points, for handles and paths that are not the
 // doubles' own (the test framework's and the C runtime's).
@@ -73,22 +90,16 @@ BOOL fail(DWORD error) {
     return FALSE;
 }
 
-std::vector<std::string> dos_names() {
-    std::vector<std::string> names = the_state.extra_dos_names;
-    std::vector<std::string> simulated;
-    if (the_state.backing != nullptr && the_state.backing->usb_device_names(simulated))
-        names.insert(names.end(), simulated.begin(), simulated.end());
-    return names;
-}
-
-std::vector<std::string> hid_paths() {
-    std::vector<std::string> paths;
-    if (the_state.backing != nullptr) the_state.backing->hid_paths(paths);
-    return paths;
-}
+using internal::dos_names;
+using internal::hid_paths;
 
 bool contains(const std::vector<std::string>& list, const std::string& item) {
     return std::find(list.begin(), list.end(), item) != list.end();
+}
+
+bool has_any_part(const std::string& text, const std::vector<std::string>& parts) {
+    return std::any_of(parts.begin(), parts.end(),
+                       [&](const std::string& part) { return text.find(part) != std::string::npos; });
 }
 
 FakeFile* file_of(HANDLE handle) {
@@ -116,53 +127,65 @@ platform::HidHandle sim_hid(HANDLE handle) {
 
 // ---- kernel32 -------------------------------------------------------------
 
-DWORD WINAPI fake_QueryDosDeviceA(LPCSTR device, LPSTR buffer, DWORD size) {
+DWORD WINAPI fake_QueryDosDeviceW(LPCWSTR device, LPWSTR buffer, DWORD size) {
     ++the_state.query_dos_calls;
-    if (device != nullptr) violation("QueryDosDeviceA asked for one device instead of all names");
-    if (size != 1024 * 1024) violation("QueryDosDeviceA buffer is not 1 MiB: " + std::to_string(size));
-    std::string list;
+    if (device != nullptr) violation("QueryDosDeviceW asked for one device instead of all names");
+    std::wstring list;
     for (const std::string& name : dos_names()) {
-        list += name;
-        list += '\0';
+        list += utf8_to_wide(name);
+        list += L'\0';
     }
-    list += '\0';
+    list += L'\0';
     if (list.size() > size) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;
     }
-    std::memcpy(buffer, list.data(), list.size());
+    std::memcpy(buffer, list.data(), list.size() * sizeof(wchar_t));
     return static_cast<DWORD>(list.size());
 }
 
-HANDLE WINAPI fake_CreateFileA(LPCSTR path_text, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+// What a real system refuses: an error the test asked for, or a device
+// another program holds that this open does not share both ways.
+std::optional<DWORD> create_refusal(const std::string& path, DWORD access, DWORD share) {
+    for (const State::CreateFailure& failure : the_state.create_failures)
+        if (path.find(failure.part) != std::string::npos && (access != 0 || failure.without_access))
+            return failure.error;
+    const DWORD both = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    if (the_state.held_by_other_program && access != 0 && (share & both) != both) return ERROR_SHARING_VIOLATION;
+    return std::nullopt;
+}
+
+HANDLE WINAPI fake_CreateFileW(LPCWSTR path_text, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                                DWORD creation, DWORD flags, HANDLE template_file) {
-    const std::string path = path_text;
+    const std::string path = wide_to_utf8(path_text);
     FakeFile file;
     if (contains(hid_paths(), path)) {
         file.hid = true;
     } else if (path.rfind(PATH_PREFIX, 0) == 0 && contains(dos_names(), path.substr(4))) {
         file.name = path.substr(4);
-    } else if (path.rfind(PATH_PREFIX, 0) == 0 && path.size() + 1 >= PATH_BUFFER) {
-        violation("CreateFileA with a truncated device path: " + path);
+    } else if (path.rfind(PATH_PREFIX, 0) == 0) {
+        violation("CreateFileW on a device path that was never listed: " + path);
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     } else {
-        return real<decltype(&fake_CreateFileA)>("CreateFileA")(path_text, access, share, security, creation,
+        return real<decltype(&fake_CreateFileW)>("CreateFileW")(path_text, access, share, security, creation,
                                                                  flags, template_file);
     }
     the_state.created_paths.push_back(path);
-    if (path.size() + 1 > PATH_BUFFER) violation("device path longer than the path buffer: " + path);
-    if (access != (GENERIC_READ | GENERIC_WRITE)) violation("CreateFileA access is not read and write");
-    const DWORD wanted_share = file.hid ? (FILE_SHARE_READ | FILE_SHARE_WRITE) : FILE_SHARE_READ;
-    if (share != wanted_share) violation("CreateFileA share mode " + std::to_string(share) + " on " + path);
-    if (security != nullptr || template_file != nullptr) violation("CreateFileA with security or template");
-    if (creation != OPEN_EXISTING) violation("CreateFileA not OPEN_EXISTING");
-    if (flags != FILE_FLAG_OVERLAPPED) violation("CreateFileA flags are not FILE_FLAG_OVERLAPPED");
+    the_state.created_access.push_back(access);
+    if (security != nullptr || template_file != nullptr) violation("CreateFileW with security or template");
+    if (creation != OPEN_EXISTING) violation("CreateFileW not OPEN_EXISTING");
+    if (const auto error = create_refusal(path, access, share)) {
+        SetLastError(*error);
+        return INVALID_HANDLE_VALUE;
+    }
+    file.access = access;
+    file.overlapped = (flags & FILE_FLAG_OVERLAPPED) != 0;
     if (file.hid) {
         file.name = path;
         file.sim_hid = the_state.backing->hid_open(path);
         if (file.sim_hid == 0) {
-            SetLastError(ERROR_ACCESS_DENIED);
+            SetLastError(ERROR_FILE_NOT_FOUND);
             return INVALID_HANDLE_VALUE;
         }
         platform::HidCaps caps;
@@ -173,9 +196,15 @@ HANDLE WINAPI fake_CreateFileA(LPCSTR path_text, DWORD access, DWORD share, LPSE
     return handle;
 }
 
+bool io_outstanding(HANDLE file) {
+    return std::any_of(objects.pending.begin(), objects.pending.end(),
+                       [&](const auto& entry) { return entry.second.file == file; });
+}
+
 BOOL WINAPI fake_CloseHandle(HANDLE handle) {
     const auto found = objects.files.find(handle);
     if (found == objects.files.end()) return real<decltype(&fake_CloseHandle)>("CloseHandle")(handle);
+    if (io_outstanding(handle)) violation("handle closed while a request on it may still use its buffer");
     if (found->second.sim_hid != 0) the_state.backing->hid_close(found->second.sim_hid);
     objects.files.erase(found);
     return TRUE;
@@ -199,15 +228,135 @@ BOOL WINAPI fake_GetConsoleMode(HANDLE console, LPDWORD mode) {
 BOOL WINAPI fake_SetConsoleMode(HANDLE console, DWORD mode) {
     if (console != GetStdHandle(STD_INPUT_HANDLE)) violation("SetConsoleMode on another handle than input");
     the_state.console_modes_set.push_back(mode);
+    if (the_state.console_mode) the_state.console_mode = mode;
     return TRUE;
+}
+
+BOOL WINAPI fake_SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add) {
+    auto& handlers = the_state.control_handlers;
+    if (add) {
+        handlers.push_back(handler);
+        return TRUE;
+    }
+    const auto found = std::find(handlers.begin(), handlers.end(), handler);
+    if (found == handlers.end()) return fail(ERROR_INVALID_PARAMETER);
+    handlers.erase(found);
+    return TRUE;
+}
+
+UINT WINAPI fake_GetConsoleOutputCP() { return the_state.output_code_page.value_or(0); }
+
+BOOL WINAPI fake_SetConsoleOutputCP(UINT code_page) {
+    if (!the_state.output_code_page) return fail(ERROR_INVALID_HANDLE);
+    the_state.output_code_page = code_page;
+    the_state.output_code_pages_set.push_back(code_page);
+    return TRUE;
+}
+
+// ---- Overlapped feature reports -----------------------------------------------
+
+PendingIo* pending_of(LPOVERLAPPED overlapped) {
+    const auto found = objects.pending.find(overlapped);
+    return found != objects.pending.end() ? &found->second : nullptr;
+}
+
+// Every feature report moves the interface's whole feature report; the
+// IOCTL needs a handle opened for reading and writing.
+BOOL feature_ioctl(FakeFile& file, DWORD code, LPVOID in, DWORD in_size, LPVOID out, DWORD out_size,
+                   PendingIo& io) {
+    if ((file.access & (GENERIC_READ | GENERIC_WRITE)) != (GENERIC_READ | GENERIC_WRITE)) {
+        io.error = ERROR_ACCESS_DENIED;
+        return FALSE;
+    }
+    if (in_size != file.feature_length) violation("feature report length is not the interface's");
+    if (code == IOCTL_HID_SET_FEATURE) {
+        if (out != nullptr || out_size != 0) violation("IOCTL_HID_SET_FEATURE with an output buffer");
+        const bool ok = the_state.backing->hid_set_feature(file.sim_hid, {static_cast<std::uint8_t*>(in), in_size});
+        io.moved = ok ? in_size : 0;
+        io.error = ok ? 0 : ERROR_GEN_FAILURE;
+        return ok;
+    }
+    if (code != IOCTL_HID_GET_FEATURE || out != in || out_size != in_size)
+        violation("feature report IOCTL with other codes or buffers");
+    const bool ok = the_state.backing->hid_get_feature(file.sim_hid, {static_cast<std::uint8_t*>(out), out_size});
+    io.moved = ok ? out_size : 0;
+    io.error = ok ? 0 : ERROR_GEN_FAILURE;
+    return ok;
+}
+
+BOOL WINAPI fake_DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD in_size, LPVOID out, DWORD out_size,
+                                 LPDWORD returned, LPOVERLAPPED overlapped) {
+    FakeFile* file = file_of(device);
+    if (file == nullptr)
+        return real<decltype(&fake_DeviceIoControl)>("DeviceIoControl")(device, code, in, in_size, out, out_size,
+                                                                         returned, overlapped);
+    if (!file->hid) violation("DeviceIoControl on a WinUSB device handle");
+    if (overlapped == nullptr || overlapped->hEvent == nullptr || !file->overlapped) {
+        violation("feature report IOCTL that is not overlapped with an event: it could wait for ever");
+        return fail(ERROR_INVALID_PARAMETER);
+    }
+    if (io_outstanding(device)) violation("a new request while an earlier one may still use its buffer");
+    PendingIo io;
+    io.file = device;
+    if (!the_state.hid_never_answers) {
+        io.done = true;
+        io.result = feature_ioctl(*file, code, in, in_size, out, out_size, io);
+        if (io.error == ERROR_ACCESS_DENIED) return fail(ERROR_ACCESS_DENIED);
+    }
+    objects.pending[overlapped] = io;
+    return fail(ERROR_IO_PENDING);
+}
+
+DWORD WINAPI fake_WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    for (auto& [overlapped, io] : objects.pending) {
+        if (overlapped->hEvent != handle) continue;
+        the_state.io_waits.push_back(milliseconds);
+        if (io.done) return WAIT_OBJECT_0;
+        if (milliseconds == INFINITE) {
+            violation("wait without an end on a request the device never answers");
+            return WAIT_FAILED;
+        }
+        the_state.backing->sleep_ms(milliseconds);
+        return WAIT_TIMEOUT;
+    }
+    return real<decltype(&fake_WaitForSingleObject)>("WaitForSingleObject")(handle, milliseconds);
+}
+
+BOOL WINAPI fake_CancelIoEx(HANDLE device, LPOVERLAPPED overlapped) {
+    if (file_of(device) == nullptr) return real<decltype(&fake_CancelIoEx)>("CancelIoEx")(device, overlapped);
+    PendingIo* io = pending_of(overlapped);
+    if (io == nullptr || io->done) return fail(ERROR_NOT_FOUND);
+    ++the_state.cancelled_ios;
+    io->done = true;
+    io->result = FALSE;
+    io->error = ERROR_OPERATION_ABORTED;
+    return TRUE;
+}
+
+BOOL WINAPI fake_GetOverlappedResult(HANDLE device, LPOVERLAPPED overlapped, LPDWORD moved, BOOL wait) {
+    if (file_of(device) == nullptr)
+        return real<decltype(&fake_GetOverlappedResult)>("GetOverlappedResult")(device, overlapped, moved, wait);
+    PendingIo* io = pending_of(overlapped);
+    if (io == nullptr || io->file != device) {
+        violation("GetOverlappedResult for a request that was not made");
+        return fail(ERROR_INVALID_PARAMETER);
+    }
+    if (!io->done) {
+        if (wait) violation("GetOverlappedResult waits for a request that never ends");
+        return fail(ERROR_IO_INCOMPLETE);
+    }
+    const PendingIo ended = *io;
+    objects.pending.erase(overlapped);
+    *moved = ended.moved;
+    return ended.result ? TRUE : fail(ended.error);
 }
 
 // ---- SetupAPI -------------------------------------------------------------
 
-HDEVINFO WINAPI fake_SetupDiGetClassDevsA(const GUID* guid, PCSTR enumerator, HWND parent, DWORD flags) {
-    if (guid == nullptr || !IsEqualGUID(*guid, HID_CLASS)) violation("SetupDiGetClassDevsA: not the HID class");
-    if (enumerator != nullptr || parent != nullptr) violation("SetupDiGetClassDevsA: enumerator or window given");
-    if (flags != (DIGCF_PRESENT | DIGCF_DEVICEINTERFACE)) violation("SetupDiGetClassDevsA flags");
+HDEVINFO WINAPI fake_SetupDiGetClassDevsW(const GUID* guid, PCWSTR enumerator, HWND parent, DWORD flags) {
+    if (guid == nullptr || !IsEqualGUID(*guid, HID_CLASS)) violation("SetupDiGetClassDevsW: not the HID class");
+    if (enumerator != nullptr || parent != nullptr) violation("SetupDiGetClassDevsW: enumerator or window given");
+    if ((flags & DIGCF_DEVICEINTERFACE) == 0) violation("SetupDiGetClassDevsW lists device classes, not interfaces");
     HDEVINFO set = objects.make();
     objects.sets.emplace(set, hid_paths());
     objects.next_enum_index = 0;
@@ -238,29 +387,30 @@ BOOL WINAPI fake_SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA devi
     return TRUE;
 }
 
-BOOL WINAPI fake_SetupDiGetDeviceInterfaceDetailA(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA data,
-                                                  PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail, DWORD size,
+BOOL WINAPI fake_SetupDiGetDeviceInterfaceDetailW(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA data,
+                                                  PSP_DEVICE_INTERFACE_DETAIL_DATA_W detail, DWORD size,
                                                   PDWORD required, PSP_DEVINFO_DATA device) {
     const auto found = objects.sets.find(set);
     if (found == objects.sets.end() || data == nullptr || data->Reserved == 0 ||
         data->Reserved > found->second.size()) {
-        violation("SetupDiGetDeviceInterfaceDetailA on an interface that was not enumerated");
+        violation("SetupDiGetDeviceInterfaceDetailW on an interface that was not enumerated");
         return fail(ERROR_INVALID_PARAMETER);
     }
-    if (device != nullptr) violation("SetupDiGetDeviceInterfaceDetailA asked for device data");
-    const std::string& path = found->second[data->Reserved - 1];
-    const DWORD needed = static_cast<DWORD>(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + path.size() + 1);
+    if (device != nullptr) violation("SetupDiGetDeviceInterfaceDetailW asked for device data");
+    const std::wstring path = utf8_to_wide(found->second[data->Reserved - 1]);
+    const DWORD needed = static_cast<DWORD>(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath) +
+                                            (path.size() + 1) * sizeof(wchar_t));
     const DWORD reported = the_state.detail_size.value_or(needed);
     if (detail == nullptr) {
-        if (size != 0) violation("SetupDiGetDeviceInterfaceDetailA size query with a size");
-        if (required == nullptr) violation("SetupDiGetDeviceInterfaceDetailA size query without output");
+        if (size != 0) violation("SetupDiGetDeviceInterfaceDetailW size query with a size");
+        if (required == nullptr) violation("SetupDiGetDeviceInterfaceDetailW size query without output");
         else *required = reported;
         return fail(ERROR_INSUFFICIENT_BUFFER);
     }
-    if (detail->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A))
+    if (detail->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W))
         violation("detail record size field is " + std::to_string(detail->cbSize));
     if (size < needed) return fail(ERROR_INSUFFICIENT_BUFFER);
-    std::memcpy(detail->DevicePath, path.c_str(), path.size() + 1);
+    std::memcpy(detail->DevicePath, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
     return TRUE;
 }
 
@@ -269,57 +419,36 @@ BOOL WINAPI fake_SetupDiDestroyDeviceInfoList(HDEVINFO set) {
     return TRUE;
 }
 
-// ---- Configuration Manager -------------------------------------------------
+}  // namespace
 
-bool same_text(std::string a, std::string b) {
-    auto lower = [](std::string& text) {
-        std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-    };
-    lower(a);
-    lower(b);
-    return a == b;
+namespace internal {
+
+void violation(std::string text) { the_state.violations.push_back(std::move(text)); }
+
+std::vector<std::string> dos_names() {
+    std::vector<std::string> names = the_state.extra_dos_names;
+    std::vector<std::string> simulated;
+    if (the_state.backing != nullptr && the_state.backing->usb_device_names(simulated))
+        names.insert(names.end(), simulated.begin(), simulated.end());
+    std::erase_if(names, [](const std::string& name) { return has_any_part(name, the_state.unlisted_names); });
+    return names;
 }
 
-CONFIGRET WINAPI fake_CM_Locate_DevNodeA(PDEVINST node, DEVINSTID_A id, ULONG flags) {
-    if (flags != CM_LOCATE_DEVNODE_NORMAL) violation("CM_Locate_DevNodeA for a node that is not present");
-    for (const std::string& name : dos_names()) {
-        if (!same_text(platform::windows::device_instance_id(name), id)) continue;
-        objects.nodes.emplace_back(name, false);
-        *node = static_cast<DEVINST>(objects.nodes.size());
-        return CR_SUCCESS;
-    }
-    return CR_NO_SUCH_DEVNODE;
+std::vector<std::string> hid_paths() {
+    std::vector<std::string> paths;
+    if (the_state.backing != nullptr) the_state.backing->hid_paths(paths);
+    return paths;
 }
 
-CONFIGRET WINAPI fake_CM_Get_Parent(PDEVINST parent, DEVINST node, ULONG) {
-    if (node == 0 || node > objects.nodes.size()) return CR_INVALID_DEVNODE;
-    objects.nodes.emplace_back(objects.nodes[node - 1].first, true);
-    *parent = static_cast<DEVINST>(objects.nodes.size());
-    return CR_SUCCESS;
-}
-
-// The location is the simulated device's port; an interface node of a
-// composite device has none of its own.
-CONFIGRET WINAPI fake_CM_Get_DevNode_Registry_PropertyA(DEVINST node, ULONG property, PULONG type, PVOID buffer,
-                                                         PULONG length, ULONG) {
-    if (property != CM_DRP_LOCATION_INFORMATION) return CR_INVALID_PROPERTY;
-    if (node == 0 || node > objects.nodes.size()) return CR_INVALID_DEVNODE;
-    const auto& [name, parent] = objects.nodes[node - 1];
-    if (name.find("&MI_") != std::string::npos && !parent) return CR_NO_SUCH_VALUE;
+std::string simulated_location(const std::string& dos_name) {
     platform::UsbPlacement placement;
-    const platform::UsbHandle handle = the_state.backing->usb_open(name);
+    const platform::UsbHandle handle = the_state.backing->usb_open(dos_name);
     const bool placed = handle != 0 && the_state.backing->usb_placement(handle, placement);
     if (handle != 0) the_state.backing->usb_close(handle);
-    if (!placed) return CR_NO_SUCH_VALUE;
-    const std::string text = "Port_#" + placement.location;
-    if (*length < text.size() + 1) return CR_BUFFER_SMALL;
-    std::memcpy(buffer, text.c_str(), text.size() + 1);
-    *length = static_cast<ULONG>(text.size() + 1);
-    *type = REG_SZ;
-    return CR_SUCCESS;
+    return placed ? placement.location : "";
 }
 
-}  // namespace
+}  // namespace internal
 
 State& state() { return the_state; }
 
@@ -327,10 +456,12 @@ void reset(platform::Platform* backing) {
     the_state = State{};
     the_state.backing = backing;
     objects = Objects{};
+    internal::reset_device_nodes();
 }
 
 std::size_t open_objects() {
-    return objects.files.size() + objects.winusb.size() + objects.sets.size() + objects.preparsed.size();
+    return objects.files.size() + objects.winusb.size() + objects.sets.size() + objects.preparsed.size() +
+           objects.pending.size();
 }
 
 }  // namespace fake_win32
@@ -345,19 +476,23 @@ using namespace fake_win32;
     decltype(&::name) fake_slot_##name __asm__("__imp_" #name) = &fake_win32::fake_##name; \
     }
 
-FAKE_IMPORT(CM_Locate_DevNodeA)
-FAKE_IMPORT(CM_Get_Parent)
-FAKE_IMPORT(CM_Get_DevNode_Registry_PropertyA)
-FAKE_IMPORT(QueryDosDeviceA)
-FAKE_IMPORT(CreateFileA)
+FAKE_IMPORT(QueryDosDeviceW)
+FAKE_IMPORT(CreateFileW)
 FAKE_IMPORT(CloseHandle)
+FAKE_IMPORT(DeviceIoControl)
+FAKE_IMPORT(WaitForSingleObject)
+FAKE_IMPORT(CancelIoEx)
+FAKE_IMPORT(GetOverlappedResult)
 FAKE_IMPORT(Sleep)
 FAKE_IMPORT(GetTickCount64)
 FAKE_IMPORT(GetConsoleMode)
 FAKE_IMPORT(SetConsoleMode)
-FAKE_IMPORT(SetupDiGetClassDevsA)
+FAKE_IMPORT(SetConsoleCtrlHandler)
+FAKE_IMPORT(GetConsoleOutputCP)
+FAKE_IMPORT(SetConsoleOutputCP)
+FAKE_IMPORT(SetupDiGetClassDevsW)
 FAKE_IMPORT(SetupDiEnumDeviceInterfaces)
-FAKE_IMPORT(SetupDiGetDeviceInterfaceDetailA)
+FAKE_IMPORT(SetupDiGetDeviceInterfaceDetailW)
 FAKE_IMPORT(SetupDiDestroyDeviceInfoList)
 
 // ---- WinUSB (declared without dllimport: plain definitions) ----------------
@@ -370,6 +505,10 @@ WINBOOL WINAPI WinUsb_Initialize(HANDLE device, PWINUSB_INTERFACE_HANDLE interfa
         violation("WinUsb_Initialize on a handle that is not open");
         return fail(ERROR_INVALID_HANDLE);
     }
+    // WinUSB does its transfers overlapped on a handle open for both ways.
+    if (!file->overlapped || (file->access & (GENERIC_READ | GENERIC_WRITE)) != (GENERIC_READ | GENERIC_WRITE))
+        return fail(ERROR_INVALID_PARAMETER);
+    if (has_any_part(file->name, the_state.not_winusb)) return fail(ERROR_NOT_SUPPORTED);
     const platform::UsbHandle sim = file->hid ? 0 : the_state.backing->usb_open(file->name);
     if (sim == 0) return fail(ERROR_NOT_SUPPORTED);
     the_state.winusb_accepted.push_back(file->name);
@@ -386,16 +525,64 @@ WINBOOL WINAPI WinUsb_Free(WINUSB_INTERFACE_HANDLE interface) {
     }
     the_state.backing->usb_close(found->second);
     objects.winusb.erase(found);
+    std::erase_if(objects.pipe_timeouts, [&](const auto& entry) { return entry.first.first == interface; });
     return TRUE;
 }
+
+WINBOOL WINAPI WinUsb_SetPipePolicy(WINUSB_INTERFACE_HANDLE interface, UCHAR pipe, ULONG policy, ULONG length,
+                                    PVOID value) {
+    if (sim_usb(interface) == 0) return fail(ERROR_INVALID_HANDLE);
+    if (policy != PIPE_TRANSFER_TIMEOUT) return TRUE;
+    if (length != sizeof(ULONG) || value == nullptr) return fail(ERROR_INVALID_PARAMETER);
+    ULONG timeout = 0;
+    std::memcpy(&timeout, value, sizeof(timeout));
+    objects.pipe_timeouts[{interface, pipe}] = timeout;
+    the_state.pipe_timeouts.push_back(timeout);
+    return TRUE;
+}
+
+}  // extern "C"
+
+namespace {
+std::uint8_t serial_index(platform::UsbHandle sim) {
+    std::array<std::uint8_t, 18> device{};
+    std::size_t got = 0;
+    if (!the_state.backing->usb_get_descriptor(sim, 1, 0, 0, device, got) || got < 17) return 0;
+    return device[16];
+}
+
+// A transfer on a pipe that never answers ends only by the pipe's timeout;
+// without one it would never end.
+BOOL pipe_never_answers(WINUSB_INTERFACE_HANDLE interface, UCHAR pipe, PULONG transferred) {
+    *transferred = 0;
+    const auto timeout = objects.pipe_timeouts.find({interface, pipe});
+    if (timeout == objects.pipe_timeouts.end() || timeout->second == 0) {
+        violation("pipe transfer without a timeout on a device that never answers");
+        return fail(ERROR_SEM_TIMEOUT);
+    }
+    the_state.backing->sleep_ms(timeout->second);
+    return fail(ERROR_SEM_TIMEOUT);
+}
+}  // namespace
+
+extern "C" {
 
 WINBOOL WINAPI WinUsb_GetDescriptor(WINUSB_INTERFACE_HANDLE interface, UCHAR type, UCHAR index, USHORT language,
                                     PUCHAR buffer, ULONG length, PULONG transferred) {
     const platform::UsbHandle sim = sim_usb(interface);
-    if (length != 256) violation("WinUsb_GetDescriptor buffer is not 256 bytes: " + std::to_string(length));
     std::size_t got = 0;
     if (sim == 0 || !the_state.backing->usb_get_descriptor(sim, type, index, language, {buffer, length}, got))
         return fail(ERROR_GEN_FAILURE);
+    if (the_state.serial_units && type == 3 && index != 0 && index == serial_index(sim)) {
+        const std::u16string& units = *the_state.serial_units;
+        std::vector<std::uint8_t> descriptor{static_cast<std::uint8_t>(2 + 2 * units.size()), 3};
+        for (const char16_t unit : units) {
+            descriptor.push_back(static_cast<std::uint8_t>(unit));
+            descriptor.push_back(static_cast<std::uint8_t>(unit >> 8));
+        }
+        got = std::min<std::size_t>(descriptor.size(), length);
+        std::memcpy(buffer, descriptor.data(), got);
+    }
     *transferred = static_cast<ULONG>(got);
     return TRUE;
 }
@@ -449,6 +636,7 @@ WINBOOL WINAPI WinUsb_ReadPipe(WINUSB_INTERFACE_HANDLE interface, UCHAR pipe, PU
     const platform::UsbHandle sim = sim_usb(interface);
     if (overlapped != nullptr) violation("pipe read with an overlapped structure");
     if ((pipe & 0x80) == 0) violation("pipe read on an OUT pipe");
+    if (the_state.pipes_never_answer) return pipe_never_answers(interface, pipe, transferred);
     std::size_t moved = 0;
     const platform::UsbError error =
         sim == 0 ? platform::UsbError::other : the_state.backing->usb_read_pipe(sim, pipe, {buffer, length}, moved);
@@ -461,6 +649,7 @@ WINBOOL WINAPI WinUsb_WritePipe(WINUSB_INTERFACE_HANDLE interface, UCHAR pipe, P
     const platform::UsbHandle sim = sim_usb(interface);
     if (overlapped != nullptr) violation("pipe write with an overlapped structure");
     if ((pipe & 0x80) != 0) violation("pipe write on an IN pipe");
+    if (the_state.pipes_never_answer) return pipe_never_answers(interface, pipe, transferred);
     std::size_t moved = 0;
     const platform::UsbError error =
         sim == 0 ? platform::UsbError::other : the_state.backing->usb_write_pipe(sim, pipe, {buffer, length}, moved);
@@ -541,44 +730,18 @@ NTSTATUS NTAPI HidP_GetCaps(PHIDP_PREPARSED_DATA preparsed, PHIDP_CAPS caps) {
     return HIDP_STATUS_SUCCESS;
 }
 
-namespace {
-// Every feature transfer moves the interface's whole feature report.
-bool feature_length_is_whole(HANDLE device, ULONG length) {
-    const FakeFile* file = file_of(device);
-    return file != nullptr && file->feature_length == length;
-}
-}  // namespace
-
-BOOLEAN NTAPI HidD_GetFeature(HANDLE device, PVOID buffer, ULONG length) {
-    const platform::HidHandle sim = sim_hid(device);
-    if (sim == 0) return FALSE;
-    if (!feature_length_is_whole(device, length)) violation("HidD_GetFeature length is not the feature report length");
-    return the_state.backing->hid_get_feature(sim, {static_cast<std::uint8_t*>(buffer), length});
-}
-
-BOOLEAN NTAPI HidD_SetFeature(HANDLE device, PVOID buffer, ULONG length) {
-    const platform::HidHandle sim = sim_hid(device);
-    if (sim == 0) return FALSE;
-    if (!feature_length_is_whole(device, length)) violation("HidD_SetFeature length is not the feature report length");
-    return the_state.backing->hid_set_feature(sim, {static_cast<const std::uint8_t*>(buffer), length});
-}
-
 BOOLEAN NTAPI HidD_GetSerialNumberString(HANDLE device, PVOID buffer, ULONG length) {
     const platform::HidHandle sim = sim_hid(device);
     std::string serial;
     if (sim == 0 || !the_state.backing->hid_serial_number(sim, serial)) return FALSE;
-    // The simulator's serials are ASCII; each becomes one UTF-16 unit.
-    if ((serial.size() + 1) * 2 > length) {
+    const std::wstring wide = utf8_to_wide(serial);
+    std::u16string units = the_state.serial_units.value_or(std::u16string(wide.begin(), wide.end()));
+    if ((units.size() + 1) * 2 > length) {
         SetLastError(ERROR_INVALID_USER_BUFFER);
         return FALSE;
     }
-    auto* out = static_cast<std::uint8_t*>(buffer);
-    for (std::size_t i = 0; i < serial.size(); ++i) {
-        out[2 * i] = static_cast<std::uint8_t>(serial[i]);
-        out[2 * i + 1] = 0;
-    }
-    out[2 * serial.size()] = 0;
-    out[2 * serial.size() + 1] = 0;
+    units.push_back(u'\0');
+    std::memcpy(buffer, units.data(), units.size() * 2);
     return TRUE;
 }
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -20,11 +21,28 @@ struct State {
     // The simulated system behind the doubles; null: no device at all.
     platform::Platform* backing = nullptr;
 
-    // Names listed by QueryDosDeviceA before the simulator's own.
+    // Names listed by QueryDosDeviceW before the simulator's own.
     std::vector<std::string> extra_dos_names;
+    // Names containing one of these are not listed: interfaces without a
+    // driver have no name in the DOS device namespace.
+    std::vector<std::string> unlisted_names;
+    // WinUsb_Initialize refuses names containing one of these (another
+    // driver has the interface).
+    std::vector<std::string> not_winusb;
+    // CreateFileW fails with `error` on device paths containing `part`; an
+    // open without access only when `without_access` says so.
+    struct CreateFailure {
+        std::string part;
+        DWORD error = 0;
+        bool without_access = false;
+    };
+    std::vector<CreateFailure> create_failures;
+    // Another program holds every device open for reading and writing: an
+    // open asking for access fails unless it shares both.
+    bool held_by_other_program = false;
     // SetupDiEnumDeviceInterfaces fails at this member index with this error.
     std::optional<std::pair<DWORD, DWORD>> enum_failure;
-    // Size SetupDiGetDeviceInterfaceDetailA reports as required, instead of
+    // Size SetupDiGetDeviceInterfaceDetailW reports as required, instead of
     // the real one.
     std::optional<DWORD> detail_size;
     // A control transfer fails with this error code instead of reaching the
@@ -33,15 +51,34 @@ struct State {
     // A device-to-host control transfer fills the whole buffer WinUSB was
     // given and reports that length, whatever wLength asked for.
     bool control_in_overrun = false;
+    // Feature report IOCTLs stay pending until cancelled.
+    bool hid_never_answers = false;
+    // Bulk and interrupt pipe transfers end only when their timeout expires.
+    bool pipes_never_answer = false;
+    // The serial number string of every device, for both roles, as these
+    // UTF-16 units instead of the device's own.
+    std::optional<std::u16string> serial_units;
+    // USB device nodes have location paths; their location information is
+    // not empty.
+    bool location_paths = true;
+    bool location_information = true;
     // The console behind the standard input handle; none: not a console.
     std::optional<DWORD> console_mode;
+    // The console's output code page; none: no console.
+    std::optional<UINT> output_code_page;
 
     // What the backend did.
     std::vector<std::string> violations;
-    std::vector<std::string> created_paths;     // every CreateFileA path, in order
+    std::vector<std::string> created_paths;     // every CreateFileW path, in order
+    std::vector<DWORD> created_access;          // the access each asked for
     std::vector<std::string> winusb_accepted;   // names WinUsb_Initialize accepted
     std::vector<ULONG> control_buffer_lengths;  // BufferLength of each control transfer
+    std::vector<ULONG> pipe_timeouts;           // PIPE_TRANSFER_TIMEOUT values set
+    std::vector<DWORD> io_waits;                // waits on pending feature reports
+    unsigned cancelled_ios = 0;
     std::vector<DWORD> console_modes_set;
+    std::vector<PHANDLER_ROUTINE> control_handlers;  // installed now
+    std::vector<UINT> output_code_pages_set;
     unsigned query_dos_calls = 0;
     unsigned enum_calls = 0;
 };
@@ -51,7 +88,8 @@ State& state();
 void reset(platform::Platform* backing);
 
 // Objects the backend opened through the doubles and has not released:
-// file handles, WinUSB interfaces, device information sets, preparsed data.
+// file handles, WinUSB interfaces, device information sets, preparsed data,
+// and I/O requests whose end it has not collected.
 std::size_t open_objects();
 
 }  // namespace fake_win32

@@ -210,7 +210,7 @@ INSTANTIATE_TEST_SUITE_P(Serials, WindowsSerialSelection,
                                          SerialCase{"TC000", 0}, SerialCase{"tc0002", 0}));
 
 // Two devices without serial: each is told apart by the location of the
-// device node above its WinUSB interface.
+// USB device node above its WinUSB interface (its first location path).
 TEST_F(WindowsBackend, DevicesAreToldApartByTheirPortLocation) {
     sim::TouchConfig unnamed;
     unnamed.serial = "";
@@ -218,8 +218,8 @@ TEST_F(WindowsBackend, DevicesAreToldApartByTheirPortLocation) {
     attach_touch(unnamed);
     const std::vector<usb_device_identity> devices = usb_list_devices(std::nullopt);
     ASSERT_EQ(devices.size(), 2u);
-    EXPECT_EQ(devices[0].location, "Port_#1-1");
-    EXPECT_EQ(devices[1].location, "Port_#1-2");
+    EXPECT_EQ(devices[0].location, "PCIROOT(0)#PCI(1400)#USB(1-1)");
+    EXPECT_EQ(devices[1].location, "PCIROOT(0)#PCI(1400)#USB(1-2)");
     EXPECT_FALSE(devices[0].serial);
     EXPECT_FALSE(devices[0].enumeration);
     EXPECT_TRUE(fake_win32::state().violations.empty());
@@ -243,25 +243,37 @@ TEST_F(WindowsBackend, ControlInDataNeverOverrunsTheCallersBuffer) {
 
 struct DetachCase {
     DWORD error;
-    int result;
+    platform::UsbError kind;
+    // What dfu_detach makes of it, where the backend alone decides that.
+    std::optional<int> result;
 };
 
 class WindowsDetach : public WindowsBackend, public testing::WithParamInterface<DetachCase> {};
 
-TEST_P(WindowsDetach, OnlyAGeneralFailureCountsAsADetach) {
+// A device that leaves the bus during the detach fails it with one of the
+// removal codes, which the DFU layer is told as device_gone.
+TEST_P(WindowsDetach, TheErrorOfAFailedDetachReachesTheDfuLayerByKind) {
     attach_touch();
     usb_device_ptr device = usb_device_open(DEVICE_VENDOR_ID, ANY_ID, 1, std::nullopt);
     ASSERT_NE(device, nullptr);
     state().control_failure = GetParam().error;
-    EXPECT_EQ(dfu_detach(*device), GetParam().result);
+    const int result = dfu_detach(*device);
+    EXPECT_EQ(device->last_error, GetParam().kind);
+    if (GetParam().result) {
+        EXPECT_EQ(result, *GetParam().result);
+    }
     // DFU_DETACH has no data stage: WinUSB gets no buffer and length 0.
     EXPECT_EQ(state().control_buffer_lengths.back(), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Errors, WindowsDetach,
-                         testing::Values(DetachCase{ERROR_GEN_FAILURE, 0}, DetachCase{ERROR_SEM_TIMEOUT, -1},
-                                         DetachCase{ERROR_DEVICE_NOT_CONNECTED, -1},
-                                         DetachCase{ERROR_INVALID_PARAMETER, -1}));
+INSTANTIATE_TEST_SUITE_P(
+    Errors, WindowsDetach,
+    testing::Values(DetachCase{ERROR_GEN_FAILURE, platform::UsbError::general_failure, 0},
+                    DetachCase{ERROR_SEM_TIMEOUT, platform::UsbError::timeout, -1},
+                    DetachCase{ERROR_DEVICE_NOT_CONNECTED, platform::UsbError::device_gone, std::nullopt},
+                    DetachCase{ERROR_NO_SUCH_DEVICE, platform::UsbError::device_gone, std::nullopt},
+                    DetachCase{ERROR_FILE_NOT_FOUND, platform::UsbError::device_gone, std::nullopt},
+                    DetachCase{ERROR_INVALID_PARAMETER, platform::UsbError::other, -1}));
 
 TEST_F(WindowsBackend, HidEnumerationEndsOnAnyEnumerationFailure) {
     attach_touch();
@@ -287,22 +299,35 @@ TEST_F(WindowsBackend, HidInterfacesWithAnImplausibleDetailSizeAreSkipped) {
     EXPECT_EQ(paths.size(), 1u);
 }
 
-struct ConsoleCase {
-    std::optional<DWORD> mode;
-    std::vector<DWORD> set;
-};
+class WindowsConsole : public WindowsBackend, public testing::WithParamInterface<DWORD> {};
 
-class WindowsConsole : public WindowsBackend, public testing::WithParamInterface<ConsoleCase> {};
-
-TEST_P(WindowsConsole, QuickEditIsClearedOnARealConsoleOnly) {
-    state().console_mode = GetParam().mode;
+// Whatever else the console's mode holds, quick-edit is off while the tool
+// runs (with the extended flags that make the console take that bit), and
+// the mode is the user's again once the platform is gone.
+TEST_P(WindowsConsole, QuickEditIsOffWhileTheToolRunsAndRestoredAfterwards) {
+    const DWORD original = GetParam();
+    state().console_mode = original;
     windows->console_clear_quick_edit();
-    EXPECT_EQ(state().console_modes_set, GetParam().set);
+    const DWORD running = *state().console_mode;
+    EXPECT_EQ(running & ENABLE_QUICK_EDIT_MODE, 0u);
+    EXPECT_NE(running & ENABLE_EXTENDED_FLAGS, 0u);
+    EXPECT_EQ(running & ~static_cast<DWORD>(ENABLE_QUICK_EDIT_MODE | ENABLE_EXTENDED_FLAGS),
+              original & ~static_cast<DWORD>(ENABLE_QUICK_EDIT_MODE | ENABLE_EXTENDED_FLAGS));
+    platform::install(nullptr);
+    windows.reset();
+    EXPECT_EQ(*state().console_mode, original);
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, WindowsConsole,
-                         testing::Values(ConsoleCase{0x01F7, {0x01B7}}, ConsoleCase{0x0040, {0x0000}},
-                                         ConsoleCase{0x0087, {0x0087}}, ConsoleCase{std::nullopt, {}}));
+INSTANTIATE_TEST_SUITE_P(Modes, WindowsConsole, testing::Values(DWORD{0x01F7}, DWORD{0x0040}, DWORD{0x0087},
+                                                                DWORD{0x00C7}, DWORD{0}));
+
+TEST_F(WindowsBackend, AnInputThatIsNoConsoleIsLeftAlone) {
+    windows->console_clear_quick_edit();
+    platform::install(nullptr);
+    windows.reset();
+    EXPECT_TRUE(state().console_modes_set.empty());
+    EXPECT_TRUE(state().control_handlers.empty());
+}
 
 TEST_F(WindowsBackend, SleepAndClockFollowTheSystemCalls) {
     const std::uint64_t before = windows->now_ms();

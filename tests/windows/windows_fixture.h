@@ -29,6 +29,7 @@ protected:
     }
     void TearDown() override {
         platform::install(nullptr);
+        windows.reset();
         EXPECT_TRUE(state().violations.empty()) << testing::PrintToString(state().violations);
     }
 

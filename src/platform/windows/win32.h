@@ -21,3 +21,15 @@ extern "C" {
 #include <hidsdi.h>
 #include <hidpi.h>
 }
+// The HID class driver's IOCTL codes (CTL_CODE comes from winioctl.h).
+#include <winioctl.h>
+#include <hidclass.h>
+// hidclass.h brings in the COM "interface" keyword macro; nothing here
+// declares COM interfaces, and the word names USB interfaces.
+#undef interface
+
+// "A device which does not exist was specified" (winerror.h of the Windows
+// SDK; mingw-w64's lacks it): what a request to a device that left gives.
+#ifndef ERROR_NO_SUCH_DEVICE
+#define ERROR_NO_SUCH_DEVICE 433L
+#endif

@@ -1,5 +1,5 @@
-// RAII owners of the Windows handles the backend opens: a file handle
-// (CloseHandle), a WinUSB interface (WinUsb_Free), a device information set
+// RAII owners of the Windows handles the backend opens: a file handle and an
+// event (CloseHandle), a WinUSB interface (WinUsb_Free), a device information set
 // (SetupDiDestroyDeviceInfoList) and HID preparsed data (HidD_FreePreparsedData).
 #pragma once
 
@@ -51,6 +51,13 @@ struct FileTraits {
     static void close(Handle h) { CloseHandle(h); }
 };
 
+struct EventTraits {
+    using Handle = HANDLE;
+    static Handle none() { return nullptr; }
+    static bool valid(Handle h) { return h != nullptr; }
+    static void close(Handle h) { CloseHandle(h); }
+};
+
 struct WinUsbTraits {
     using Handle = WINUSB_INTERFACE_HANDLE;
     static Handle none() { return nullptr; }
@@ -73,6 +80,7 @@ struct PreparsedDataTraits {
 };
 
 using FileHandle = WinOwner<FileTraits>;
+using EventHandle = WinOwner<EventTraits>;
 using WinUsbInterface = WinOwner<WinUsbTraits>;
 using DeviceInfoSet = WinOwner<DeviceInfoSetTraits>;
 using PreparsedData = WinOwner<PreparsedDataTraits>;

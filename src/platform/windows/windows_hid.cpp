@@ -1,11 +1,17 @@
-// HID role: the present HID interfaces from SetupAPI, opened with CreateFileA
-// and driven through the HID class driver's HidD_*/HidP_* calls.
+// HID role: the present HID interfaces of the tool's vendor from SetupAPI,
+// opened with CreateFileW and driven through the HID class driver. A handle
+// without access reads attributes, capabilities and the serial number (it
+// disturbs no other program and needs no rights); the first feature report
+// opens the interface for reading and writing.
 #include <algorithm>
 #include <array>
 #include <cstddef>
-#include <cstring>
+#include <cwchar>
 
 #include "platform/usb_string.h"
+#include "platform/windows/device_node.h"
+#include "platform/windows/hid_feature.h"
+#include "platform/windows/wide_text.h"
 #include "platform/windows/windows_platform.h"
 
 namespace platform::windows {
@@ -20,58 +26,89 @@ constexpr std::size_t HID_SERIAL_UNITS = 128;
 // The device path of one enumerated interface: a size query, then the detail
 // record with its size field set to the fixed record size. Empty when the
 // detail cannot be read.
-std::string interface_path(HDEVINFO set, SP_DEVICE_INTERFACE_DATA& interface) {
+std::wstring interface_path(HDEVINFO set, SP_DEVICE_INTERFACE_DATA& entry) {
     DWORD required = 0;
-    SetupDiGetDeviceInterfaceDetailA(set, &interface, nullptr, 0, &required, nullptr);
-    constexpr DWORD path_offset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
+    SetupDiGetDeviceInterfaceDetailW(set, &entry, nullptr, 0, &required, nullptr);
+    constexpr DWORD path_offset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath);
     if (required <= path_offset || required > HID_DETAIL_SIZE_LIMIT) return {};
     // DWORD elements keep the record's size field aligned.
     std::vector<DWORD> storage((required + sizeof(DWORD) - 1) / sizeof(DWORD));
-    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(storage.data());
-    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-    if (!SetupDiGetDeviceInterfaceDetailA(set, &interface, detail, required, nullptr, nullptr)) return {};
+    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(storage.data());
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+    if (!SetupDiGetDeviceInterfaceDetailW(set, &entry, detail, required, nullptr, nullptr)) return {};
     // The path ends at its terminator, or at the end of the record if the
     // system left none.
-    const char* path = detail->DevicePath;
-    return std::string(path, strnlen(path, required - path_offset));
+    const wchar_t* path = detail->DevicePath;
+    return std::wstring(path, wcsnlen(path, (required - path_offset) / sizeof(wchar_t)));
+}
+
+// "vid_2f5a": how the paths of the vendor's interfaces name it.
+std::wstring vendor_part() {
+    constexpr std::wstring_view digits = L"0123456789abcdef";
+    std::wstring text = L"vid_";
+    for (int shift = 12; shift >= 0; shift -= 4) text += digits[(FLASH_TOOL_VENDOR_ID >> shift) & 0xF];
+    return text;
+}
+
+HANDLE open_hid(const std::string& path, DWORD access) {
+    return CreateFileW(utf8_to_wide(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
 }
 
 }  // namespace
 
 bool WindowsPlatform::hid_paths(std::vector<std::string>& paths) {
-    DeviceInfoSet set(SetupDiGetClassDevsA(&HID_INTERFACE_CLASS, nullptr, nullptr, HID_ENUMERATION_FLAGS));
+    DeviceInfoSet set(SetupDiGetClassDevsW(&HID_INTERFACE_CLASS, nullptr, nullptr, HID_ENUMERATION_FLAGS));
     if (!set.valid()) return false;
     paths.clear();
+    const std::wstring vendor = vendor_part();
     for (DWORD index = 0;; ++index) {
-        SP_DEVICE_INTERFACE_DATA interface{};
-        interface.cbSize = sizeof(interface);
+        SP_DEVICE_INTERFACE_DATA entry{};
+        entry.cbSize = sizeof(entry);
         // The list ends with ERROR_NO_MORE_ITEMS; any other failure ends it
         // as well, since retrying the same index would never finish.
-        if (!SetupDiEnumDeviceInterfaces(set.get(), nullptr, &HID_INTERFACE_CLASS, index, &interface)) break;
-        std::string path = interface_path(set.get(), interface);
-        if (!path.empty()) paths.push_back(std::move(path));
+        if (!SetupDiEnumDeviceInterfaces(set.get(), nullptr, &HID_INTERFACE_CLASS, index, &entry)) break;
+        // Other vendors' interfaces (keyboards, mice) are never opened.
+        const std::wstring path = interface_path(set.get(), entry);
+        if (contains_nocase(path, vendor)) paths.push_back(wide_to_utf8(path));
     }
+    hid_failures_.new_listing({});
     return true;
 }
 
 HidHandle WindowsPlatform::hid_open(const std::string& path) {
-    FileHandle file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
-    if (!file.valid()) return 0;
+    HidOpen open;
+    open.query.reset(open_hid(path, 0));
+    if (!open.query.valid()) {
+        hid_failures_.record_create_error(path, GetLastError());
+        return 0;
+    }
+    open.path = path;
     const HidHandle handle = next_handle_++;
-    hid_opens_.emplace(handle, std::move(file));
+    hid_opens_.emplace(handle, std::move(open));
     return handle;
 }
 
 void WindowsPlatform::hid_close(HidHandle handle) { hid_opens_.erase(handle); }
 
-HANDLE WindowsPlatform::hid_file_of(HidHandle handle) const {
+HANDLE WindowsPlatform::hid_query_file(HidHandle handle) const {
     const auto found = hid_opens_.find(handle);
-    return found != hid_opens_.end() ? found->second.get() : INVALID_HANDLE_VALUE;
+    return found != hid_opens_.end() ? found->second.query.get() : INVALID_HANDLE_VALUE;
+}
+
+HANDLE WindowsPlatform::hid_io_file(HidHandle handle) {
+    const auto found = hid_opens_.find(handle);
+    if (found == hid_opens_.end()) return INVALID_HANDLE_VALUE;
+    HidOpen& open = found->second;
+    if (!open.io.valid()) {
+        open.io.reset(open_hid(open.path, GENERIC_READ | GENERIC_WRITE));
+        if (!open.io.valid()) hid_failures_.record_create_error(open.path, GetLastError());
+    }
+    return open.io.valid() ? open.io.get() : INVALID_HANDLE_VALUE;
 }
 
 bool WindowsPlatform::hid_attributes(HidHandle handle, HidAttributes& attributes) {
-    const HANDLE file = hid_file_of(handle);
+    const HANDLE file = hid_query_file(handle);
     if (file == INVALID_HANDLE_VALUE) return false;
     HIDD_ATTRIBUTES record{};
     record.Size = sizeof(record);
@@ -83,7 +120,7 @@ bool WindowsPlatform::hid_attributes(HidHandle handle, HidAttributes& attributes
 }
 
 bool WindowsPlatform::hid_caps(HidHandle handle, HidCaps& caps) {
-    const HANDLE file = hid_file_of(handle);
+    const HANDLE file = hid_query_file(handle);
     if (file == INVALID_HANDLE_VALUE) return false;
     PreparsedData preparsed;
     if (HidD_GetPreparsedData(file, preparsed.put()) != TRUE) return false;
@@ -98,20 +135,19 @@ bool WindowsPlatform::hid_caps(HidHandle handle, HidCaps& caps) {
 }
 
 bool WindowsPlatform::hid_get_feature(HidHandle handle, std::span<std::uint8_t> report) {
-    const HANDLE file = hid_file_of(handle);
-    if (file == INVALID_HANDLE_VALUE || report.empty()) return false;
-    return HidD_GetFeature(file, report.data(), static_cast<ULONG>(report.size()));
+    if (report.empty()) return false;
+    const HANDLE file = hid_io_file(handle);
+    return file != INVALID_HANDLE_VALUE && hid_feature_get(file, report);
 }
 
 bool WindowsPlatform::hid_set_feature(HidHandle handle, std::span<const std::uint8_t> report) {
-    const HANDLE file = hid_file_of(handle);
-    if (file == INVALID_HANDLE_VALUE || report.empty()) return false;
-    // HidD_SetFeature takes a non-const buffer but only reads from it.
-    return HidD_SetFeature(file, const_cast<std::uint8_t*>(report.data()), static_cast<ULONG>(report.size()));
+    if (report.empty()) return false;
+    const HANDLE file = hid_io_file(handle);
+    return file != INVALID_HANDLE_VALUE && hid_feature_set(file, report);
 }
 
 bool WindowsPlatform::hid_serial_number(HidHandle handle, std::string& serial) {
-    const HANDLE file = hid_file_of(handle);
+    const HANDLE file = hid_query_file(handle);
     if (file == INVALID_HANDLE_VALUE) return false;
     std::array<std::uint8_t, HID_SERIAL_UNITS * 2> buffer{};
     // The last unit is not offered to the driver, so the text always ends
@@ -119,6 +155,13 @@ bool WindowsPlatform::hid_serial_number(HidHandle handle, std::string& serial) {
     if (!HidD_GetSerialNumberString(file, buffer.data(), static_cast<ULONG>(buffer.size() - 2))) return false;
     serial = utf16le_to_utf8(buffer);
     return true;
+}
+
+bool WindowsPlatform::hid_placement(HidHandle handle, UsbPlacement& placement) {
+    const auto found = hid_opens_.find(handle);
+    if (found == hid_opens_.end()) return false;
+    placement.enumeration.reset();
+    return usb_device_location(device_instance_id(utf8_to_wide(found->second.path)), placement.location);
 }
 
 }  // namespace platform::windows

@@ -4,23 +4,25 @@
 #include <memory>
 
 #include "platform/native.h"
+#include "platform/windows/windows_console.h"
 
 namespace platform::windows {
 
-WindowsPlatform::WindowsPlatform() : started_ms_(GetTickCount64()) {}
+WindowsPlatform::WindowsPlatform() : started_ms_(GetTickCount64()) { console_use_utf8_output(); }
+
+WindowsPlatform::~WindowsPlatform() { console_release(); }
 
 void WindowsPlatform::sleep_ms(std::uint32_t milliseconds) { Sleep(milliseconds); }
 
 std::uint64_t WindowsPlatform::now_ms() { return GetTickCount64() - started_ms_; }
 
-// Quick-edit mode would let a stray click in the console window freeze the
-// tool's output (and the device conversation) until a key is pressed.
-void WindowsPlatform::console_clear_quick_edit() {
-    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-    if (input == nullptr || input == INVALID_HANDLE_VALUE) return;
-    DWORD mode = 0;
-    if (!GetConsoleMode(input, &mode)) return;
-    SetConsoleMode(input, mode & ~static_cast<DWORD>(ENABLE_QUICK_EDIT_MODE));
+void WindowsPlatform::console_clear_quick_edit() { windows::console_clear_quick_edit(); }
+
+std::string WindowsPlatform::inaccessible_device_hint() {
+    for (const std::string& hint :
+         {usb_failures_.in_use_hint(), hid_failures_.in_use_hint(), usb_failures_.not_winusb_hint()})
+        if (!hint.empty()) return hint;
+    return "";
 }
 
 }  // namespace platform::windows

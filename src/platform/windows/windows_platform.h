@@ -9,17 +9,23 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/windows/open_failures.h"
 #include "platform/windows/win_handles.h"
 
 namespace platform::windows {
 
 // Arguments and sizes the backend hands to the system.
+// Characters (UTF-16 units) of the QueryDosDeviceW buffer.
 inline constexpr DWORD DOS_NAME_BUFFER_SIZE = 1024 * 1024;
-// "\\?\" followed by the name, terminator included.
-inline constexpr std::size_t DEVICE_PATH_BUFFER_SIZE = 272;
-inline constexpr char DEVICE_PATH_PREFIX[] = "\\\\?\\";
+// "\\?\" paths are not bound to MAX_PATH, only to the 32,767 units an
+// object name can have.
+inline constexpr std::size_t DEVICE_PATH_MAX_UNITS = 32767;
+inline constexpr wchar_t DEVICE_PATH_PREFIX[] = L"\\\\?\\";
 // Buffer length given to WinUSB for every device-to-host control request.
 inline constexpr ULONG CONTROL_IN_BUFFER_LENGTH = 64;
+// PIPE_TRANSFER_TIMEOUT of every bulk and interrupt pipe, as the control
+// pipe has by default.
+inline constexpr ULONG PIPE_TRANSFER_TIMEOUT_MS = 5000;
 inline constexpr DWORD HID_ENUMERATION_FLAGS = DIGCF_PRESENT | DIGCF_DEVICEINTERFACE;
 // {4D1E55B2-F16F-11CF-88CB-001111000030}, the HID device-interface class.
 inline constexpr GUID HID_INTERFACE_CLASS = {0x4D1E55B2, 0xF16F, 0x11CF,
@@ -29,24 +35,23 @@ inline constexpr GUID HID_INTERFACE_CLASS = {0x4D1E55B2, 0xF16F, 0x11CF,
 inline constexpr DWORD HID_DETAIL_SIZE_LIMIT = 64 * 1024;
 
 // The "\\?\" device path of a name from the DOS device namespace; empty when
-// it does not fit the path buffer (such a name is not opened, rather than
-// truncated into the path of some other device).
-std::string device_path_for(const std::string& name);
+// it is longer than any object name can be.
+std::wstring device_path_for(const std::string& name);
 
-// The NUL-terminated names of a QueryDosDeviceA buffer of which `stored`
-// characters were filled. A last name without terminator ends at `stored`.
-std::vector<std::string> split_dos_names(const std::vector<char>& buffer, std::size_t stored);
+// The NUL-terminated names of a QueryDosDeviceW buffer of which `stored`
+// units were filled, as UTF-8. A last name without terminator ends at
+// `stored`.
+std::vector<std::string> split_dos_names(const std::vector<wchar_t>& buffer, std::size_t stored);
 
 UsbError usb_error_from(DWORD error);
-
-// The device instance ID behind a DOS device name:
-// "USB#VID_2F5A&PID_0001&MI_01#7&1a&0&0001#{guid}" gives
-// "USB\VID_2F5A&PID_0001&MI_01\7&1a&0&0001".
-std::string device_instance_id(const std::string& name);
 
 class WindowsPlatform final : public Platform {
 public:
     WindowsPlatform();
+    // Gives the console back as it was.
+    ~WindowsPlatform() override;
+    WindowsPlatform(const WindowsPlatform&) = delete;
+    WindowsPlatform& operator=(const WindowsPlatform&) = delete;
 
     bool usb_device_names(std::vector<std::string>& names) override;
     UsbHandle usb_open(const std::string& name) override;
@@ -64,9 +69,9 @@ public:
     bool usb_query_pipe(UsbHandle handle, std::uint8_t alternate, std::uint8_t pipe_index,
                         UsbPipeInfo& info) override;
     bool usb_serial_number(UsbHandle handle, std::string& serial) override;
-    // The Configuration Manager's location information of the device (for an
-    // interface of a composite device, of its parent), e.g.
-    // "Port_#0002.Hub_#0001"; no enumeration token.
+    // The location of the USB device node (for an interface of a composite
+    // device, of its parent): its first location path, else its location
+    // information; no enumeration token.
     bool usb_placement(UsbHandle handle, UsbPlacement& placement) override;
 
     bool hid_paths(std::vector<std::string>& paths) override;
@@ -77,11 +82,17 @@ public:
     bool hid_get_feature(HidHandle handle, std::span<std::uint8_t> report) override;
     bool hid_set_feature(HidHandle handle, std::span<const std::uint8_t> report) override;
     bool hid_serial_number(HidHandle handle, std::string& serial) override;
+    // The location of the USB device the HID collection belongs to, read as
+    // usb_placement reads it, so both roles of one device compare equal.
+    bool hid_placement(HidHandle handle, UsbPlacement& placement) override;
 
     void sleep_ms(std::uint32_t milliseconds) override;
     std::uint64_t now_ms() override;
     void console_clear_quick_edit() override;
     const char* backend_name() const override { return "Windows"; }
+    // A device in use by another program, or a USB interface WinUSB does not
+    // drive, seen in the last listing.
+    std::string inaccessible_device_hint() override;
 
 private:
     // The device handle and the WinUSB interface on it; the interface is
@@ -92,11 +103,23 @@ private:
         std::string name;  // as usb_device_names gave it
     };
 
+    // A HID collection: the handle without access for attributes,
+    // capabilities and serial, and the one for feature reports, opened for
+    // reading and writing at the first of them.
+    struct HidOpen {
+        FileHandle query;
+        FileHandle io;
+        std::string path;
+    };
+
     WINUSB_INTERFACE_HANDLE winusb_of(UsbHandle handle) const;
-    HANDLE hid_file_of(HidHandle handle) const;
+    HANDLE hid_query_file(HidHandle handle) const;
+    HANDLE hid_io_file(HidHandle handle);
 
     std::map<UsbHandle, UsbOpen> usb_opens_;
-    std::map<HidHandle, FileHandle> hid_opens_;
+    std::map<HidHandle, HidOpen> hid_opens_;
+    OpenFailures usb_failures_;
+    OpenFailures hid_failures_;
     std::uintptr_t next_handle_ = 1;
     ULONGLONG started_ms_;
 };

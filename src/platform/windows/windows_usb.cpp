@@ -2,9 +2,11 @@
 // name opened as "\\?\<name>" and driven through WinUSB.
 #include <algorithm>
 #include <array>
-#include <cstring>
+#include <cwchar>
 
 #include "platform/usb_string.h"
+#include "platform/windows/device_node.h"
+#include "platform/windows/wide_text.h"
 #include "platform/windows/windows_platform.h"
 
 namespace platform::windows {
@@ -19,24 +21,37 @@ ULONG clamp_length(std::size_t size) {
     return static_cast<ULONG>(std::min<std::size_t>(size, 0xFFFFFFFFu));
 }
 
-}  // namespace
-
-std::string device_path_for(const std::string& name) {
-    const std::size_t prefix = std::strlen(DEVICE_PATH_PREFIX);
-    if (prefix + name.size() + 1 > DEVICE_PATH_BUFFER_SIZE) return {};
-    return DEVICE_PATH_PREFIX + name;
+// Bulk and interrupt pipes wait for ever by default (only the control pipe
+// has a default timeout): each pipe of the interface gets one.
+bool bound_pipe_transfers(WINUSB_INTERFACE_HANDLE winusb) {
+    USB_INTERFACE_DESCRIPTOR descriptor{};
+    if (!WinUsb_QueryInterfaceSettings(winusb, 0, &descriptor)) return false;
+    for (UCHAR index = 0; index < descriptor.bNumEndpoints; ++index) {
+        WINUSB_PIPE_INFORMATION pipe{};
+        if (!WinUsb_QueryPipe(winusb, 0, index, &pipe)) return false;
+        ULONG timeout = PIPE_TRANSFER_TIMEOUT_MS;
+        if (!WinUsb_SetPipePolicy(winusb, pipe.PipeId, PIPE_TRANSFER_TIMEOUT, sizeof(timeout), &timeout))
+            return false;
+    }
+    return true;
 }
 
-std::vector<std::string> split_dos_names(const std::vector<char>& buffer, std::size_t stored) {
+}  // namespace
+
+std::wstring device_path_for(const std::string& name) {
+    const std::wstring wide = utf8_to_wide(name);
+    if (wide.empty() || wide.size() + std::wcslen(DEVICE_PATH_PREFIX) > DEVICE_PATH_MAX_UNITS) return {};
+    return DEVICE_PATH_PREFIX + wide;
+}
+
+std::vector<std::string> split_dos_names(const std::vector<wchar_t>& buffer, std::size_t stored) {
     std::vector<std::string> names;
     const std::size_t end = std::min(stored, buffer.size());
     std::size_t position = 0;
     while (position < end) {
-        const char* start = buffer.data() + position;
-        const void* nul = std::memchr(start, '\0', end - position);
-        const std::size_t length =
-            nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - start) : end - position;
-        if (length > 0) names.emplace_back(start, length);
+        const wchar_t* start = buffer.data() + position;
+        const std::size_t length = wcsnlen(start, end - position);
+        if (length > 0) names.push_back(wide_to_utf8(std::wstring_view(start, length)));
         position += length + 1;
     }
     return names;
@@ -48,6 +63,7 @@ UsbError usb_error_from(DWORD error) {
         return UsbError::general_failure;
     case ERROR_SEM_TIMEOUT:
         return UsbError::timeout;
+    case ERROR_NO_SUCH_DEVICE:
     case ERROR_DEVICE_NOT_CONNECTED:
     case ERROR_BAD_COMMAND:
     case ERROR_FILE_NOT_FOUND:
@@ -58,24 +74,33 @@ UsbError usb_error_from(DWORD error) {
 }
 
 bool WindowsPlatform::usb_device_names(std::vector<std::string>& names) {
-    std::vector<char> buffer(DOS_NAME_BUFFER_SIZE);
-    const DWORD stored = QueryDosDeviceA(nullptr, buffer.data(), DOS_NAME_BUFFER_SIZE);
+    std::vector<wchar_t> buffer(DOS_NAME_BUFFER_SIZE);
+    const DWORD stored = QueryDosDeviceW(nullptr, buffer.data(), DOS_NAME_BUFFER_SIZE);
     if (stored == 0) return false;
     names = split_dos_names(buffer, stored);
+    usb_failures_.new_listing(names);
     return true;
 }
 
 UsbHandle WindowsPlatform::usb_open(const std::string& name) {
-    const std::string path = device_path_for(name);
+    const std::wstring path = device_path_for(name);
     if (path.empty()) return 0;
     UsbOpen open;
-    open.device.reset(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
-    if (!open.device.valid()) return 0;
-    if (!WinUsb_Initialize(open.device.get(), open.winusb.put()) || !open.winusb.valid()) {
-        open.winusb.reset();
+    // Sharing both ways: WinUSB itself lets one program at a time in, and a
+    // narrower share only turns a second open into a less clear error.
+    open.device.reset(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+    if (!open.device.valid()) {
+        usb_failures_.record_create_error(name, GetLastError());
         return 0;
     }
+    if (!WinUsb_Initialize(open.device.get(), open.winusb.put()) || !open.winusb.valid()) {
+        open.winusb.reset();
+        usb_failures_.record_not_winusb(name);
+        return 0;
+    }
+    if (!bound_pipe_transfers(open.winusb.get())) return 0;
+    usb_failures_.forget(name);
     open.name = name;
     const UsbHandle handle = next_handle_++;
     usb_opens_.emplace(handle, std::move(open));
@@ -198,35 +223,11 @@ bool WindowsPlatform::usb_query_pipe(UsbHandle handle, std::uint8_t alternate, s
     return true;
 }
 
-std::string device_instance_id(const std::string& name) {
-    std::string id = name.substr(0, name.rfind("#{"));
-    std::replace(id.begin(), id.end(), '#', '\\');
-    return id;
-}
-
 bool WindowsPlatform::usb_placement(UsbHandle handle, UsbPlacement& placement) {
     const auto found = usb_opens_.find(handle);
     if (found == usb_opens_.end()) return false;
-    const std::string& name = found->second.name;
-    std::string id = device_instance_id(name);
-    DEVINST node = 0;
-    if (CM_Locate_DevNodeA(&node, id.data(), CM_LOCATE_DEVNODE_NORMAL) != CR_SUCCESS) return false;
-    // An interface of a composite device sits below the device on the port.
-    if (name.find("&MI_") != std::string::npos) {
-        DEVINST parent = 0;
-        if (CM_Get_Parent(&parent, node, 0) != CR_SUCCESS) return false;
-        node = parent;
-    }
-    std::array<char, DESCRIPTOR_BUFFER_SIZE> text{};
-    ULONG size = static_cast<ULONG>(text.size());
-    ULONG type = 0;
-    if (CM_Get_DevNode_Registry_PropertyA(node, CM_DRP_LOCATION_INFORMATION, &type, text.data(), &size, 0) !=
-            CR_SUCCESS ||
-        type != REG_SZ)
-        return false;
-    placement.location.assign(text.data(), strnlen(text.data(), std::min<std::size_t>(size, text.size())));
     placement.enumeration.reset();
-    return !placement.location.empty();
+    return usb_device_location(device_instance_id(utf8_to_wide(found->second.name)), placement.location);
 }
 
 bool WindowsPlatform::usb_serial_number(UsbHandle handle, std::string& serial) {

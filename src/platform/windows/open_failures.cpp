@@ -1,0 +1,87 @@
+#include "platform/windows/open_failures.h"
+
+#include <algorithm>
+#include <cwchar>
+
+#include "platform/windows/device_node.h"
+#include "platform/windows/wide_text.h"
+
+namespace platform::windows {
+namespace {
+
+// The interface number of "&MI_xx" (two hex digits), or -1 for a device
+// that is not one interface of a composite device.
+int interface_number(const std::string& hardware_id) {
+    const std::wstring wide = utf8_to_wide(hardware_id);
+    const std::size_t at = find_nocase(wide, L"&MI_");
+    if (at == std::wstring::npos) return -1;
+    const std::wstring digits = wide.substr(at + 4, 2);
+    wchar_t* end = nullptr;
+    const long number = std::wcstol(digits.c_str(), &end, 16);
+    return digits.size() == 2 && end == digits.c_str() + 2 ? static_cast<int>(number) : -1;
+}
+
+// "VID_2F5A&PID_0001&MI_00" from "USB\VID_2F5a&PID_0001&MI_00" or
+// "HID\VID_2F5A&PID_0001&MI_00&Col02", in upper case.
+std::string interface_key(const std::string& hardware_id) {
+    std::string key = hardware_id.substr(std::min(hardware_id.size(), hardware_id.find('\\') + 1));
+    for (char& c : key)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    const std::size_t collection = key.find("&COL");
+    return collection == std::string::npos ? key : key.substr(0, collection);
+}
+
+const char* in_use_reason(DWORD error) {
+    switch (error) {
+        case ERROR_ACCESS_DENIED: return "access denied";
+        case ERROR_SHARING_VIOLATION: return "sharing violation";
+        default: return nullptr;
+    }
+}
+
+}  // namespace
+
+std::string device_hardware_id(const std::string& name) {
+    const std::string id = wide_to_utf8(device_instance_id(utf8_to_wide(name)));
+    const std::size_t first = id.find('\\');
+    return first == std::string::npos ? id : id.substr(0, id.find('\\', first + 1));
+}
+
+void OpenFailures::new_listing(const std::vector<std::string>& names) {
+    failures_.clear();
+    hid_driven_.clear();
+    for (const std::string& name : names)
+        if (starts_with_nocase(utf8_to_wide(name), L"HID#")) hid_driven_.insert(interface_key(device_hardware_id(name)));
+}
+
+std::string OpenFailures::in_use_hint() const {
+    for (const auto& [name, error] : failures_) {
+        if (const char* reason = in_use_reason(error))
+            return "Device " + device_hardware_id(name) + " is present but in use by another program (" + reason +
+                   "); close that program, then run the tool again";
+    }
+    return "";
+}
+
+std::string OpenFailures::not_winusb_hint() const {
+    // Of the interfaces WinUSB refused, the one with the highest number (a
+    // device's vendor interfaces follow its HID interface).
+    std::string refused;
+    int refused_interface = -2;
+    for (const auto& [name, error] : failures_) {
+        if (error != NOT_WINUSB || !starts_with_nocase(utf8_to_wide(name), L"USB#")) continue;
+        const std::string hardware_id = device_hardware_id(name);
+        if (hid_driven_.contains(interface_key(hardware_id))) continue;
+        const int number = interface_number(hardware_id);
+        if (number <= refused_interface) continue;
+        refused = hardware_id;
+        refused_interface = number;
+    }
+    if (refused.empty()) return "";
+    const std::string binding =
+        refused_interface >= 0 ? "interface " + std::to_string(refused_interface) : std::string("the device");
+    return "Device " + refused + " is present but not driven by WinUSB; bind WinUSB to " + binding +
+           ": docs/windows.md";
+}
+
+}  // namespace platform::windows
