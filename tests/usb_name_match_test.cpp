@@ -18,7 +18,7 @@ struct NameCase {
 
 class UsbNameMatch : public testing::TestWithParam<NameCase> {};
 
-TEST_P(UsbNameMatch, AppliesEveryPatternAsCaseSensitiveSubstring) {
+TEST_P(UsbNameMatch, AppliesEveryPatternAsSubstringInEitherCase) {
     const NameCase& c = GetParam();
     const usb_name_patterns patterns = usb_name_patterns_make(c.vendor, c.product, c.interface_number);
     EXPECT_EQ(usb_name_matches(patterns, c.name), c.matches) << c.what;
@@ -38,16 +38,19 @@ INSTANTIATE_TEST_SUITE_P(
         NameCase{"product wildcard", 0x2F5A, ANY_ID, 1, COMPOSITE_1, true},
         NameCase{"both wildcards still need nothing", ANY_ID, ANY_ID, std::nullopt, "COM1", true},
         NameCase{"other vendor", 0x1234, ANY_ID, std::nullopt, COMPOSITE_1, false},
-        NameCase{"hex digits are upper case", 0x2F5A, 0x800E, std::nullopt,
-                 "USB#VID_2f5a&PID_800e#B0001", false},
+        NameCase{"hex digits in either case", 0x2F5A, 0x800E, std::nullopt,
+                 "USB#VID_2f5a&PID_800e#B0001", true},
+        NameCase{"a HID path in lower case", 0x2F5A, 0x0001, 0,
+                 "\\\\?\\hid#vid_2f5a&pid_0001&mi_00#8&1f3b&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}", true},
         NameCase{"interface number has two digits at least", 0x2F5A, 0x0001, 1,
                  "USB#VID_2F5A&PID_0001&MI_1#x", false},
         NameCase{"interface 12", 0x2F5A, 0x0001, 12, "USB#VID_2F5A&PID_0001&MI_12#x", true}));
 
-TEST(UsbNamePath, LongestNameFittingThePathBufferIsAccepted) {
-    // 4 prefix characters + name + terminator must fit 272 characters.
-    EXPECT_TRUE(usb_name_fits_path(std::string(267, 'A')));
-    EXPECT_FALSE(usb_name_fits_path(std::string(268, 'A')));
+TEST(UsbNamePath, LongestNameFittingALongPathIsAccepted) {
+    // 4 prefix characters + name + terminator must fit 32,767 characters:
+    // names longer than the old MAX_PATH are opened too.
+    EXPECT_TRUE(usb_name_fits_path(std::string(32762, 'A')));
+    EXPECT_FALSE(usb_name_fits_path(std::string(32763, 'A')));
 }
 
 TEST(UsbNamePatterns, WildcardsReduceToThePrefix) {

@@ -53,11 +53,7 @@ const char* dfu_status_name(unsigned code) {
 }
 
 bool dfu_detach_failure_tolerated(platform::UsbError error) {
-#ifdef _WIN32
-    return error == platform::UsbError::general_failure;
-#else
     return error == platform::UsbError::general_failure || error == platform::UsbError::device_gone;
-#endif
 }
 
 int dfu_detach(usb_device& usb) {

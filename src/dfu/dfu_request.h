@@ -54,8 +54,8 @@ std::array<std::uint8_t, DFU_STATUS_SIZE> dfu_status_encode(const dfu_status& st
 const char* dfu_status_name(unsigned code);
 
 // True for the control-transfer failures that a device may produce while it
-// detaches: a stall everywhere, and a device leaving the bus mid-request on
-// platforms other than Windows.
+// detaches: a stall, or the device leaving the bus mid-request (the wait that
+// follows decides whether it came back).
 bool dfu_detach_failure_tolerated(platform::UsbError error);
 
 // The requests. Each returns a negative value on failure and prints nothing.

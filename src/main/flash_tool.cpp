@@ -26,7 +26,8 @@ const char* trace_path(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+// The whole program, on arguments in UTF-8.
+int run(int argc, char** argv) {
     // The command line as given, before the parser reorders it.
     const std::vector<char*> command_line(argv, argv + argc);
     std::unique_ptr<platform::Platform> native = platform_make_native();
@@ -55,3 +56,30 @@ int main(int argc, char** argv) {
     platform::install(nullptr);
     return status;
 }
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// Windows keeps the command line in UTF-16; main()'s arguments come in the
+// ANSI code page, which cannot carry a serial number beyond it. The front
+// end takes UTF-8, as the backend gives the devices' strings.
+int wmain(int argc, wchar_t** wide_argv) {
+    std::vector<std::string> arguments;
+    for (int i = 0; i < argc; ++i) {
+        const int size = WideCharToMultiByte(CP_UTF8, 0, wide_argv[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string argument(size > 0 ? static_cast<std::size_t>(size) : 1, '\0');
+        if (size > 0) WideCharToMultiByte(CP_UTF8, 0, wide_argv[i], -1, argument.data(), size, nullptr, nullptr);
+        argument.resize(std::char_traits<char>::length(argument.c_str()));
+        arguments.push_back(std::move(argument));
+    }
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    return run(argc, argv.data());
+}
+#else
+int main(int argc, char** argv) { return run(argc, argv); }
+#endif

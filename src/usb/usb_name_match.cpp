@@ -1,12 +1,25 @@
 #include "usb/usb_name_match.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 #include "usb/usb_ids.h"
 
 namespace {
-constexpr std::size_t PATH_BUFFER_SIZE = 272;
+// A "\\?\" path may be as long as the system's longest path, 32,767
+// characters with its terminator.
+constexpr std::size_t PATH_BUFFER_SIZE = 32767;
 constexpr std::string_view PATH_PREFIX = "\\\\?\\";
+
+// Windows names devices in either case ("VID_2F5A" from the bus driver,
+// "vid_2f5a" in HID paths): patterns match without regard to ASCII case.
+bool contains(std::string_view name, std::string_view pattern) {
+    const auto same = [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+    };
+    return std::search(name.begin(), name.end(), pattern.begin(), pattern.end(), same) != name.end();
+}
 }  // namespace
 
 usb_name_patterns usb_name_patterns_make(std::uint16_t vendor_id, std::uint16_t product_id,
@@ -27,11 +40,9 @@ usb_name_patterns usb_name_patterns_make(std::uint16_t vendor_id, std::uint16_t 
 }
 
 bool usb_name_matches(const usb_name_patterns& patterns, std::string_view name) {
-    if (!patterns.any_vendor && name.find(patterns.vendor) == std::string_view::npos) return false;
-    if (!patterns.any_product && name.find(patterns.product) == std::string_view::npos) return false;
-    if (!patterns.interface.empty() && name.find(patterns.interface) == std::string_view::npos)
-        return false;
-    return true;
+    if (!patterns.any_vendor && !contains(name, patterns.vendor)) return false;
+    if (!patterns.any_product && !contains(name, patterns.product)) return false;
+    return patterns.interface.empty() || contains(name, patterns.interface);
 }
 
 bool usb_name_fits_path(std::string_view name) {

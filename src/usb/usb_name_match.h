@@ -17,10 +17,10 @@ struct usb_name_patterns {
 
 usb_name_patterns usb_name_patterns_make(std::uint16_t vendor_id, std::uint16_t product_id,
                                          std::optional<int> interface_number);
-// Case-sensitive substring match of every pattern that applies.
+// Substring match of every pattern that applies, without regard to ASCII case.
 bool usb_name_matches(const usb_name_patterns& patterns, std::string_view name);
 
-// Whether the device path ("\\?\" followed by the name) fits the
-// 272-character path buffer, terminator included.
+// Whether the device path ("\\?\" followed by the name) fits the longest
+// path the system takes, 32,767 characters with the terminator.
 // Longer names are skipped rather than truncated into another device's path.
 bool usb_name_fits_path(std::string_view name);
