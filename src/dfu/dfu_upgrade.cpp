@@ -29,9 +29,11 @@ dfu_device_ptr wait_for_device(dfu_run& run, bool detached) {
     std::fputs("Waiting for Korvix device to appear.", console.out);
     std::fflush(console.out);
     dfu_device_ptr opened;
+    bool unopened = false;  // found, but its DFU interface did not open
     request.take = [&](const usb_device_identity& candidate) {
         opened = dfu_open_same(DEVICE_VENDOR_ID, candidate.product_id, interface_for(candidate.product_id),
                                candidate);
+        unopened = opened == nullptr;
         return opened != nullptr;
     };
     request.missed = [&] {
@@ -50,6 +52,13 @@ dfu_device_ptr wait_for_device(dfu_run& run, bool detached) {
     std::fputs(" [FAIL]\n", console.out);
     std::fflush(console.out);
     if (result == usb_wait_result::did_not_restart) std::fputs(USB_WAIT_DID_NOT_RESTART_TEXT, console.err);
+    if (unopened) {
+        // Seen through its HID interface, or without the rights or the
+        // driver its DFU interface needs: say so rather than "not found".
+        std::fputs("ERROR: The device is attached, but its DFU interface cannot be opened.\n", console.err);
+        if (const std::string hint = platform::current().inaccessible_device_hint(); !hint.empty())
+            std::fprintf(console.err, "%s\n", hint.c_str());
+    }
     return nullptr;
 }
 
