@@ -206,7 +206,9 @@ int frontend_main(int argc, char** argv, option_set set) {
         const std::vector<usb_device_identity> attached = usb_list_devices();
         const bool listed = list_devices(usb_select(attached, selection));
         if (!listed && (selection.serial || selection.location)) print_no_match(selection, attached);
-        if (!listed) print_inaccessible_device_hint();
+        // Also after a list: a device may be listed through one interface
+        // while another of it could not be opened.
+        print_inaccessible_device_hint();
         return listed ? report_success(&options.non_interactive) : report_failure(&options.non_interactive);
     }
 

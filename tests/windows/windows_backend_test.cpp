@@ -89,11 +89,17 @@ TEST_F(WindowsBackend, NoDeviceIsReportedAfterOneListing) {
     EXPECT_EQ(state().query_dos_calls, 1u);
 }
 
+// The product ID of the first device the WinUSB two-pass search opens, or 0.
+std::uint16_t winusb_product_id(serial_number serial) {
+    const usb_device_ptr device = usb_device_open(DEVICE_VENDOR_ID, ANY_ID, 0, serial);
+    return device ? device->product_id : 0;
+}
+
 // Interface 0 of the touch controller is its HID interface: its names carry
 // "MI_00" but WinUSB refuses them, so the second pass takes interface 1.
 TEST_F(WindowsBackend, TwoPassSearchFindsTheWinUsbInterfaceOfACompositeDevice) {
     attach_touch();
-    EXPECT_EQ(usb_find_product_id(std::nullopt), sim::TOUCH_PRODUCT_ID);
+    EXPECT_EQ(winusb_product_id(std::nullopt), sim::TOUCH_PRODUCT_ID);
     ASSERT_EQ(state().winusb_accepted.size(), 1u);
     EXPECT_TRUE(has_part(state().winusb_accepted[0], "&MI_01#"));
     const auto& paths = state().created_paths;
@@ -107,22 +113,22 @@ TEST_F(WindowsBackend, TwoPassSearchFindsTheWinUsbInterfaceOfACompositeDevice) {
     EXPECT_EQ(fake_win32::open_objects(), 0u);
 }
 
-TEST_F(WindowsBackend, NamesLongerThanThePathBufferAreNotOpened) {
+TEST_F(WindowsBackend, NamesBeyondMaxPathAreOpenedUpToTheLongPathLimit) {
     attach_touch();
     const std::string stem = "USB#VID_2F5A&PID_0001&MI_00#";
-    const std::string fits = stem + std::string(267 - stem.size(), 'f');
-    const std::string too_long = stem + std::string(268 - stem.size(), 'x');
-    state().extra_dos_names = {too_long, fits, stem + std::string(400, 'y')};
-    EXPECT_EQ(usb_find_product_id(std::nullopt), sim::TOUCH_PRODUCT_ID);
+    const std::string fits = stem + std::string(400, 'f');
+    const std::string too_long = stem + std::string(32763 - stem.size(), 'x');
+    state().extra_dos_names = {too_long, fits};
+    EXPECT_EQ(winusb_product_id(std::nullopt), sim::TOUCH_PRODUCT_ID);
     const auto& paths = state().created_paths;
     EXPECT_NE(std::find(paths.begin(), paths.end(), "\\\\?\\" + fits), paths.end());
-    for (const std::string& path : paths) EXPECT_LT(path.size(), 272u) << path;
+    for (const std::string& path : paths) EXPECT_LT(path.size(), 32767u);
 }
 
 TEST_F(WindowsBackend, ANameListBeyondOneMebibyteFindsNothing) {
     attach_touch();
     state().extra_dos_names.assign(5000, std::string(250, 'n'));
-    EXPECT_EQ(usb_find_product_id(std::nullopt), 0);
+    EXPECT_EQ(winusb_product_id(std::nullopt), 0);
     EXPECT_TRUE(state().created_paths.empty());
 }
 
@@ -193,7 +199,7 @@ TEST_P(WindowsSerialSelection, BothRolesSelectByTheDevicesSerialString) {
     attach_touch(second);
     const serial_number serial = std::string_view(GetParam().serial);
 
-    EXPECT_EQ(usb_find_product_id(serial), GetParam().product_id);
+    EXPECT_EQ(winusb_product_id(serial), GetParam().product_id);
     usbhid_device_ptr hid = usbhid_device_open(DEVICE_VENDOR_ID, ANY_ID, serial);
     if (GetParam().product_id == 0) {
         EXPECT_EQ(hid, nullptr);
@@ -216,7 +222,7 @@ TEST_F(WindowsBackend, DevicesAreToldApartByTheirPortLocation) {
     unnamed.serial = "";
     attach_touch(unnamed);
     attach_touch(unnamed);
-    const std::vector<usb_device_identity> devices = usb_list_devices(std::nullopt);
+    const std::vector<usb_device_identity> devices = usb_list_devices();
     ASSERT_EQ(devices.size(), 2u);
     EXPECT_EQ(devices[0].location, "PCIROOT(0)#PCI(1400)#USB(1-1)");
     EXPECT_EQ(devices[1].location, "PCIROOT(0)#PCI(1400)#USB(1-2)");

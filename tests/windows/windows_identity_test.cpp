@@ -57,11 +57,15 @@ TEST_F(WindowsBackend, BothRolesOfADeviceGiveItsUsbDeviceNodesLocation) {
 }
 
 // Without a WinUSB binding a device's interfaces have no name to open; its
-// HID collection still says where the device is.
+// HID collection still says where the device is, and the device is listed.
 TEST_F(WindowsBackend, ADeviceWithOnlyItsHidCollectionIsStillLocated) {
     attach_touch();
     state().unlisted_names = {"USB#VID_2F5A"};
-    EXPECT_TRUE(usb_list_devices(std::nullopt).empty());
+    EXPECT_TRUE(usb_list_winusb_devices().empty());
+    const std::vector<usb_device_identity> devices = usb_list_devices();
+    ASSERT_EQ(devices.size(), 1u);
+    EXPECT_EQ(devices[0].location, "PCIROOT(0)#PCI(1400)#USB(1-1)");
+    EXPECT_EQ(devices[0].serial, "TC0001");
     const RoleLocations found = locations_of(*windows, "TC0001");
     EXPECT_EQ(found.hid, "PCIROOT(0)#PCI(1400)#USB(1-1)");
     EXPECT_EQ(found.usb, "");

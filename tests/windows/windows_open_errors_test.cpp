@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "usb/usb_device.h"
 #include "usb/usb_device_identity.h"
 #include "usb/usb_ids.h"
 #include "usb/usbhid_device.h"
@@ -31,7 +32,7 @@ TEST_P(WindowsOpenErrors, TheHintNamesTheDeviceAndWhyItCouldNotBeUsed) {
     attach_touch();
     state().create_failures = GetParam().create_failures;
     state().not_winusb = GetParam().not_winusb;
-    EXPECT_TRUE(usb_list_devices(std::nullopt).empty());
+    EXPECT_TRUE(usb_list_winusb_devices().empty());
     EXPECT_EQ(windows->inaccessible_device_hint(), GetParam().hint);
     EXPECT_EQ(fake_win32::open_objects(), 0u);
 }
@@ -62,12 +63,15 @@ INSTANTIATE_TEST_SUITE_P(
         OpenErrorCase{"gone_since_the_listing", {{"PID_0001&MI_01", ERROR_FILE_NOT_FOUND}}, {}, ""}),
     [](const testing::TestParamInfo<OpenErrorCase>& info) { return std::string(info.param.name); });
 
-TEST_F(WindowsBackend, ADeviceListingThatFindsNothingPrintsTheHint) {
+// The device is listed through its HID collection; the hint says what its
+// DFU interface lacks.
+TEST_F(WindowsBackend, AListingFollowedByTheHint) {
     attach_touch();
     state().not_winusb = {"PID_0001&MI_01"};
     std::string output;
     testing::internal::CaptureStderr();
-    EXPECT_EQ(windows_test::run_tool({"-n", "-l"}, output), 1) << output;
+    EXPECT_EQ(windows_test::run_tool({"-n", "-l"}, output), 0) << output;
+    EXPECT_TRUE(has_part(output, "2f5a:0001  run-time  serial TC0001")) << output;
     const std::string errors = testing::internal::GetCapturedStderr();
     EXPECT_TRUE(has_part(errors, "USB\\VID_2F5A&PID_0001&MI_01 is present but not driven by WinUSB; bind WinUSB to "
                                  "interface 1: docs/windows.md\n"))
