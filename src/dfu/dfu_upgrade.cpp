@@ -1,5 +1,6 @@
 #include "dfu/dfu_upgrade.h"
 
+#include "platform/interrupt.h"
 #include "platform/platform.h"
 #include "usb/usb_device_wait.h"
 
@@ -98,6 +99,9 @@ int dfu_upgrade(dfu_console& console, serial_number serial, std::optional<std::s
 
     dfu_device_ptr device = wait_for_device(run, false);
     if (!device) return fail(device);
+    // From the first detach on, the device restarts, takes an image or
+    // leaves DFU mode until the last wait.
+    const platform::interrupt_critical_phase critical;
 
     if (!in_dfu_mode(*device)) {
         if (dfu_leave_mode(*device, "run-time", callback) < 0) return fail(device);

@@ -15,6 +15,7 @@
 #include "frontend/paths.h"
 #include "frontend/version.h"
 #include "native/hid_procedures.h"
+#include "platform/interrupt.h"
 #include "platform/platform.h"
 #include "usb/usb_device.h"
 
@@ -201,6 +202,7 @@ int frontend_main(int argc, char** argv, option_set set) {
             return report_success(&options.non_interactive);
         case parse_outcome::bad: return report_failure(&options.non_interactive);
     }
+    platform::interrupt_arm();
     if (options.list) {
         const usb_selection selection{options.serial, options.location};
         const std::vector<usb_device_identity> attached = usb_list_devices();
@@ -209,6 +211,7 @@ int frontend_main(int argc, char** argv, option_set set) {
         // Also after a list: a device may be listed through one interface
         // while another of it could not be opened.
         print_inaccessible_device_hint();
+        platform::interrupt_disarm();
         return listed ? report_success(&options.non_interactive) : report_failure(&options.non_interactive);
     }
 
@@ -223,6 +226,7 @@ int frontend_main(int argc, char** argv, option_set set) {
             succeeded = run_device_path(options, image_for(mode, file_buffer), suffix);
         }
     }
+    platform::interrupt_disarm();
     return succeeded ? report_success(&options.non_interactive)
                      : report_failure(&options.non_interactive);
 }

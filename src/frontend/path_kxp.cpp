@@ -11,6 +11,7 @@
 #include "kxp/kxp_exchange.h"
 #include "kxp/kxp_session.h"
 #include "kxp/kxp_upgrade.h"
+#include "platform/interrupt.h"
 
 namespace {
 
@@ -58,6 +59,8 @@ bool run_session(kxp_session& session, const path_request& request) {
     }
     std::printf("Syserror:   0x%016" PRIx64 "\n\n", syserror);
 
+    // From the upgrade to the end of the boot wait an interrupt is held back.
+    const platform::interrupt_critical_phase critical;
     if (!options.reset) {
         const int result =
             kxp_upgrade(session, request.image.data, static_cast<std::uint32_t>(request.image.length));
@@ -118,5 +121,6 @@ kxp_path_result path_kxp(const path_request& request) {
     if (!done) return kxp_path_result::failed;
     std::fflush(stdout);
     const bool restarted = options.reset || options.restart_after_upgrade;
+    const platform::interrupt_critical_phase restarting;
     return wait_for_boot(request.device, restarted) ? kxp_path_result::succeeded : kxp_path_result::failed;
 }

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "native/cmd.h"
-#include "platform/platform.h"
+#include "platform/interrupt.h"
 #include "usb/usb_device.h"
 #include "usb/usb_device_wait.h"
 
@@ -87,6 +87,7 @@ int read_info(cmd_channel& channel) {
 int flash(cmd_channel& channel, std::span<const std::uint8_t> image, bool restart_after_flash,
           const usb_device_identity& device) {
     std::puts("Flash process begins. Please do not power off or unplug your machine.");
+    const platform::interrupt_critical_phase flashing;
     std::array<char, CMD_TEXT_SIZE> status_text{};
     int status = 0;
     if (cmd_upgrade(channel, image, status_text, status, hid_progress) != 0) {
@@ -131,6 +132,7 @@ int hid_restart(const usb_device_identity& device) {
         return -1;
     }
     int result = 0;
+    const platform::interrupt_critical_phase restarting;
     if (cmd_restart(*channel) < 0) {
         communication_error();
         result = -1;

@@ -1,0 +1,100 @@
+#include "platform/interrupt.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace platform {
+namespace {
+
+// Lock-free atomics: read and written from the signal handler (or the
+// console handler's thread) and the run alike.
+std::atomic<int> critical_depth{0};
+std::atomic<bool> warned{false};
+std::atomic<bool> armed{false};
+
+#ifdef _WIN32
+void write_out(DWORD which, const char* text) {
+    DWORD written = 0;
+    WriteFile(GetStdHandle(which), text, static_cast<DWORD>(std::strlen(text)), &written, nullptr);
+}
+
+BOOL WINAPI on_console_event(DWORD event) {
+    if (!armed.load() || (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)) return FALSE;
+    if (interrupt_goes_on()) {
+        write_out(STD_ERROR_HANDLE, INTERRUPT_WARNING);
+        return TRUE;
+    }
+    write_out(STD_ERROR_HANDLE, INTERRUPT_ERROR);
+    write_out(STD_OUTPUT_HANDLE, INTERRUPT_BANNER);
+    // exit, not ExitProcess: the exit hooks give the console back its mode.
+    std::exit(1);
+}
+#else
+void write_out(int fd, const char* text) {
+    std::size_t left = std::strlen(text);
+    while (left > 0) {
+        const ssize_t n = ::write(fd, text, left);
+        if (n <= 0) return;
+        text += n;
+        left -= static_cast<std::size_t>(n);
+    }
+}
+
+extern "C" void on_sigint(int) {
+    if (interrupt_goes_on()) {
+        write_out(STDERR_FILENO, INTERRUPT_WARNING);
+        return;
+    }
+    write_out(STDERR_FILENO, INTERRUPT_ERROR);
+    write_out(STDOUT_FILENO, INTERRUPT_BANNER);
+    ::_exit(1);
+}
+
+struct sigaction saved_action;
+#endif
+
+}  // namespace
+
+bool interrupt_goes_on() {
+    if (critical_depth.load() > 0 && !warned.exchange(true)) return true;
+    return false;
+}
+
+void interrupt_arm() {
+    warned.store(false);
+    if (armed.exchange(true)) return;
+#ifdef _WIN32
+    SetConsoleCtrlHandler(on_console_event, TRUE);
+#else
+    struct sigaction action {};
+    action.sa_handler = on_sigint;
+    sigemptyset(&action.sa_mask);
+    // A Ctrl-C that only warns must not break the system call it met.
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, &saved_action);
+    // A run started with SIGINT ignored (nohup, a background job) keeps it so.
+    if (saved_action.sa_handler == SIG_IGN) sigaction(SIGINT, &saved_action, nullptr);
+#endif
+}
+
+void interrupt_disarm() {
+    if (!armed.exchange(false)) return;
+#ifdef _WIN32
+    SetConsoleCtrlHandler(on_console_event, FALSE);
+#else
+    sigaction(SIGINT, &saved_action, nullptr);
+#endif
+}
+
+interrupt_critical_phase::interrupt_critical_phase() { critical_depth.fetch_add(1); }
+interrupt_critical_phase::~interrupt_critical_phase() { critical_depth.fetch_sub(1); }
+
+}  // namespace platform

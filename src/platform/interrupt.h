@@ -1,0 +1,39 @@
+// Ctrl-C during a run. Outside a critical phase the first one ends the run
+// at once: an ERROR line, the failure banner, exit status 1. While an image is
+// transferred or flashed, or the device restarts (an interrupted flash can
+// leave a device that does not boot), the first one only warns and the run
+// goes on; a second one aborts as above.
+#pragma once
+
+namespace platform {
+
+// Ctrl-C is handled as above from here (POSIX: SIGINT; Windows: the console
+// control handler for Ctrl+C and Ctrl+Break) until interrupt_disarm, which
+// gives Ctrl-C back its usual effect (before the final banner and key wait).
+void interrupt_arm();
+void interrupt_disarm();
+
+// Marks a critical phase for as long as it lives; phases may nest.
+class interrupt_critical_phase {
+public:
+    interrupt_critical_phase();
+    ~interrupt_critical_phase();
+    interrupt_critical_phase(const interrupt_critical_phase&) = delete;
+    interrupt_critical_phase& operator=(const interrupt_critical_phase&) = delete;
+};
+
+// What one Ctrl-C does now: true when the run goes on (the first one in a
+// critical phase, after which the warning is due), false when it ends.
+// Counts the Ctrl-C; async-signal-safe. For the handlers and tests.
+bool interrupt_goes_on();
+
+inline constexpr const char* INTERRUPT_WARNING =
+    "\nNOTICE: An upgrade is in progress; interrupting it may leave the device unusable. Press Ctrl-C again to "
+    "abort.\n";
+inline constexpr const char* INTERRUPT_ERROR = "\nERROR: Interrupted by Ctrl-C.\n";
+inline constexpr const char* INTERRUPT_BANNER =
+    "*********************************************************\n"
+    "* Operations failed! Please retry or call tech support. *\n"
+    "*********************************************************\n\n";
+
+}  // namespace platform
