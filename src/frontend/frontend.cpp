@@ -161,11 +161,15 @@ int frontend_main(int argc, char** argv, option_set set) {
             print_usage(stdout, argc > 0 ? argv[0] : "flash-tool", set);
             return report_success(&options.non_interactive);
         case parse_outcome::version:
+            // -V and -l are questions a script asks: the answer ends without a
+            // key wait, on a terminal too. -h keeps it.
+            options.non_interactive = true;
             print_version();
             return report_success(&options.non_interactive);
         case parse_outcome::bad: return report_failure(&options.non_interactive);
     }
     if (options.list) {
+        options.non_interactive = true;
         const bool listed = list_devices(usb_list_devices(options.serial));
         if (!listed) print_inaccessible_device_hint();
         return listed ? report_success(&options.non_interactive) : report_failure(&options.non_interactive);
