@@ -13,6 +13,18 @@ if(WIN32)
     install(TARGETS flash-tool RUNTIME DESTINATION .)
     install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION .)
     install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/ DESTINATION docs)
+    # The man page as plain text beside them, rendered when the zip is made:
+    # Windows has no man.
+    find_program(GROFF groff)
+    install(CODE "
+if(NOT EXISTS \"${GROFF}\")
+    message(FATAL_ERROR \"groff (Debian package groff-base) renders the man page for the zip\")
+endif()
+execute_process(COMMAND \"${GROFF}\" -man -Tascii -P-cbou \"${CMAKE_SOURCE_DIR}/docs/flash-tool.1\"
+                OUTPUT_FILE \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/flash-tool.txt\" RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+    message(FATAL_ERROR \"groff failed to render the man page: \${status}\")
+endif()")
     set(CPACK_GENERATOR ZIP)
     set(CPACK_SYSTEM_NAME windows-x86_64)
 else()
