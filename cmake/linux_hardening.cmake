@@ -7,6 +7,10 @@
 include(CheckPIESupported)
 check_pie_supported(LANGUAGES CXX)
 set_property(TARGET ft_options PROPERTY INTERFACE_POSITION_INDEPENDENT_CODE ON)
-target_compile_options(ft_options INTERFACE
-    "$<$<CONFIG:Release,RelWithDebInfo,MinSizeRel>:-U_FORTIFY_SOURCE;-D_FORTIFY_SOURCE=2>")
+# Sanitizer builds (the asan and fuzz presets) keep the plain calls:
+# AddressSanitizer checks those itself, and the fortified ones would bypass it.
+if(NOT CMAKE_CXX_FLAGS MATCHES "-fsanitize")
+    target_compile_options(ft_options INTERFACE
+        "$<$<CONFIG:Release,RelWithDebInfo,MinSizeRel>:-U_FORTIFY_SOURCE;-D_FORTIFY_SOURCE=2>")
+endif()
 target_link_options(flash-tool PRIVATE LINKER:-z,relro,-z,now)
