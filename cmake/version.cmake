@@ -3,16 +3,8 @@
 # uncommitted changes). Run at every build; the file is rewritten only when
 # the text changes, so an unchanged checkout relinks nothing.
 # Usage: cmake -DSOURCE_DIR=<dir> -DVERSION=<x.y.z> -DOUTPUT=<file.cpp> -P version.cmake
-set(described "")
-find_program(GIT git)
-if(GIT)
-    execute_process(COMMAND ${GIT} -C ${SOURCE_DIR} describe --tags --always --dirty
-                    OUTPUT_VARIABLE described ERROR_QUIET OUTPUT_STRIP_TRAILING_WHITESPACE
-                    RESULT_VARIABLE status)
-    if(NOT status EQUAL 0)
-        set(described "")
-    endif()
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/git_describe.cmake)
+ft_git_describe(${SOURCE_DIR} described)
 set(text "${VERSION}")
 if(described)
     set(text "${VERSION} (${described})")

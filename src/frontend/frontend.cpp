@@ -198,12 +198,17 @@ int frontend_main(int argc, char** argv, option_set set) {
             print_usage(stdout, argc > 0 ? argv[0] : "flash-tool", set);
             return report_success(&options.non_interactive);
         case parse_outcome::version:
+            // -V and -l are questions a script asks: the answer ends without a
+            // key wait, on a terminal too. -h keeps it.
+            options.non_interactive = true;
             print_version();
             return report_success(&options.non_interactive);
         case parse_outcome::bad: return report_failure(&options.non_interactive);
     }
     platform::interrupt_arm();
     if (options.list) {
+        // A question, not an operation: it never waits for a key.
+        options.non_interactive = true;
         const usb_selection selection{options.serial, options.location};
         const std::vector<usb_device_identity> attached = usb_list_devices();
         const bool listed = list_devices(usb_select(attached, selection));

@@ -107,5 +107,7 @@ void print_usage(std::FILE* out, const char* program_name, option_set set) {
         "  -V/--version            Prints version, built-in image and backend.\n",
         out);
     if (set == option_set::with_trace) std::fputs("  --trace <file>          Records the run in <file> for support.\n", out);
+    // The standard set is flash-tool-sim's, whose own options --sim-help lists.
+    if (set == option_set::standard) std::fputs("  --sim-help              Lists the simulator's options, devices and knobs.\n", out);
     std::fputs("\n", out);
 }
