@@ -214,7 +214,7 @@ TEST(PrintUsage, NamesTheProgramAndEveryOption) {
         EXPECT_NE(text.find(std::string("  ") + option), std::string::npos) << option;
     }
     EXPECT_EQ(text.substr(text.size() - 2), "\n\n");
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 17);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 18);
     EXPECT_EQ(text.find("--trace"), std::string::npos);
     // The simulator's text names --sim-help last; the real tool's has --trace
     // there instead.
