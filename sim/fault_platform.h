@@ -109,6 +109,11 @@ public:
     void console_clear_quick_edit() override { inner_.console_clear_quick_edit(); }
     const char* backend_name() const override { return inner_.backend_name(); }
     std::string inaccessible_device_hint() override { return inner_.inaccessible_device_hint(); }
+    // The lock is no device call: never a fault, never counted.
+    platform::LockHandle lock_device(const std::string& key, std::uint64_t& holder) override {
+        return inner_.lock_device(key, holder);
+    }
+    void unlock_device(platform::LockHandle handle) override { inner_.unlock_device(handle); }
 
 private:
     // What becomes of one device call.

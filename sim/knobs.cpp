@@ -196,6 +196,8 @@ std::vector<Knob> make_table() {
          }},
         flag("usb.winusb", "the device's interfaces open through WinUSB (false: seen only through its HID interface)",
              [](auto& c) -> auto& { return c.port.winusb; }),
+        optional_integer("usb.held_by", "another flash-tool, this process ID, holds the device (none: no one)", "none",
+                         [](auto& c) -> auto& { return c.port.held_by; }),
         id16("touch.pid", "touch controller's run-time product ID",
              [](auto& c) -> auto& { return c.touch.product_id; }),
         id16("touch.release", "touch controller's bcdDevice",

@@ -426,6 +426,22 @@ bool SimPlatform::hid_serial_number(platform::HidHandle handle, std::string& ser
     return target != nullptr && serial_of(*target->model, serial);
 }
 
+platform::LockHandle SimPlatform::lock_device(const std::string& key, std::uint64_t& holder) {
+    holder = 0;
+    for (const Slot& slot : slots_) {
+        if (slot.location != key || !slot.behaviour.held_by) continue;
+        holder = *slot.behaviour.held_by;
+        return 0;
+    }
+    for (const auto& [handle, held] : locks_)
+        if (held == key) return 0;
+    const auto handle = next_handle_++;
+    locks_.emplace(handle, key);
+    return handle;
+}
+
+void SimPlatform::unlock_device(platform::LockHandle handle) { locks_.erase(handle); }
+
 void SimPlatform::sleep_ms(std::uint32_t milliseconds) {
     clock_.advance(milliseconds);
     if (realtime_) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));

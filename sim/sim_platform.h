@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,6 +30,8 @@ struct PortBehaviour {
     bool reports_location = true;
     bool gives_token = true;
     bool winusb = true;
+    // Another flash-tool (this process ID) holds the device's lock.
+    std::optional<std::uint64_t> held_by;
 };
 
 class SimPlatform : public platform::Platform {
@@ -75,6 +78,11 @@ public:
     bool hid_serial_number(platform::HidHandle handle, std::string& serial) override;
     bool hid_placement(platform::HidHandle handle, platform::UsbPlacement& placement) override;
 
+    // Locks of this process only, so that simulator runs in parallel never
+    // meet; a device's `held_by` stands for another process holding it.
+    platform::LockHandle lock_device(const std::string& key, std::uint64_t& holder) override;
+    void unlock_device(platform::LockHandle handle) override;
+
     void sleep_ms(std::uint32_t milliseconds) override;
     std::uint64_t now_ms() override { return clock_.now(); }
     void console_clear_quick_edit() override { ++quick_edit_clears_; }
@@ -118,6 +126,7 @@ private:
     std::map<std::uintptr_t, Target> usb_handles_;
     std::map<std::uintptr_t, Target> hid_handles_;
     unsigned quick_edit_clears_ = 0;
+    std::map<platform::LockHandle, std::string> locks_;
 };
 
 }  // namespace sim

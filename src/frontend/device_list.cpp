@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "frontend/device_lock.h"
 #include "frontend/path_choice.h"
 #include "native/hid_procedures.h"
 
@@ -82,10 +83,13 @@ bool list_devices(const std::vector<usb_device_identity>& devices) {
         return false;
     }
     for (const usb_device_identity& device : devices) {
-        std::printf("%.4x:%.4x  %-8s  %-19s  USB %-10s  path %s\n", DEVICE_VENDOR_ID,
+        // The probe talks to the device: only while no other flash-tool does.
+        const device_lock lock = device_lock_take(device);
+        const std::string path = lock.taken() ? std::string("path ") + path_name(device, devices.size() == 1)
+                                              : "in use (" + device_lock_holder_text(lock) + ")";
+        std::printf("%.4x:%.4x  %-8s  %-19s  USB %-10s  %s\n", DEVICE_VENDOR_ID,
                     static_cast<unsigned>(device.product_id), usb_device_mode_name(device.product_id),
-                    device_serial_text(device).c_str(), location_text(device).c_str(),
-                    path_name(device, devices.size() == 1));
+                    device_serial_text(device).c_str(), location_text(device).c_str(), path.c_str());
     }
     std::puts("");
     return true;

@@ -8,6 +8,7 @@
 #include "frontend/build_info.h"
 #include "frontend/console.h"
 #include "frontend/device_list.h"
+#include "frontend/device_lock.h"
 #include "frontend/image.h"
 #include "frontend/image_check.h"
 #include "frontend/options.h"
@@ -154,6 +155,15 @@ bool run_device_path(const run_options& options, firmware_image image, const std
     const std::optional<usb_device_identity> chosen = choose_device({options.serial, options.location});
     if (!chosen) return false;
     const usb_device_identity& device = *chosen;
+    // Held until the run ends: no other flash-tool talks to the device
+    // meanwhile, across its restarts and mode changes (it keeps its port).
+    const device_lock lock = device_lock_take(device);
+    if (!lock.taken()) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "ERROR: The device at %s is in use by another flash-tool (%s).\n",
+                     device.location.c_str(), device_lock_holder_text(lock).c_str());
+        return false;
+    }
     if (!check_image_product(device, suffix)) return false;
     const std::uint16_t product_id = device.product_id;
     if (product_id == BRIDGE_PRODUCT_ID && options.enable_kxp) {

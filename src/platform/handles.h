@@ -38,5 +38,6 @@ private:
 
 using UsbHandleOwner = HandleOwner<UsbHandle, &Platform::usb_close>;
 using HidHandleOwner = HandleOwner<HidHandle, &Platform::hid_close>;
+using LockHandleOwner = HandleOwner<LockHandle, &Platform::unlock_device>;
 
 }  // namespace platform

@@ -16,6 +16,7 @@ namespace platform {
 // Opaque handle values; 0 never names an open object.
 using UsbHandle = std::uintptr_t;
 using HidHandle = std::uintptr_t;
+using LockHandle = std::uintptr_t;
 
 // Why a WinUSB-role transfer failed. `general_failure` is what Windows reports
 // as ERROR_GEN_FAILURE (a stalled request); `device_gone` a device that left
@@ -137,6 +138,18 @@ public:
     // interface and the WinUSB interfaces of one device are known as one);
     // false when the system cannot tell.
     virtual bool hid_placement(HidHandle, UsbPlacement&) { return false; }
+
+    // ---- One process per device --------------------------------------------
+    // Takes the exclusive lock named `key` (a device's location) for this
+    // process, until unlock_device or the end of the process however it ends.
+    // 0 when another process holds it, with that process's ID in `holder` (0
+    // when it cannot be told). Where the system offers no such lock, every
+    // key is granted. Not a device call.
+    virtual LockHandle lock_device(const std::string& key, std::uint64_t& holder) {
+        holder = 0;
+        return key.empty() ? 0 : 1;
+    }
+    virtual void unlock_device(LockHandle) {}
 
     // ---- Time and console --------------------------------------------------
     virtual void sleep_ms(std::uint32_t milliseconds) = 0;

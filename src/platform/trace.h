@@ -69,8 +69,12 @@ public:
     std::uint64_t now_ms() override { return inner_.now_ms(); }
     void console_clear_quick_edit() override;
     const char* backend_name() const override { return inner_.backend_name(); }
-    // Not a device call: passed through unrecorded.
+    // Not device calls: passed through unrecorded.
     std::string inaccessible_device_hint() override { return inner_.inaccessible_device_hint(); }
+    LockHandle lock_device(const std::string& key, std::uint64_t& holder) override {
+        return inner_.lock_device(key, holder);
+    }
+    void unlock_device(LockHandle handle) override { inner_.unlock_device(handle); }
 
 private:
     class Line;

@@ -4,6 +4,7 @@
 
 #include <chrono>
 
+#include "platform/linux/device_locks.h"
 #include "platform/linux/hidraw_role.h"
 #include "platform/linux/libusb_role.h"
 #include "platform/platform.h"
@@ -50,9 +51,15 @@ public:
 
     std::string inaccessible_device_hint() override;
 
+    LockHandle lock_device(const std::string& key, std::uint64_t& holder) override {
+        return locks_.lock(key, holder);
+    }
+    void unlock_device(LockHandle handle) override { locks_.unlock(handle); }
+
 private:
     LibusbRole usb_;
     HidrawRole hid_;
+    DeviceLocks locks_{device_lock_directory()};
     std::chrono::steady_clock::time_point start_;
 };
 
