@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/windows/device_locks.h"
 #include "platform/windows/open_failures.h"
 #include "platform/windows/win_handles.h"
 
@@ -94,6 +95,11 @@ public:
     // drive, seen in the last listing.
     std::string inaccessible_device_hint() override;
 
+    LockHandle lock_device(const std::string& key, std::uint64_t& holder) override {
+        return locks_.lock(key, holder);
+    }
+    void unlock_device(LockHandle handle) override { locks_.unlock(handle); }
+
 private:
     // The device handle and the WinUSB interface on it; the interface is
     // released before the device handle is closed.
@@ -122,6 +128,7 @@ private:
     OpenFailures hid_failures_;
     std::uintptr_t next_handle_ = 1;
     ULONGLONG started_ms_;
+    DeviceLocks locks_;
 };
 
 }  // namespace platform::windows
