@@ -109,6 +109,8 @@ public:
     void console_clear_quick_edit() override { inner_.console_clear_quick_edit(); }
     const char* backend_name() const override { return inner_.backend_name(); }
     std::string inaccessible_device_hint() override { return inner_.inaccessible_device_hint(); }
+    std::vector<platform::UnopenedDevice> unopened_devices() override { return inner_.unopened_devices(); }
+    std::string last_os_error() override { return inner_.last_os_error(); }
     // The lock is no device call: never a fault, never counted.
     platform::LockHandle lock_device(const std::string& key, std::uint64_t& holder) override {
         return inner_.lock_device(key, holder);

@@ -196,6 +196,13 @@ std::vector<Knob> make_table() {
          }},
         flag("usb.winusb", "the device's interfaces open through WinUSB (false: seen only through its HID interface)",
              [](auto& c) -> auto& { return c.port.winusb; }),
+        {"usb.access", "whether the user may open the device: granted or denied (a node without permission)",
+         [](const SimConfig& c) { return std::string(c.port.access_denied ? "denied" : "granted"); },
+         [](SimConfig& c, std::string_view v) {
+             if (v != "granted" && v != "denied") return false;
+             c.port.access_denied = v == "denied";
+             return true;
+         }},
         optional_integer("usb.held_by", "another flash-tool, this process ID, holds the device (none: no one)", "none",
                          [](auto& c) -> auto& { return c.port.held_by; }),
         id16("touch.pid", "touch controller's run-time product ID",

@@ -122,13 +122,37 @@ SimPlatform::Table SimPlatform::usb_names() {
     return table;
 }
 
+std::uintptr_t SimPlatform::denied(const Target& target) {
+    const Slot* slot = slot_of(target);
+    const auto device = target.model->device_descriptor();
+    platform::UnopenedDevice entry{le16(device, 8), le16(device, 10), slot != nullptr ? slot->location : "",
+                                   "permission denied"};
+    const bool known = std::any_of(unopened_.begin(), unopened_.end(), [&](const platform::UnopenedDevice& seen) {
+        return seen.location == entry.location;
+    });
+    if (!known) unopened_.push_back(std::move(entry));
+    last_error_ = "EACCES";
+    return 0;
+}
+
+std::string SimPlatform::inaccessible_device_hint() {
+    if (unopened_.empty()) return "";
+    char ids[16];
+    std::snprintf(ids, sizeof ids, "%.4X:%.4X", static_cast<unsigned>(unopened_.front().vendor_id),
+                  static_cast<unsigned>(unopened_.front().product_id));
+    return "Device " + std::string(ids) + " at USB " + unopened_.front().location +
+           " is present but not accessible (permission denied)";
+}
+
 bool SimPlatform::usb_device_names(std::vector<std::string>& names) {
+    unopened_.clear();
     names.assign(std::begin(UNRELATED_NAMES), std::end(UNRELATED_NAMES));
     for (auto& [name, target] : usb_names()) names.push_back(name);
     return true;
 }
 
 platform::UsbHandle SimPlatform::usb_open(const std::string& name) {
+    last_error_.clear();
     const std::string wanted = strip_path_prefix(name);
     for (auto& [entry, target] : usb_names()) {
         if (!same_name(entry, wanted)) continue;
@@ -138,6 +162,7 @@ platform::UsbHandle SimPlatform::usb_open(const std::string& name) {
         if (target.interface_class == CLASS_HID || entry.rfind("HID#", 0) == 0) return 0;
         const Slot* slot = slot_of(target);
         if (slot == nullptr || !slot->behaviour.winusb) return 0;
+        if (slot->behaviour.access_denied) return denied(target);
         const auto handle = next_handle_++;
         usb_handles_.emplace(handle, target);
         return handle;
@@ -358,8 +383,10 @@ bool SimPlatform::hid_paths(std::vector<std::string>& paths) {
 }
 
 platform::HidHandle SimPlatform::hid_open(const std::string& path) {
+    last_error_.clear();
     for (auto& [entry, target] : hid_table()) {
         if (!same_name(entry, path)) continue;
+        if (const Slot* slot = slot_of(target); slot != nullptr && slot->behaviour.access_denied) return denied(target);
         const auto handle = next_handle_++;
         hid_handles_.emplace(handle, target);
         return handle;

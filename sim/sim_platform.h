@@ -32,6 +32,8 @@ struct PortBehaviour {
     bool winusb = true;
     // Another flash-tool (this process ID) holds the device's lock.
     std::optional<std::uint64_t> held_by;
+    // The user may not open it (a node without permission).
+    bool access_denied = false;
 };
 
 class SimPlatform : public platform::Platform {
@@ -77,6 +79,10 @@ public:
     bool hid_set_feature(platform::HidHandle handle, std::span<const std::uint8_t> report) override;
     bool hid_serial_number(platform::HidHandle handle, std::string& serial) override;
     bool hid_placement(platform::HidHandle handle, platform::UsbPlacement& placement) override;
+
+    std::string inaccessible_device_hint() override;
+    std::vector<platform::UnopenedDevice> unopened_devices() override { return unopened_; }
+    std::string last_os_error() override { return last_error_; }
 
     // Locks of this process only, so that simulator runs in parallel never
     // meet; a device's `held_by` stands for another process holding it.
@@ -127,6 +133,11 @@ private:
     std::map<std::uintptr_t, Target> hid_handles_;
     unsigned quick_edit_clears_ = 0;
     std::map<platform::LockHandle, std::string> locks_;
+    // Of the last listings: what could not be opened, and the last call's error.
+    std::vector<platform::UnopenedDevice> unopened_;
+    std::string last_error_;
+    // Notes a refused open of `target`'s device; 0.
+    std::uintptr_t denied(const Target& target);
 };
 
 }  // namespace sim

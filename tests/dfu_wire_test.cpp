@@ -238,7 +238,9 @@ TEST(DfuWire, NoDeviceWaitsSixHundredAndOneTimes) {
 
 TEST(DfuWire, TheBridgeAnswersTheNativeProtocolOverBulkPackets) {
     Rig rig(Start::bridge);
-    EXPECT_EQ(hid_probe(usb_device_identity{sim::BRIDGE_PRODUCT_ID, std::nullopt, "", std::nullopt, ""}), 0);
+    usb_device_identity bridge;
+    bridge.product_id = sim::BRIDGE_PRODUCT_ID;
+    EXPECT_EQ(hid_probe(bridge), 0);
     EXPECT_EQ(static_cast<sim::Bridge&>(*rig.device).native().record().commands, std::vector<std::uint8_t>{0});
 }
 

@@ -73,6 +73,7 @@ std::string location_asked(const usb_selection& selection) {
 }  // namespace
 
 std::string device_serial_text(const usb_device_identity& device) {
+    if (!device.no_access.empty()) return "serial unknown";
     if (!device.serial) return "no serial";
     return "serial " + (plain(*device.serial) ? *device.serial : quoted(*device.serial));
 }
@@ -83,10 +84,13 @@ bool list_devices(const std::vector<usb_device_identity>& devices) {
         return false;
     }
     for (const usb_device_identity& device : devices) {
-        // The probe talks to the device: only while no other flash-tool does.
-        const device_lock lock = device_lock_take(device);
-        const std::string path = lock.taken() ? std::string("path ") + path_name(device, devices.size() == 1)
-                                              : "in use (" + device_lock_holder_text(lock) + ")";
+        std::string path = "no access (" + device.no_access + ")";
+        if (device.no_access.empty()) {
+            // The probe talks to the device: only while no other flash-tool does.
+            const device_lock lock = device_lock_take(device);
+            path = lock.taken() ? std::string("path ") + path_name(device, devices.size() == 1)
+                                : "in use (" + device_lock_holder_text(lock) + ")";
+        }
         std::printf("%.4x:%.4x  %-8s  %-19s  USB %-10s  %s\n", DEVICE_VENDOR_ID,
                     static_cast<unsigned>(device.product_id), usb_device_mode_name(device.product_id),
                     device_serial_text(device).c_str(), location_text(device).c_str(), path.c_str());

@@ -1,5 +1,6 @@
 #include "frontend/frontend.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -221,7 +222,15 @@ int frontend_main(int argc, char** argv, option_set set) {
         options.non_interactive = true;
         const usb_selection selection{options.serial, options.location};
         const std::vector<usb_device_identity> attached = usb_list_devices();
-        const bool listed = list_devices(usb_select(attached, selection));
+        std::vector<usb_device_identity> shown = usb_select(attached, selection);
+        // Those it cannot open too, by location (their serial cannot be read).
+        for (usb_device_identity& unopened : usb_list_unopened(attached))
+            if (!selection.serial && (!selection.location || unopened.location == *selection.location))
+                shown.push_back(std::move(unopened));
+        std::stable_sort(shown.begin(), shown.end(), [](const usb_device_identity& a, const usb_device_identity& b) {
+            return a.location < b.location;
+        });
+        const bool listed = list_devices(shown);
         if (!listed && (selection.serial || selection.location)) print_no_match(selection, attached);
         // Also after a list: a device may be listed through one interface
         // while another of it could not be opened.

@@ -82,6 +82,14 @@ struct UsbPlacement {
     std::optional<std::uint32_t> enumeration;
 };
 
+// A device interface of the last listing that the system would not open.
+struct UnopenedDevice {
+    std::uint16_t vendor_id = 0;
+    std::uint16_t product_id = 0;
+    std::string location;  // its port, as usb_placement gives it; "" when unknown
+    std::string reason;    // "permission denied", "busy", "no driver bound", ...
+};
+
 class Platform {
 public:
     virtual ~Platform() = default;
@@ -164,6 +172,13 @@ public:
     // One line naming a device that was present but could not be opened for
     // lack of permission, and what grants it; "" when there was none.
     virtual std::string inaccessible_device_hint() { return ""; }
+    // The device interfaces the last listings (usb_device_names, hid_paths
+    // and the opens that followed them) saw but could not open.
+    virtual std::vector<UnopenedDevice> unopened_devices() { return {}; }
+    // The system's own error of the call that just failed (an errno name, a
+    // libusb error name, a Win32 error number), for the trace; "" when none
+    // is known.
+    virtual std::string last_os_error() { return ""; }
 };
 
 // The one instance of the process. Installed once by main (or a test) before

@@ -81,7 +81,13 @@ public:
     Line& number(const char* key, std::uint64_t value) { return raw(key, std::to_string(value)); }
     Line& text(const char* key, std::string_view value) { return raw(key, trace_quote(value)); }
     Line& hex(const char* key, std::span<const std::uint8_t> bytes) { return raw(key, "\"" + trace_hex(bytes) + "\""); }
-    Line& ok(bool value) { return raw("ok", value ? "true" : "false"); }
+    // A failed call also carries the system's own error, where it is known.
+    Line& ok(bool value) {
+        raw("ok", value ? "true" : "false");
+        if (value) return *this;
+        const std::string os_error = trace_.inner_.last_os_error();
+        return os_error.empty() ? *this : text("os_error", os_error);
+    }
     Line& texts(const char* key, const std::vector<std::string>& values) {
         std::string json = "[";
         for (const auto& value : values) json += (json.size() > 1 ? "," : "") + trace_quote(value);

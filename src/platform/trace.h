@@ -71,6 +71,8 @@ public:
     const char* backend_name() const override { return inner_.backend_name(); }
     // Not device calls: passed through unrecorded.
     std::string inaccessible_device_hint() override { return inner_.inaccessible_device_hint(); }
+    std::vector<UnopenedDevice> unopened_devices() override { return inner_.unopened_devices(); }
+    std::string last_os_error() override { return inner_.last_os_error(); }
     LockHandle lock_device(const std::string& key, std::uint64_t& holder) override {
         return inner_.lock_device(key, holder);
     }

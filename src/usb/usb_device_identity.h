@@ -24,6 +24,9 @@ struct usb_device_identity {
     // interfaces of this one enumeration of the device, so that it is
     // counted once. Empty where the name tells nothing.
     std::string instance;
+    // Why the system would not open it ("permission denied", "busy", ...);
+    // empty for a device the tool can use.
+    std::string no_access;
 };
 
 // The identity of a device opened through the WinUSB role from `name`
@@ -51,6 +54,10 @@ bool usb_identity_is_weak(const usb_device_identity& device);
 // it has and whichever role (WinUSB or HID) the system lets the tool see it
 // through, sorted by location.
 std::vector<usb_device_identity> usb_list_devices();
+
+// The devices of DEVICE_VENDOR_ID that the last listing saw but could not
+// open, each once, none of them one of `listed`.
+std::vector<usb_device_identity> usb_list_unopened(const std::vector<usb_device_identity>& listed);
 
 // What the command line asks for: a serial number (-S) and a location (-p).
 struct usb_selection {

@@ -4,6 +4,8 @@
 // device in DFU mode) through WinUSB.
 #include <algorithm>
 
+#include "platform/platform.h"
+
 #include "usb/usb_device.h"
 #include "usb/usb_device_identity.h"
 #include "usb/usbhid_device.h"
@@ -42,5 +44,26 @@ std::vector<usb_device_identity> usb_list_devices() {
     std::stable_sort(devices.begin(), devices.end(), [](const usb_device_identity& a, const usb_device_identity& b) {
         return a.location < b.location;
     });
+    return devices;
+}
+
+std::vector<usb_device_identity> usb_list_unopened(const std::vector<usb_device_identity>& listed) {
+    std::vector<usb_device_identity> devices;
+    for (const platform::UnopenedDevice& seen : platform::current().unopened_devices()) {
+        if (seen.vendor_id != DEVICE_VENDOR_ID) continue;
+        // Without a location only the product ID can tell that one interface
+        // of a listed device is what could not be opened.
+        const auto same = [&](const usb_device_identity& device) {
+            return seen.location.empty() || device.location.empty() ? device.product_id == seen.product_id
+                                                                     : device.location == seen.location;
+        };
+        if (std::any_of(listed.begin(), listed.end(), same) || std::any_of(devices.begin(), devices.end(), same))
+            continue;
+        usb_device_identity device;
+        device.product_id = seen.product_id;
+        device.location = seen.location;
+        device.no_access = seen.reason;
+        devices.push_back(std::move(device));
+    }
     return devices;
 }

@@ -7,6 +7,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 #include "platform/hid_report_descriptor.h"
 #include "platform/linux/hidraw_sysfs.h"
@@ -68,8 +70,15 @@ int HidrawRole::call_ioctl(int fd, unsigned long request, void* argument) const 
     return ::ioctl(fd, request, argument);
 }
 
+bool HidrawRole::failed() {
+    const char* name = strerrorname_np(errno);
+    last_error_ = name != nullptr ? name : std::to_string(errno);
+    return false;
+}
+
 bool HidrawRole::paths(std::vector<std::string>& paths) {
     paths.clear();
+    unopened_.clear();
     for (const std::string& node : hidraw_node_names(config_.sysfs_root)) {
         HidrawNodeInfo info;
         HidReportDescriptor descriptor;
@@ -106,6 +115,13 @@ HidHandle HidrawRole::open(const std::string& path) {
     const std::string device_path = (config_.dev_root / node).string();
     record->fd = ::open(device_path.c_str(), O_RDWR | O_CLOEXEC);
     if (record->fd < 0) {
+        const int error = errno;
+        failed();
+        if (record->info.ids_known && (error == EACCES || error == EPERM || error == EBUSY))
+            unopened_.push_back({record->info.vendor_id, record->info.product_id,
+                                 record->info.usb_location.value_or(""),
+                                 error == EBUSY ? "busy" : "permission denied"});
+        errno = error;
         if ((errno == EACCES || errno == EPERM) && denied_.empty()) {
             char ids[24] = "";
             if (record->info.ids_known)
@@ -150,7 +166,8 @@ bool HidrawRole::get_feature(HidHandle handle, std::span<std::uint8_t> report) {
     const Open* open = find(handle);
     if (open == nullptr || report.empty() || report.size() > MAX_FEATURE_REPORT) return false;
     const int got = call_ioctl(open->fd, HIDIOCGFEATURE(report.size()), report.data());
-    return got >= 0 && static_cast<std::size_t>(got) == report.size();
+    if (got < 0) return failed();
+    return static_cast<std::size_t>(got) == report.size();
 }
 
 bool HidrawRole::set_feature(HidHandle handle, std::span<const std::uint8_t> report) {
@@ -159,7 +176,8 @@ bool HidrawRole::set_feature(HidHandle handle, std::span<const std::uint8_t> rep
     // The ioctl only reads the buffer; it takes a non-const pointer.
     std::vector<std::uint8_t> copy(report.begin(), report.end());
     const int sent = call_ioctl(open->fd, HIDIOCSFEATURE(copy.size()), copy.data());
-    return sent >= 0 && static_cast<std::size_t>(sent) == report.size();
+    if (sent < 0) return failed();
+    return static_cast<std::size_t>(sent) == report.size();
 }
 
 bool HidrawRole::placement(HidHandle handle, UsbPlacement& placement) {

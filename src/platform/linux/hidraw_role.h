@@ -52,6 +52,12 @@ public:
     // The first node that was present but could not be opened for lack of
     // permission, with its IDs ("/dev/hidraw0 (2F5A:0001)"); "" when none.
     const std::string& denied_device() const { return denied_; }
+    // The nodes of the last listing that could not be opened, and why.
+    const std::vector<UnopenedDevice>& unopened() const { return unopened_; }
+    // The errno name of the last call that failed ("EACCES"); "" after
+    // clear_error.
+    const std::string& last_error() const { return last_error_; }
+    void clear_error() { last_error_.clear(); }
 
 private:
     struct Open;
@@ -61,7 +67,12 @@ private:
     HidrawConfig config_;
     std::map<HidHandle, std::unique_ptr<Open>> open_;
     HidHandle next_handle_ = 1;
+    // Records errno for the call under way; false.
+    bool failed();
+
     std::string denied_;
+    std::vector<UnopenedDevice> unopened_;
+    std::string last_error_;
 };
 
 }  // namespace platform::linux_backend

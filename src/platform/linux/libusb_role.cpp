@@ -115,6 +115,7 @@ LibusbRole::~LibusbRole() = default;
 
 bool LibusbRole::device_names(std::vector<std::string>& names) {
     names.clear();
+    unopened_.clear();
     const ContextPtr context = new_context();
     if (!context) return false;
     std::size_t count = 0;
@@ -139,6 +140,11 @@ bool LibusbRole::device_names(std::vector<std::string>& names) {
         }
     }
     return true;
+}
+
+int LibusbRole::note(int result) {
+    last_error_ = result < 0 ? libusb_error_name(result) : "";
+    return result;
 }
 
 UsbHandle LibusbRole::open(const std::string& name) {
@@ -166,8 +172,10 @@ UsbHandle LibusbRole::open(const std::string& name) {
         record->interface_number = record->interface().altsetting[0].bInterfaceNumber;
 
         libusb_device_handle* handle = nullptr;
-        const int opened = libusb_open(device, &handle);
+        const int opened = note(libusb_open(device, &handle));
         if (opened != 0) {
+            if (opened == LIBUSB_ERROR_ACCESS)
+                unopened_.push_back({parts->vendor_id, parts->product_id, parts->location, "permission denied"});
             if (opened == LIBUSB_ERROR_ACCESS && denied_.empty()) {
                 char ids[16];
                 std::snprintf(ids, sizeof ids, "%.4X:%.4X", static_cast<unsigned>(parts->vendor_id),
@@ -179,7 +187,12 @@ UsbHandle LibusbRole::open(const std::string& name) {
         record->handle.reset(handle);
         // A kernel driver on the interface means it is not ours to take.
         if (libusb_kernel_driver_active(handle, record->interface_number) == 1) return 0;
-        if (libusb_claim_interface(handle, record->interface_number) != 0) return 0;
+        if (const int claimed = note(libusb_claim_interface(handle, record->interface_number)); claimed != 0) {
+            // Another program (another flash-tool among them) has it.
+            if (claimed == LIBUSB_ERROR_BUSY)
+                unopened_.push_back({parts->vendor_id, parts->product_id, parts->location, "busy"});
+            return 0;
+        }
         record->claimed = true;
         const UsbHandle value = next_handle_++;
         open_.emplace(value, std::move(record));
@@ -202,10 +215,10 @@ bool LibusbRole::get_descriptor(UsbHandle handle, std::uint8_t type, std::uint8_
     Open* open = find(handle);
     if (open == nullptr) return false;
     const auto length = static_cast<std::uint16_t>(buffer.size() > 0xFFFF ? 0xFFFF : buffer.size());
-    const int got = libusb_control_transfer(open->handle.get(), DEVICE_TO_HOST_STANDARD_DEVICE,
+    const int got = note(libusb_control_transfer(open->handle.get(), DEVICE_TO_HOST_STANDARD_DEVICE,
                                             REQUEST_GET_DESCRIPTOR,
                                             static_cast<std::uint16_t>((type << 8) | index), language,
-                                            buffer.data(), length, CONTROL_TIMEOUT_MS);
+                                            buffer.data(), length, CONTROL_TIMEOUT_MS));
     if (got < 0) return false;
     transferred = static_cast<std::size_t>(got);
     return true;
@@ -233,9 +246,9 @@ UsbError LibusbRole::control_transfer(UsbHandle handle, const std::uint8_t (&set
     const auto length = static_cast<std::uint16_t>(setup[6] | (setup[7] << 8));
     // The data stage never reaches past the caller's buffer.
     if (length > buffer.size()) return UsbError::other;
-    const int result = libusb_control_transfer(open->handle.get(), setup[0], setup[1], value, index,
-                                               length != 0 ? buffer.data() : nullptr, length,
-                                               CONTROL_TIMEOUT_MS);
+    const int result = note(libusb_control_transfer(open->handle.get(), setup[0], setup[1], value, index,
+                                                    length != 0 ? buffer.data() : nullptr, length,
+                                                    CONTROL_TIMEOUT_MS));
     if (result < 0) return usb_error_from_libusb(result);
     transferred = static_cast<std::size_t>(result);
     return UsbError::none;
@@ -259,6 +272,7 @@ UsbError LibusbRole::pipe_transfer(Open& open, std::uint8_t pipe_id, std::uint8_
             break;
         default: break;
     }
+    note(result);
     // A time-out may still have moved part of the data.
     if (moved > 0) transferred = static_cast<std::size_t>(moved) > length ? length : static_cast<std::size_t>(moved);
     return usb_error_from_libusb(result);

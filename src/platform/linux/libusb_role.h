@@ -62,6 +62,12 @@ public:
     // The first device that was found but could not be opened for lack of
     // permission ("2F5A:0001 at USB 1-4"); "" when none.
     const std::string& denied_device() const { return denied_; }
+    // The interfaces of the last listing that could not be opened, and why.
+    const std::vector<UnopenedDevice>& unopened() const { return unopened_; }
+    // The libusb error name of the last call that failed ("LIBUSB_ERROR_ACCESS"),
+    // "" after one that succeeded.
+    const std::string& last_error() const { return last_error_; }
+    void clear_error() { last_error_.clear(); }
 
 private:
     struct Open;
@@ -71,7 +77,12 @@ private:
 
     std::map<UsbHandle, std::unique_ptr<Open>> open_;
     UsbHandle next_handle_ = 1;
+    // Records a libusb error code of the call under way; `result` as given.
+    int note(int result);
+
     std::string denied_;
+    std::vector<UnopenedDevice> unopened_;
+    std::string last_error_;
 };
 
 }  // namespace platform::linux_backend

@@ -10,63 +10,63 @@ namespace platform::linux_backend {
 LinuxPlatform::LinuxPlatform(HidrawConfig hidraw)
     : hid_(std::move(hidraw)), start_(std::chrono::steady_clock::now()) {}
 
-bool LinuxPlatform::usb_device_names(std::vector<std::string>& names) { return usb_.device_names(names); }
-UsbHandle LinuxPlatform::usb_open(const std::string& name) { return usb_.open(name); }
-void LinuxPlatform::usb_close(UsbHandle handle) { usb_.close(handle); }
+bool LinuxPlatform::usb_device_names(std::vector<std::string>& names) { return fresh(usb_).device_names(names); }
+UsbHandle LinuxPlatform::usb_open(const std::string& name) { return fresh(usb_).open(name); }
+void LinuxPlatform::usb_close(UsbHandle handle) { fresh(usb_).close(handle); }
 bool LinuxPlatform::usb_get_descriptor(UsbHandle handle, std::uint8_t type, std::uint8_t index,
                                        std::uint16_t language, std::span<std::uint8_t> buffer,
                                        std::size_t& transferred) {
-    return usb_.get_descriptor(handle, type, index, language, buffer, transferred);
+    return fresh(usb_).get_descriptor(handle, type, index, language, buffer, transferred);
 }
 bool LinuxPlatform::usb_device_speed(UsbHandle handle, std::uint8_t& speed) {
-    return usb_.device_speed(handle, speed);
+    return fresh(usb_).device_speed(handle, speed);
 }
 UsbError LinuxPlatform::usb_control_transfer(UsbHandle handle, const std::uint8_t (&setup)[8],
                                              std::span<std::uint8_t> buffer, std::size_t& transferred) {
-    return usb_.control_transfer(handle, setup, buffer, transferred);
+    return fresh(usb_).control_transfer(handle, setup, buffer, transferred);
 }
 UsbError LinuxPlatform::usb_read_pipe(UsbHandle handle, std::uint8_t pipe_id, std::span<std::uint8_t> buffer,
                                       std::size_t& transferred) {
-    return usb_.read_pipe(handle, pipe_id, buffer, transferred);
+    return fresh(usb_).read_pipe(handle, pipe_id, buffer, transferred);
 }
 UsbError LinuxPlatform::usb_write_pipe(UsbHandle handle, std::uint8_t pipe_id,
                                        std::span<const std::uint8_t> buffer, std::size_t& transferred) {
-    return usb_.write_pipe(handle, pipe_id, buffer, transferred);
+    return fresh(usb_).write_pipe(handle, pipe_id, buffer, transferred);
 }
 bool LinuxPlatform::usb_interface_settings(UsbHandle handle, std::uint8_t alternate, UsbInterfaceInfo& info) {
-    return usb_.interface_settings(handle, alternate, info);
+    return fresh(usb_).interface_settings(handle, alternate, info);
 }
 bool LinuxPlatform::usb_query_pipe(UsbHandle handle, std::uint8_t alternate, std::uint8_t pipe_index,
                                    UsbPipeInfo& info) {
-    return usb_.query_pipe(handle, alternate, pipe_index, info);
+    return fresh(usb_).query_pipe(handle, alternate, pipe_index, info);
 }
 bool LinuxPlatform::usb_serial_number(UsbHandle handle, std::string& serial) {
-    return usb_.serial_number(handle, serial);
+    return fresh(usb_).serial_number(handle, serial);
 }
 
 bool LinuxPlatform::usb_placement(UsbHandle handle, UsbPlacement& placement) {
-    return usb_.placement(handle, placement);
+    return fresh(usb_).placement(handle, placement);
 }
 
-bool LinuxPlatform::hid_paths(std::vector<std::string>& paths) { return hid_.paths(paths); }
-HidHandle LinuxPlatform::hid_open(const std::string& path) { return hid_.open(path); }
-void LinuxPlatform::hid_close(HidHandle handle) { hid_.close(handle); }
+bool LinuxPlatform::hid_paths(std::vector<std::string>& paths) { return fresh(hid_).paths(paths); }
+HidHandle LinuxPlatform::hid_open(const std::string& path) { return fresh(hid_).open(path); }
+void LinuxPlatform::hid_close(HidHandle handle) { fresh(hid_).close(handle); }
 bool LinuxPlatform::hid_attributes(HidHandle handle, HidAttributes& attributes) {
-    return hid_.attributes(handle, attributes);
+    return fresh(hid_).attributes(handle, attributes);
 }
-bool LinuxPlatform::hid_caps(HidHandle handle, HidCaps& caps) { return hid_.caps(handle, caps); }
+bool LinuxPlatform::hid_caps(HidHandle handle, HidCaps& caps) { return fresh(hid_).caps(handle, caps); }
 bool LinuxPlatform::hid_get_feature(HidHandle handle, std::span<std::uint8_t> report) {
-    return hid_.get_feature(handle, report);
+    return fresh(hid_).get_feature(handle, report);
 }
 bool LinuxPlatform::hid_set_feature(HidHandle handle, std::span<const std::uint8_t> report) {
-    return hid_.set_feature(handle, report);
+    return fresh(hid_).set_feature(handle, report);
 }
 bool LinuxPlatform::hid_serial_number(HidHandle handle, std::string& serial) {
-    return hid_.serial_number(handle, serial);
+    return fresh(hid_).serial_number(handle, serial);
 }
 
 bool LinuxPlatform::hid_placement(HidHandle handle, UsbPlacement& placement) {
-    return hid_.placement(handle, placement);
+    return fresh(hid_).placement(handle, placement);
 }
 
 void LinuxPlatform::sleep_ms(std::uint32_t milliseconds) {
@@ -79,6 +79,16 @@ void LinuxPlatform::sleep_ms(std::uint32_t milliseconds) {
 std::uint64_t LinuxPlatform::now_ms() {
     const auto elapsed = std::chrono::steady_clock::now() - start_;
     return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
+}
+
+std::vector<UnopenedDevice> LinuxPlatform::unopened_devices() {
+    std::vector<UnopenedDevice> devices = usb_.unopened();
+    devices.insert(devices.end(), hid_.unopened().begin(), hid_.unopened().end());
+    return devices;
+}
+
+std::string LinuxPlatform::last_os_error() {
+    return !usb_.last_error().empty() ? usb_.last_error() : hid_.last_error();
 }
 
 std::string LinuxPlatform::inaccessible_device_hint() {

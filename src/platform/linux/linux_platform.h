@@ -50,6 +50,8 @@ public:
     const char* backend_name() const override { return "Linux"; }
 
     std::string inaccessible_device_hint() override;
+    std::vector<UnopenedDevice> unopened_devices() override;
+    std::string last_os_error() override;
 
     LockHandle lock_device(const std::string& key, std::uint64_t& holder) override {
         return locks_.lock(key, holder);
@@ -57,6 +59,15 @@ public:
     void unlock_device(LockHandle handle) override { locks_.unlock(handle); }
 
 private:
+    // The role a call goes to, its error of an earlier call forgotten (and
+    // the other role's too), so that last_os_error is this call's.
+    template <typename Role>
+    Role& fresh(Role& role) {
+        usb_.clear_error();
+        hid_.clear_error();
+        return role;
+    }
+
     LibusbRole usb_;
     HidrawRole hid_;
     DeviceLocks locks_{device_lock_directory()};

@@ -54,6 +54,26 @@ void OpenFailures::new_listing(const std::vector<std::string>& names) {
         if (starts_with_nocase(utf8_to_wide(name), L"HID#")) hid_driven_.insert(interface_key(device_hardware_id(name)));
 }
 
+std::vector<UnopenedDevice> OpenFailures::unopened() const {
+    std::vector<UnopenedDevice> devices;
+    for (const auto& [name, error] : failures_) {
+        const bool in_use = in_use_reason(error) != nullptr;
+        const bool unbound = error == NOT_WINUSB && !hid_driven_.contains(interface_key(device_hardware_id(name)));
+        if (!in_use && !unbound) continue;
+        // "VID_2F5A&PID_0001" in the name, in either case.
+        const std::wstring wide = utf8_to_wide(name);
+        const std::size_t vid = find_nocase(wide, L"VID_");
+        const std::size_t pid = find_nocase(wide, L"PID_");
+        if (vid == std::wstring::npos || pid == std::wstring::npos) continue;
+        UnopenedDevice device;
+        device.vendor_id = static_cast<std::uint16_t>(std::wcstoul(wide.substr(vid + 4, 4).c_str(), nullptr, 16));
+        device.product_id = static_cast<std::uint16_t>(std::wcstoul(wide.substr(pid + 4, 4).c_str(), nullptr, 16));
+        device.reason = in_use ? "in use by another program" : "no driver bound";
+        devices.push_back(device);
+    }
+    return devices;
+}
+
 std::string OpenFailures::in_use_hint() const {
     for (const auto& [name, error] : failures_) {
         if (const char* reason = in_use_reason(error))

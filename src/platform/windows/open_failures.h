@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "platform/windows/win32.h"
 
 namespace platform::windows {
@@ -29,6 +30,9 @@ public:
     std::string in_use_hint() const;
     // A USB interface that exists but has not the WinUSB driver.
     std::string not_winusb_hint() const;
+    // The devices behind the failures above, with the reason ("in use by
+    // another program", "no driver bound"); no location.
+    std::vector<UnopenedDevice> unopened() const;
 
 private:
     // Not a Win32 error code (those stay below 0x10000): WinUSB refused.

@@ -18,6 +18,13 @@ std::uint64_t WindowsPlatform::now_ms() { return GetTickCount64() - started_ms_;
 
 void WindowsPlatform::console_clear_quick_edit() { windows::console_clear_quick_edit(); }
 
+std::vector<UnopenedDevice> WindowsPlatform::unopened_devices() {
+    std::vector<UnopenedDevice> devices = usb_failures_.unopened();
+    const std::vector<UnopenedDevice> hid = hid_failures_.unopened();
+    devices.insert(devices.end(), hid.begin(), hid.end());
+    return devices;
+}
+
 std::string WindowsPlatform::inaccessible_device_hint() {
     for (const std::string& hint :
          {usb_failures_.in_use_hint(), hid_failures_.in_use_hint(), usb_failures_.not_winusb_hint()})

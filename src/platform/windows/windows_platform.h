@@ -94,6 +94,9 @@ public:
     // A device in use by another program, or a USB interface WinUSB does not
     // drive, seen in the last listing.
     std::string inaccessible_device_hint() override;
+    std::vector<UnopenedDevice> unopened_devices() override;
+    // The thread's last Win32 error, read right after the call that failed.
+    std::string last_os_error() override { return std::to_string(GetLastError()); }
 
     LockHandle lock_device(const std::string& key, std::uint64_t& holder) override {
         return locks_.lock(key, holder);
