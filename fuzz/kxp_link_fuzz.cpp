@@ -19,7 +19,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     session.message_hook = ignore_message;
     session.reply_hook = ignore_reply;
     session.retry_count = 1;
-    if (kxp_session_open(session, "USB", KXP_CLIENT_NAME) != 0) return 0;
+    // The one device of the fuzz platform, known by neither port nor serial.
+    usb_device_identity device;
+    device.product_id = fuzz::FuzzDevice{}.product_id;
+    if (kxp_session_open(session, "USB", KXP_CLIENT_NAME, device) != 0) return 0;
     std::uint64_t syserror = 0;
     kxp_get_syserror(session, syserror);
     const std::array<std::uint8_t, 300> chunk{};
