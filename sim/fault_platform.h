@@ -111,6 +111,14 @@ public:
     std::string inaccessible_device_hint() override { return inner_.inaccessible_device_hint(); }
     std::vector<platform::UnopenedDevice> unopened_devices() override { return inner_.unopened_devices(); }
     std::string last_os_error() override { return inner_.last_os_error(); }
+    platform::DepartureWatch usb_watch_departure(platform::UsbHandle handle) override {
+        return inner_.usb_watch_departure(handle);
+    }
+    platform::DepartureWatch hid_watch_departure(platform::HidHandle handle) override {
+        return inner_.hid_watch_departure(handle);
+    }
+    bool departed(platform::DepartureWatch watch) override { return inner_.departed(watch); }
+    void unwatch_departure(platform::DepartureWatch watch) override { inner_.unwatch_departure(watch); }
     // The lock is no device call: never a fault, never counted.
     platform::LockHandle lock_device(const std::string& key, std::uint64_t& holder) override {
         return inner_.lock_device(key, holder);

@@ -20,12 +20,13 @@ struct dfu_run {
 // " [FAIL]") when it does not appear within the allowed attempts. After a
 // detach (`detached`) the device must have left the bus first; the wait
 // begins with the settling pause.
-dfu_device_ptr wait_for_device(dfu_run& run, bool detached) {
+dfu_device_ptr wait_for_device(dfu_run& run, bool detached, platform::DepartureWatch watch = 0) {
     dfu_console& console = run.console;
     usb_wait_request request;
     request.device = run.device ? &*run.device : nullptr;
     request.serial = run.serial;
     request.restarted = detached;
+    request.watch = watch;
     if (detached) usb_wait_pause(request, DFU_DETACH_SETTLE_MS);
     std::fputs("Waiting for Korvix device to appear.", console.out);
     std::fflush(console.out);
@@ -92,6 +93,7 @@ int dfu_upgrade(dfu_console& console, serial_number serial, std::optional<std::s
     dfu_run run{console, serial, std::nullopt};
     if (device_of_run != nullptr) run.device = *device_of_run;
     const dfu_event_fn callback = dfu_console_callback(console);
+    auto& os = platform::current();
     auto fail = [&](dfu_device_ptr& device) {
         dfu_report_failure(console, device, with_image);
         return -1;
@@ -104,9 +106,10 @@ int dfu_upgrade(dfu_console& console, serial_number serial, std::optional<std::s
     const platform::interrupt_critical_phase critical;
 
     if (!in_dfu_mode(*device)) {
+        const platform::DepartureWatchOwner watch(os.usb_watch_departure(dfu_usb_device(*device).handle.get()));
         if (dfu_leave_mode(*device, "run-time", callback) < 0) return fail(device);
         dfu_close(device);
-        device = wait_for_device(run, true);
+        device = wait_for_device(run, true, watch.get());
         if (!device) return fail(device);
         if (!in_dfu_mode(*device)) {
             std::fputs("\nERROR: Device is not in upgrade mode.\n", console.err);
@@ -126,12 +129,14 @@ int dfu_upgrade(dfu_console& console, serial_number serial, std::optional<std::s
     // The information text is what an information read is for: without one
     // (a failed or empty upload) the read failed.
     if (read_info && dfu_status_text(*device)[0] == '\0') transferred = -1;
+    platform::DepartureWatchOwner watch;
     if (reset_after) {
+        watch.reset(os.usb_watch_departure(dfu_usb_device(*device).handle.get()));
         if (dfu_leave_mode(*device, "DFU", callback) < 0) return fail(device);
     }
     dfu_close(device);
 
-    device = wait_for_device(run, reset_after);
+    device = wait_for_device(run, reset_after, watch.get());
     if (!device || transferred != 0) return fail(device);
     if (reset_after && !check_back_in_run_time(console, *device, image_product)) return fail(device);
     std::fputs("\n", console.out);

@@ -4,10 +4,11 @@
 
 #include "usb/usb_device_wait.h"
 
-bool wait_for_boot(const usb_device_identity& device, bool restarted) {
+bool wait_for_boot(const usb_device_identity& device, bool restarted, platform::DepartureWatch watch) {
     usb_wait_request request;
     request.device = &device;
     request.restarted = restarted;
+    request.watch = watch;
     usb_wait_pause(request, BOOT_WAIT_FIRST_PAUSE_MS);
     std::fputs("* Wait for boot  ", stdout);
     request.missed = [] { std::fflush(stdout); };

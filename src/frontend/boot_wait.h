@@ -1,6 +1,7 @@
 // Waiting for the device to enumerate again after a run over the link.
 #pragma once
 
+#include "platform/platform.h"
 #include "usb/usb_device_identity.h"
 #include "usb/usb_ids.h"
 
@@ -11,4 +12,5 @@ inline constexpr unsigned BOOT_WAIT_FIRST_PAUSE_MS = 500;
 // first, and come back in run-time mode. True with an OK bracket naming the
 // vendor and product ID when it is back; false with "[FAIL]" on standard
 // error when it never is, or with an error line when it is back in DFU mode.
-bool wait_for_boot(const usb_device_identity& device, bool restarted);
+// `watch`: the system's watch on the device, set before its restart (0: none).
+bool wait_for_boot(const usb_device_identity& device, bool restarted, platform::DepartureWatch watch = 0);

@@ -43,8 +43,9 @@ void print_peer(const client_info& peer) {
 }
 
 // Everything between a successful open and the close: information, system
-// error value, upgrade and restart as the options ask.
-bool run_session(kxp_session& session, const path_request& request) {
+// error value, upgrade and restart as the options ask. `watch` receives the
+// system's watch on the device, set before it is told to restart.
+bool run_session(kxp_session& session, const path_request& request, platform::DepartureWatchOwner& watch) {
     const run_options& options = request.options;
     const client_info* peer = nullptr;
     kxp_session_peer_info(session, peer);
@@ -72,6 +73,8 @@ bool run_session(kxp_session& session, const path_request& request) {
     }
     if (options.reset || options.restart_after_upgrade) {
         std::puts("Restarting System...");
+        if (session.holder.device)
+            watch.reset(platform::current().hid_watch_departure(session.holder.device->handle.get()));
         if (const int result = kxp_restart(session); result != 0) {
             std::fflush(stdout);
             std::fprintf(stderr, "ERROR: Could not restart the device (result 0x%x).\n", static_cast<unsigned>(result));
@@ -116,11 +119,13 @@ kxp_path_result path_kxp(const path_request& request) {
     if (opened != 0) return kxp_path_result::use_hid;
     std::puts("flash-tool using USB KXP interface\n");
 
-    const bool done = run_session(*session, request);
+    platform::DepartureWatchOwner watch;
+    const bool done = run_session(*session, request, watch);
     kxp_session_close(*session);
     if (!done) return kxp_path_result::failed;
     std::fflush(stdout);
     const bool restarted = options.reset || options.restart_after_upgrade;
     const platform::interrupt_critical_phase restarting;
-    return wait_for_boot(request.device, restarted) ? kxp_path_result::succeeded : kxp_path_result::failed;
+    return wait_for_boot(request.device, restarted, watch.get()) ? kxp_path_result::succeeded
+                                                                  : kxp_path_result::failed;
 }

@@ -118,6 +118,14 @@ cmd_channel_ptr cmd_channel_open_same(const usb_device_identity& device) {
 
 void cmd_channel_close(cmd_channel_ptr& channel) { channel.reset(); }
 
+platform::DepartureWatch cmd_channel_watch_departure(const cmd_channel& channel) {
+    auto& os = platform::current();
+    if (channel.carriage == CARRIAGE_HID && channel.hid) return os.hid_watch_departure(channel.hid->handle.get());
+    if (channel.carriage == CARRIAGE_BULK && channel.bulk && channel.bulk->device)
+        return os.usb_watch_departure(channel.bulk->device->handle.get());
+    return 0;
+}
+
 int cmd_channel_capacity(const cmd_channel& channel) {
     if (channel.carriage == CARRIAGE_HID && channel.hid)
         return usbhid_device_feature_length(channel.hid.get()) - 1;

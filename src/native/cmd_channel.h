@@ -32,6 +32,10 @@ cmd_channel_ptr cmd_channel_open_carriage(std::uint16_t vendor_id, std::uint16_t
 cmd_channel_ptr cmd_channel_open_same(const usb_device_identity& device);
 void cmd_channel_close(cmd_channel_ptr& channel);
 
+// The system's watch on the channel's device for its departure (see
+// Platform::usb_watch_departure); 0 when none.
+platform::DepartureWatch cmd_channel_watch_departure(const cmd_channel& channel);
+
 // Payload capacity: feature report length - 1 (HID), 256 (bulk); -1 otherwise.
 int cmd_channel_capacity(const cmd_channel& channel);
 

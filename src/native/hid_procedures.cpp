@@ -30,6 +30,7 @@ void open_error(std::uint16_t product_id) {
 // again in run-time mode. 0 when it is back, HID_UPGRADE_FAILED otherwise.
 int restart_and_wait(cmd_channel& channel, const usb_device_identity& device) {
     std::puts("\nRestarting Device!");
+    const platform::DepartureWatchOwner watch(cmd_channel_watch_departure(channel));
     if (cmd_restart(channel) < 0) {
         std::fflush(stdout);
         communication_error();
@@ -39,6 +40,7 @@ int restart_and_wait(cmd_channel& channel, const usb_device_identity& device) {
     usb_wait_request request;
     request.device = &device;
     request.restarted = true;
+    request.watch = watch.get();
     usb_wait_pause(request, RESTART_PAUSE_MS);
     std::fputs("Waiting for Korvix device to appear.", stdout);
     request.missed = [] {

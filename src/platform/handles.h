@@ -39,5 +39,6 @@ private:
 using UsbHandleOwner = HandleOwner<UsbHandle, &Platform::usb_close>;
 using HidHandleOwner = HandleOwner<HidHandle, &Platform::hid_close>;
 using LockHandleOwner = HandleOwner<LockHandle, &Platform::unlock_device>;
+using DepartureWatchOwner = HandleOwner<DepartureWatch, &Platform::unwatch_departure>;
 
 }  // namespace platform

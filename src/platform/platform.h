@@ -17,6 +17,7 @@ namespace platform {
 using UsbHandle = std::uintptr_t;
 using HidHandle = std::uintptr_t;
 using LockHandle = std::uintptr_t;
+using DepartureWatch = std::uintptr_t;
 
 // Why a WinUSB-role transfer failed. `general_failure` is what Windows reports
 // as ERROR_GEN_FAILURE (a stalled request); `device_gone` a device that left
@@ -146,6 +147,16 @@ public:
     // interface and the WinUSB interfaces of one device are known as one);
     // false when the system cannot tell.
     virtual bool hid_placement(HidHandle, UsbPlacement&) { return false; }
+
+    // ---- Departure ---------------------------------------------------------
+    // Watches the USB device behind an open handle for its removal, set
+    // before the device is told to restart or detach: departed() is true once
+    // the system has seen it go, however fast it comes back. 0 where the
+    // system offers no such watch; the waits then rely on their lookups.
+    virtual DepartureWatch usb_watch_departure(UsbHandle) { return 0; }
+    virtual DepartureWatch hid_watch_departure(HidHandle) { return 0; }
+    virtual bool departed(DepartureWatch) { return false; }
+    virtual void unwatch_departure(DepartureWatch) {}
 
     // ---- One process per device --------------------------------------------
     // Takes the exclusive lock named `key` (a device's location) for this

@@ -76,6 +76,10 @@ public:
     LockHandle lock_device(const std::string& key, std::uint64_t& holder) override {
         return inner_.lock_device(key, holder);
     }
+    DepartureWatch usb_watch_departure(UsbHandle handle) override { return inner_.usb_watch_departure(handle); }
+    DepartureWatch hid_watch_departure(HidHandle handle) override { return inner_.hid_watch_departure(handle); }
+    bool departed(DepartureWatch watch) override { return inner_.departed(watch); }
+    void unwatch_departure(DepartureWatch watch) override { inner_.unwatch_departure(watch); }
     void unlock_device(LockHandle handle) override { inner_.unlock_device(handle); }
 
 private:

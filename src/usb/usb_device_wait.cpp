@@ -29,6 +29,7 @@ const usb_device_identity* find_device(const usb_wait_request& request,
 const usb_device_identity* observe(usb_wait_request& request, const std::vector<usb_device_identity>& attached) {
     const usb_device_identity* found = find_device(request, attached);
     const usb_device_identity* device = request.device;
+    if (request.watch != 0 && platform::current().departed(request.watch)) request.left = true;
     if (found == nullptr) {
         request.left = true;
     } else if (device != nullptr) {

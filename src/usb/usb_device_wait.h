@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "platform/platform.h"
 #include "usb/usb_device_identity.h"
 
 inline constexpr int USB_WAIT_ATTEMPTS = 601;
@@ -36,6 +37,9 @@ struct usb_wait_request {
     usb_device_identity found;
     // Set once the device was seen to leave (also during usb_wait_pause).
     bool left = false;
+    // The system's watch on the device, set before it was told to restart
+    // (0: none): its word that the device went counts as having seen it.
+    platform::DepartureWatch watch = 0;
 };
 
 // The pause between a restart or detach and the wait. Where the system gives

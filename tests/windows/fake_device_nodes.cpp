@@ -7,10 +7,12 @@
 // a slot's port is "1-<slot>", as the simulator gives it.
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <optional>
 
 #include "fake_internal.h"
 #include "fake_win32.h"
+#include "platform/windows/departure_watches.h"
 #include "platform/windows/device_node.h"
 #include "platform/windows/wide_text.h"
 
@@ -26,6 +28,15 @@ using platform::windows::wide_to_utf8;
 constexpr wchar_t ROOT_HUB[] = L"USB\\ROOT_HUB30\\4&1&0";
 
 std::vector<std::wstring> nodes;
+
+struct Notification {
+    std::wstring instance_id;
+    PVOID context = nullptr;
+    PCM_NOTIFY_CALLBACK callback = nullptr;
+};
+// By the handle given out: its index + 1.
+std::map<std::uintptr_t, Notification> notifications;
+std::uintptr_t next_notification = 1;
 
 bool same_id(const std::wstring& a, const std::wstring& b) { return a.size() == b.size() && starts_with_nocase(a, b); }
 
@@ -108,6 +119,24 @@ CONFIGRET put_text(const std::wstring& text, ULONG type, PULONG out_type, PVOID 
     return CR_SUCCESS;
 }
 
+CONFIGRET WINAPI fake_CM_Register_Notification(PCM_NOTIFY_FILTER filter, PVOID context, PCM_NOTIFY_CALLBACK callback,
+                                               PHCMNOTIFICATION notification) {
+    if (filter == nullptr || filter->cbSize != sizeof *filter ||
+        filter->FilterType != CM_NOTIFY_FILTER_TYPE_DEVICEINSTANCE || callback == nullptr || notification == nullptr)
+        return CR_INVALID_DATA;
+    const std::wstring id(filter->u.DeviceInstance.InstanceId,
+                          wcsnlen(filter->u.DeviceInstance.InstanceId, MAX_DEVICE_ID_LEN));
+    if (!platform::windows::is_usb_device_id(id)) violation("removal watched on a node that is no USB device");
+    const std::uintptr_t handle = next_notification++;
+    notifications[handle] = {id, context, callback};
+    *notification = reinterpret_cast<HCMNOTIFICATION>(handle);
+    return CR_SUCCESS;
+}
+
+CONFIGRET WINAPI fake_CM_Unregister_Notification(HCMNOTIFICATION notification) {
+    return notifications.erase(reinterpret_cast<std::uintptr_t>(notification)) == 1 ? CR_SUCCESS : CR_INVALID_DATA;
+}
+
 CONFIGRET WINAPI fake_CM_Locate_DevNodeW(PDEVINST node, DEVINSTID_W id, ULONG flags) {
     if (flags != CM_LOCATE_DEVNODE_NORMAL) violation("CM_Locate_DevNodeW for a node that is not present");
     if (id == nullptr || !listed(id)) return CR_NO_SUCH_DEVNODE;
@@ -156,8 +185,24 @@ CONFIGRET WINAPI fake_CM_Get_DevNode_Registry_PropertyW(DEVINST node, ULONG prop
 
 }  // namespace
 
+std::size_t notify_removal(const std::wstring& instance_id) {
+    std::size_t told = 0;
+    for (const auto& [handle, watch] : notifications) {
+        if (!same_id(watch.instance_id, instance_id)) continue;
+        watch.callback(reinterpret_cast<HCMNOTIFICATION>(handle), watch.context,
+                       CM_NOTIFY_ACTION_DEVICEINSTANCEREMOVED, nullptr, 0);
+        ++told;
+    }
+    return told;
+}
+
+std::size_t registered_notifications() { return notifications.size(); }
+
 namespace internal {
-void reset_device_nodes() { nodes.clear(); }
+void reset_device_nodes() {
+    nodes.clear();
+    notifications.clear();
+}
 }  // namespace internal
 
 }  // namespace fake_win32
@@ -171,3 +216,5 @@ FAKE_IMPORT(CM_Locate_DevNodeW)
 FAKE_IMPORT(CM_Get_Parent)
 FAKE_IMPORT(CM_Get_Device_IDW)
 FAKE_IMPORT(CM_Get_DevNode_Registry_PropertyW)
+FAKE_IMPORT(CM_Register_Notification)
+FAKE_IMPORT(CM_Unregister_Notification)

@@ -92,4 +92,10 @@ void reset(platform::Platform* backing);
 // and I/O requests whose end it has not collected.
 std::size_t open_objects();
 
+// The Configuration Manager's word that the device node `instance_id` was
+// removed, to every notification registered for it; how many there were.
+std::size_t notify_removal(const std::wstring& instance_id);
+// Notifications registered and not yet unregistered.
+std::size_t registered_notifications();
+
 }  // namespace fake_win32

@@ -48,8 +48,10 @@ bool is_usb_device_id(std::wstring_view instance_id) {
     return starts_with_nocase(instance_id, L"USB\\") && !contains_nocase(instance_id, L"&MI_");
 }
 
-bool usb_device_location(std::wstring instance_id, std::string& location) {
-    DEVINST node = 0;
+namespace {
+
+// The USB device node at or above `instance_id`, which becomes its ID.
+bool usb_device_node(std::wstring& instance_id, DEVINST& node) {
     if (CM_Locate_DevNodeW(&node, instance_id.data(), CM_LOCATE_DEVNODE_NORMAL) != CR_SUCCESS) return false;
     for (int step = 0; !is_usb_device_id(instance_id); ++step) {
         DEVINST parent = 0;
@@ -58,6 +60,21 @@ bool usb_device_location(std::wstring instance_id, std::string& location) {
             return false;
         node = parent;
     }
+    return true;
+}
+
+}  // namespace
+
+bool usb_device_instance_id(std::wstring instance_id, std::wstring& usb_device_id) {
+    DEVINST node = 0;
+    if (!usb_device_node(instance_id, node)) return false;
+    usb_device_id = std::move(instance_id);
+    return true;
+}
+
+bool usb_device_location(std::wstring instance_id, std::string& location) {
+    DEVINST node = 0;
+    if (!usb_device_node(instance_id, node)) return false;
     location = text_property(node, CM_DRP_LOCATION_PATHS, REG_MULTI_SZ);
     if (location.empty()) location = text_property(node, CM_DRP_LOCATION_INFORMATION, REG_SZ);
     return !location.empty();

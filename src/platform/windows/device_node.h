@@ -20,6 +20,11 @@ std::wstring device_instance_id(std::wstring_view name);
 // interface of a composite device ("&MI_").
 bool is_usb_device_id(std::wstring_view instance_id);
 
+// The instance ID of the USB device node at or above the node `instance_id`
+// (a HID collection's, an interface's or the device's own); false when there
+// is no such node.
+bool usb_device_instance_id(std::wstring instance_id, std::wstring& usb_device_id);
+
 // The location of the USB device node at or above the node `instance_id`:
 // its first location path ("PCIROOT(0)#PCI(1400)#USB(2)"), else its location
 // information ("Port_#0002.Hub_#0001"). False when there is no such node or

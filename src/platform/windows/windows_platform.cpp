@@ -4,6 +4,8 @@
 #include <memory>
 
 #include "platform/native.h"
+#include "platform/windows/device_node.h"
+#include "platform/windows/wide_text.h"
 #include "platform/windows/windows_console.h"
 
 namespace platform::windows {
@@ -17,6 +19,16 @@ void WindowsPlatform::sleep_ms(std::uint32_t milliseconds) { Sleep(milliseconds)
 std::uint64_t WindowsPlatform::now_ms() { return GetTickCount64() - started_ms_; }
 
 void WindowsPlatform::console_clear_quick_edit() { windows::console_clear_quick_edit(); }
+
+DepartureWatch WindowsPlatform::usb_watch_departure(UsbHandle handle) {
+    const auto it = usb_opens_.find(handle);
+    return it == usb_opens_.end() ? 0 : departures_.watch(device_instance_id(utf8_to_wide(it->second.name)));
+}
+
+DepartureWatch WindowsPlatform::hid_watch_departure(HidHandle handle) {
+    const auto it = hid_opens_.find(handle);
+    return it == hid_opens_.end() ? 0 : departures_.watch(device_instance_id(utf8_to_wide(it->second.path)));
+}
 
 std::vector<UnopenedDevice> WindowsPlatform::unopened_devices() {
     std::vector<UnopenedDevice> devices = usb_failures_.unopened();

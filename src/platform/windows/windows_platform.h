@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/windows/departure_watches.h"
 #include "platform/windows/device_locks.h"
 #include "platform/windows/open_failures.h"
 #include "platform/windows/win_handles.h"
@@ -98,6 +99,12 @@ public:
     // The thread's last Win32 error, read right after the call that failed.
     std::string last_os_error() override { return std::to_string(GetLastError()); }
 
+    // The USB device node's removal, from the Configuration Manager.
+    DepartureWatch usb_watch_departure(UsbHandle handle) override;
+    DepartureWatch hid_watch_departure(HidHandle handle) override;
+    bool departed(DepartureWatch watch) override { return departures_.departed(watch); }
+    void unwatch_departure(DepartureWatch watch) override { departures_.unwatch(watch); }
+
     LockHandle lock_device(const std::string& key, std::uint64_t& holder) override {
         return locks_.lock(key, holder);
     }
@@ -132,6 +139,7 @@ private:
     std::uintptr_t next_handle_ = 1;
     ULONGLONG started_ms_;
     DeviceLocks locks_;
+    DepartureWatches departures_;
 };
 
 }  // namespace platform::windows
