@@ -13,8 +13,8 @@ namespace {
 using platform::linux_backend::DeviceLocks;
 
 TEST(LinuxDeviceLocks, AnotherProcessIsRefusedUntilTheHolderEnds) {
-    const std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                      ("ft-locks-" + std::to_string(::getpid()));
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("ft-locks-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     int ready[2], done[2];
     ASSERT_EQ(::pipe(ready), 0);
@@ -28,7 +28,7 @@ TEST(LinuxDeviceLocks, AnotherProcessIsRefusedUntilTheHolderEnds) {
         char byte = held ? 'y' : 'n';
         if (::write(ready[1], &byte, 1) != 1) ::_exit(2);
         if (::read(done[0], &byte, 1) != 1) ::_exit(2);  // held until the parent has looked
-        ::_exit(0);  // the kernel releases the lock; no unlock
+        ::_exit(0);                                      // the kernel releases the lock; no unlock
     }
     char byte = 0;
     ASSERT_EQ(::read(ready[0], &byte, 1), 1);

@@ -55,9 +55,8 @@ const char* path_name(const usb_device_identity& device, bool alone) {
 
 void print_candidates(const std::vector<usb_device_identity>& devices) {
     for (const usb_device_identity& device : devices) {
-        std::fprintf(stderr, "  %.4x:%.4x  %-19s  USB %s\n", DEVICE_VENDOR_ID,
-                     static_cast<unsigned>(device.product_id), device_serial_text(device).c_str(),
-                     location_text(device).c_str());
+        std::fprintf(stderr, "  %.4x:%.4x  %-19s  USB %s\n", DEVICE_VENDOR_ID, static_cast<unsigned>(device.product_id),
+                     device_serial_text(device).c_str(), location_text(device).c_str());
     }
 }
 

@@ -14,8 +14,7 @@ std::string instance_key(const std::string& name) {
     const std::size_t second = name.find('#', first + 1);
     if (second == std::string::npos) return "";
     const std::size_t third = name.find('#', second + 1);
-    std::string instance =
-        name.substr(second + 1, third == std::string::npos ? std::string::npos : third - second - 1);
+    std::string instance = name.substr(second + 1, third == std::string::npos ? std::string::npos : third - second - 1);
     if (name.find("&MI_") < second) {
         const std::size_t last = instance.rfind('&');
         if (last != std::string::npos) instance.resize(last);

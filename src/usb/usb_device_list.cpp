@@ -5,7 +5,6 @@
 #include <algorithm>
 
 #include "platform/platform.h"
-
 #include "usb/usb_device.h"
 #include "usb/usb_device_identity.h"
 #include "usb/usbhid_device.h"
@@ -55,7 +54,7 @@ std::vector<usb_device_identity> usb_list_unopened(const std::vector<usb_device_
         // of a listed device is what could not be opened.
         const auto same = [&](const usb_device_identity& device) {
             return seen.location.empty() || device.location.empty() ? device.product_id == seen.product_id
-                                                                     : device.location == seen.location;
+                                                                    : device.location == seen.location;
         };
         if (std::any_of(listed.begin(), listed.end(), same) || std::any_of(devices.begin(), devices.end(), same))
             continue;

@@ -17,9 +17,9 @@ inline constexpr int USB_WAIT_ATTEMPTS = 601;
 inline constexpr std::uint32_t USB_WAIT_INTERVAL_MS = 100;
 
 enum class usb_wait_result {
-    back,            // found, and taken
-    not_back,        // not found (or not taken) within the attempts
-    did_not_restart, // told to restart, yet present under the same enumeration throughout
+    back,             // found, and taken
+    not_back,         // not found (or not taken) within the attempts
+    did_not_restart,  // told to restart, yet present under the same enumeration throughout
 };
 
 struct usb_wait_request {

@@ -32,7 +32,8 @@ std::uint64_t read_holder(int fd) {
     char text[24] = {};
     const ssize_t got = ::pread(fd, text, sizeof text - 1, 0);
     std::uint64_t pid = 0;
-    for (ssize_t i = 0; i < got && text[i] >= '0' && text[i] <= '9'; ++i) pid = pid * 10 + static_cast<unsigned>(text[i] - '0');
+    for (ssize_t i = 0; i < got && text[i] >= '0' && text[i] <= '9'; ++i)
+        pid = pid * 10 + static_cast<unsigned>(text[i] - '0');
     return pid;
 }
 

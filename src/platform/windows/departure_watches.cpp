@@ -7,8 +7,7 @@
 namespace platform::windows {
 namespace {
 
-DWORD CALLBACK on_notification(HCMNOTIFICATION, PVOID context, CM_NOTIFY_ACTION action, PCM_NOTIFY_EVENT_DATA,
-                               DWORD) {
+DWORD CALLBACK on_notification(HCMNOTIFICATION, PVOID context, CM_NOTIFY_ACTION action, PCM_NOTIFY_EVENT_DATA, DWORD) {
     if (action == CM_NOTIFY_ACTION_DEVICEINSTANCEREMOVED) static_cast<std::atomic<bool>*>(context)->store(true);
     return ERROR_SUCCESS;
 }

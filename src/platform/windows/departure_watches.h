@@ -14,8 +14,8 @@
 
 // Windows 8 and later; mingw-w64's cfgmgr32.h has the types but not these.
 extern "C" {
-CMAPI CONFIGRET WINAPI CM_Register_Notification(PCM_NOTIFY_FILTER filter, PVOID context,
-                                                PCM_NOTIFY_CALLBACK callback, PHCMNOTIFICATION notification);
+CMAPI CONFIGRET WINAPI CM_Register_Notification(PCM_NOTIFY_FILTER filter, PVOID context, PCM_NOTIFY_CALLBACK callback,
+                                                PHCMNOTIFICATION notification);
 CMAPI CONFIGRET WINAPI CM_Unregister_Notification(HCMNOTIFICATION notification);
 }
 
