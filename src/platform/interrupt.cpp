@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
 
 #ifdef _WIN32
@@ -19,6 +18,7 @@ namespace {
 std::atomic<int> critical_depth{0};
 std::atomic<bool> warned{false};
 std::atomic<bool> armed{false};
+std::atomic<void (*)()> restore_on_abort{nullptr};
 
 #ifdef _WIN32
 void write_out(DWORD which, const char* text) {
@@ -34,8 +34,11 @@ BOOL WINAPI on_console_event(DWORD event) {
     }
     write_out(STD_ERROR_HANDLE, INTERRUPT_ERROR);
     write_out(STD_OUTPUT_HANDLE, INTERRUPT_BANNER);
-    // exit, not ExitProcess: the exit hooks give the console back its mode.
-    std::exit(1);
+    // This handler runs on a thread of its own while the run goes on: the
+    // process ends here, without the exit hooks and destructors that would
+    // race with the run, and with the console given back first.
+    if (void (*restore)() = restore_on_abort.load()) restore();
+    ExitProcess(1);
 }
 #else
 void write_out(int fd, const char* text) {
@@ -62,6 +65,8 @@ struct sigaction saved_action;
 #endif
 
 }  // namespace
+
+void interrupt_on_abort(void (*restore)()) { restore_on_abort.store(restore); }
 
 bool interrupt_goes_on() {
     if (critical_depth.load() > 0 && !warned.exchange(true)) return true;

@@ -13,6 +13,10 @@ namespace platform {
 void interrupt_arm();
 void interrupt_disarm();
 
+// What must be put back before an abort ends the process (the console's
+// mode on Windows); one function, the last one given counts.
+void interrupt_on_abort(void (*restore)());
+
 // Marks a critical phase for as long as it lives; phases may nest.
 class interrupt_critical_phase {
 public:

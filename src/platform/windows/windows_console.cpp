@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cstdlib>
 
+#include "platform/interrupt.h"
+
 namespace platform::windows {
 namespace {
 
@@ -24,6 +26,7 @@ void restore_at_exit() { console_restore(); }
 void hook_restore() {
     static const bool at_exit = std::atexit(restore_at_exit) == 0;
     static_cast<void>(at_exit);
+    interrupt_on_abort(console_restore);
     if (!handler_installed.exchange(true)) SetConsoleCtrlHandler(console_control, TRUE);
 }
 
