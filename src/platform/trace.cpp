@@ -115,7 +115,7 @@ private:
 };
 
 TracePlatform::TracePlatform(Platform& inner, std::ostream& out)
-    : inner_(inner), out_(out), start_ms_(inner.now_ms()) {}
+    : ForwardingPlatform(inner), out_(out), start_ms_(inner.now_ms()) {}
 
 void TracePlatform::record_start(std::string_view version, std::span<char* const> command_line,
                                  std::string_view started) {
