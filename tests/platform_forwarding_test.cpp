@@ -13,8 +13,14 @@ using namespace platform;
 class Answering final : public sim::SimPlatform {
 public:
     explicit Answering(sim::Clock& clock) : SimPlatform(clock) {}
-    bool usb_placement(UsbHandle, UsbPlacement& placement) override { return fill(placement); }
-    bool hid_placement(HidHandle, UsbPlacement& placement) override { return fill(placement); }
+    bool usb_placement(UsbHandle, UsbPlacement& placement) override {
+        placement.location = "1-4";
+        return true;
+    }
+    bool hid_placement(HidHandle, UsbPlacement& placement) override {
+        placement.location = "2-1";
+        return true;
+    }
     DepartureWatch usb_watch_departure(UsbHandle) override { return 7; }
     DepartureWatch hid_watch_departure(HidHandle) override { return 8; }
     bool departed(DepartureWatch watch) override { return watch == 7; }
@@ -30,12 +36,6 @@ public:
 
     DepartureWatch unwatched = 0;
     LockHandle unlocked = 0;
-
-private:
-    static bool fill(UsbPlacement& placement) {
-        placement.location = "1-4";
-        return true;
-    }
 };
 
 TEST(ForwardingPlatform, PassesOnTheCallsThatHaveADefault) {
@@ -44,8 +44,9 @@ TEST(ForwardingPlatform, PassesOnTheCallsThatHaveADefault) {
     ForwardingPlatform forward(inner);
     UsbPlacement placement;
     EXPECT_TRUE(forward.usb_placement(1, placement));
-    EXPECT_TRUE(forward.hid_placement(1, placement));
     EXPECT_EQ(placement.location, "1-4");
+    EXPECT_TRUE(forward.hid_placement(1, placement));
+    EXPECT_EQ(placement.location, "2-1");
     EXPECT_EQ(forward.usb_watch_departure(1), 7u);
     EXPECT_EQ(forward.hid_watch_departure(1), 8u);
     EXPECT_TRUE(forward.departed(7));
