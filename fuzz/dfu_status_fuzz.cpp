@@ -27,6 +27,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     dfu_take_message(*dfu);
     if (std::memchr(dfu_status_text(*dfu), '\0', DFU_TEXT_SIZE) == nullptr) std::abort();
     dfu_leave_mode(*dfu, "DFU", {});
-    dfu_close(dfu);
     return 0;
 }

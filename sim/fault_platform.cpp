@@ -34,7 +34,7 @@ const char* fault_kind_name(FaultKind kind) {
 }
 
 FaultPlatform::FaultPlatform(platform::Platform& inner, FaultPlan plan, std::function<void()> unplug)
-    : inner_(inner), plan_(plan), unplug_(std::move(unplug)) {}
+    : ForwardingPlatform(inner), plan_(plan), unplug_(std::move(unplug)) {}
 
 void FaultPlatform::set_limits(FaultLimits limits, std::function<void()> on_runaway) {
     limits_ = limits;

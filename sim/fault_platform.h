@@ -10,7 +10,9 @@
 //           action runs before call N is passed on (the simulator detaches
 //           its devices and answers as it would without them); with no
 //           unplug action every call from N on fails and the lists are empty.
-// A close cannot fail: a fail or gone fault on it passes the close on.
+// A close cannot fail: a fail or gone fault on it passes the close on. The
+// calls that are not device calls (time, console, diagnostics, the device
+// lock, the departure watch) pass through: never a fault, never counted.
 //
 // A run that goes on far longer than it should (too many device calls, or
 // the clock past a limit) is a runaway: `on_runaway` is called once, and
@@ -25,7 +27,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/forwarding_platform.h"
 
 namespace sim {
 
@@ -57,7 +59,7 @@ struct FaultLimits {
 bool fault_parse(std::string_view text, FaultPlan& plan);
 const char* fault_kind_name(FaultKind kind);
 
-class FaultPlatform : public platform::Platform {
+class FaultPlatform : public platform::ForwardingPlatform {
 public:
     FaultPlatform(platform::Platform& inner, FaultPlan plan, std::function<void()> unplug = {});
 
@@ -105,25 +107,6 @@ public:
     bool hid_placement(platform::HidHandle handle, platform::UsbPlacement& placement) override;
 
     void sleep_ms(std::uint32_t milliseconds) override;
-    std::uint64_t now_ms() override { return inner_.now_ms(); }
-    void console_clear_quick_edit() override { inner_.console_clear_quick_edit(); }
-    const char* backend_name() const override { return inner_.backend_name(); }
-    std::string inaccessible_device_hint() override { return inner_.inaccessible_device_hint(); }
-    std::vector<platform::UnopenedDevice> unopened_devices() override { return inner_.unopened_devices(); }
-    std::string last_os_error() override { return inner_.last_os_error(); }
-    platform::DepartureWatch usb_watch_departure(platform::UsbHandle handle) override {
-        return inner_.usb_watch_departure(handle);
-    }
-    platform::DepartureWatch hid_watch_departure(platform::HidHandle handle) override {
-        return inner_.hid_watch_departure(handle);
-    }
-    bool departed(platform::DepartureWatch watch) override { return inner_.departed(watch); }
-    void unwatch_departure(platform::DepartureWatch watch) override { inner_.unwatch_departure(watch); }
-    // The lock is no device call: never a fault, never counted.
-    platform::LockHandle lock_device(const std::string& key, std::uint64_t& holder) override {
-        return inner_.lock_device(key, holder);
-    }
-    void unlock_device(platform::LockHandle handle) override { inner_.unlock_device(handle); }
 
 private:
     // What becomes of one device call.
@@ -137,7 +120,6 @@ private:
     std::uintptr_t note(std::uintptr_t handle);
     platform::UsbError note(platform::UsbError error);
 
-    platform::Platform& inner_;
     FaultPlan plan_;
     std::function<void()> unplug_;
     FaultLimits limits_;

@@ -3,9 +3,12 @@
 #include <algorithm>
 
 #include "platform/trace.h"
+#include "platform/trace_ops.h"
 
 namespace sim {
 namespace {
+
+namespace trace_op = platform::trace_op;
 
 using platform::UsbError;
 
@@ -24,20 +27,20 @@ bool is_in_request(const ReplayCall& call) {
 // chose, as opposed to what the device answered.
 std::vector<std::pair<const char*, Kind>> request_keys(const ReplayCall& call) {
     const std::string& op = call.op;
-    if (op == "open" || op == "hid_open") return {{"dev", Kind::text}};
-    if (op == "descriptor")
+    if (op == trace_op::OPEN || op == trace_op::HID_OPEN) return {{"dev", Kind::text}};
+    if (op == trace_op::DESCRIPTOR)
         return {{"dev", Kind::number}, {"type", Kind::number}, {"index", Kind::number}, {"language", Kind::number}};
-    if (op == "control") {
+    if (op == trace_op::CONTROL) {
         if (is_in_request(call)) return {{"dev", Kind::number}, {"setup", Kind::hex}};
         return {{"dev", Kind::number}, {"setup", Kind::hex}, {"data", Kind::hex}};
     }
-    if (op == "read_pipe") return {{"dev", Kind::number}, {"pipe", Kind::number}};
-    if (op == "write_pipe") return {{"dev", Kind::number}, {"pipe", Kind::number}, {"data", Kind::hex}};
-    if (op == "settings") return {{"dev", Kind::number}, {"alternate", Kind::number}};
-    if (op == "pipe") return {{"dev", Kind::number}, {"alternate", Kind::number}, {"index", Kind::number}};
-    if (op == "set_feature") return {{"dev", Kind::number}, {"data", Kind::hex}};
-    if (op == "sleep") return {{"ms", Kind::number}};
-    if (op == "names" || op == "hid_list" || op == "quick_edit") return {};
+    if (op == trace_op::READ_PIPE) return {{"dev", Kind::number}, {"pipe", Kind::number}};
+    if (op == trace_op::WRITE_PIPE) return {{"dev", Kind::number}, {"pipe", Kind::number}, {"data", Kind::hex}};
+    if (op == trace_op::SETTINGS) return {{"dev", Kind::number}, {"alternate", Kind::number}};
+    if (op == trace_op::PIPE) return {{"dev", Kind::number}, {"alternate", Kind::number}, {"index", Kind::number}};
+    if (op == trace_op::SET_FEATURE) return {{"dev", Kind::number}, {"data", Kind::hex}};
+    if (op == trace_op::SLEEP) return {{"ms", Kind::number}};
+    if (op == trace_op::NAMES || op == trace_op::HID_LIST || op == trace_op::QUICK_EDIT) return {};
     return {{"dev", Kind::number}};
 }
 
@@ -231,24 +234,24 @@ void ReplayPlatform::read_into(const ReplayCall& call, std::span<std::uint8_t> b
 
 bool ReplayPlatform::usb_device_names(std::vector<std::string>& names) {
     names.clear();
-    const ReplayCall* call = take(Request("names"));
+    const ReplayCall* call = take(Request(trace_op::NAMES));
     if (call == nullptr || !call->ok) return false;
     names = texts(*call, "names");
     return true;
 }
 
 platform::UsbHandle ReplayPlatform::usb_open(const std::string& name) {
-    const ReplayCall* call = take(Request("open").text("dev", name));
+    const ReplayCall* call = take(Request(trace_op::OPEN).text("dev", name));
     return call != nullptr && call->ok ? static_cast<platform::UsbHandle>(number(*call, "handle")) : 0;
 }
 
-void ReplayPlatform::usb_close(platform::UsbHandle handle) { take(Request("close").number("dev", handle)); }
+void ReplayPlatform::usb_close(platform::UsbHandle handle) { take(Request(trace_op::CLOSE).number("dev", handle)); }
 
 bool ReplayPlatform::usb_get_descriptor(platform::UsbHandle handle, std::uint8_t type, std::uint8_t index,
                                         std::uint16_t language, std::span<std::uint8_t> buffer,
                                         std::size_t& transferred) {
     transferred = 0;
-    const ReplayCall* call = take(Request("descriptor")
+    const ReplayCall* call = take(Request(trace_op::DESCRIPTOR)
                                       .number("dev", handle)
                                       .number("type", type)
                                       .number("index", index)
@@ -260,7 +263,7 @@ bool ReplayPlatform::usb_get_descriptor(platform::UsbHandle handle, std::uint8_t
 }
 
 bool ReplayPlatform::usb_device_speed(platform::UsbHandle handle, std::uint8_t& speed) {
-    const ReplayCall* call = take(Request("speed").number("dev", handle));
+    const ReplayCall* call = take(Request(trace_op::SPEED).number("dev", handle));
     if (call == nullptr || !call->ok) return false;
     speed = static_cast<std::uint8_t>(number(*call, "speed"));
     return true;
@@ -271,7 +274,7 @@ UsbError ReplayPlatform::usb_control_transfer(platform::UsbHandle handle, const 
     transferred = 0;
     const bool in = (setup[0] & 0x80) != 0;
     const std::size_t length = std::min<std::size_t>(static_cast<std::size_t>(setup[6] | (setup[7] << 8)), buffer.size());
-    Request request("control");
+    Request request(trace_op::CONTROL);
     request.number("dev", handle).hex("setup", setup);
     if (in) request.room(length);
     else request.hex("data", buffer.first(length));
@@ -287,7 +290,7 @@ UsbError ReplayPlatform::usb_read_pipe(platform::UsbHandle handle, std::uint8_t 
                                        std::span<std::uint8_t> buffer, std::size_t& transferred) {
     transferred = 0;
     const ReplayCall* call =
-        take(Request("read_pipe").number("dev", handle).number("pipe", pipe_id).room(buffer.size()));
+        take(Request(trace_op::READ_PIPE).number("dev", handle).number("pipe", pipe_id).room(buffer.size()));
     if (call == nullptr) return UsbError::other;
     if (!call->ok) return error_of(*call);
     read_into(*call, buffer, transferred);
@@ -298,7 +301,7 @@ UsbError ReplayPlatform::usb_write_pipe(platform::UsbHandle handle, std::uint8_t
                                         std::span<const std::uint8_t> buffer, std::size_t& transferred) {
     transferred = 0;
     const ReplayCall* call =
-        take(Request("write_pipe").number("dev", handle).number("pipe", pipe_id).hex("data", buffer));
+        take(Request(trace_op::WRITE_PIPE).number("dev", handle).number("pipe", pipe_id).hex("data", buffer));
     if (call == nullptr) return UsbError::other;
     if (!call->ok) return error_of(*call);
     transferred = call->fields.count("transferred") != 0 ? number(*call, "transferred") : buffer.size();
@@ -307,7 +310,7 @@ UsbError ReplayPlatform::usb_write_pipe(platform::UsbHandle handle, std::uint8_t
 
 bool ReplayPlatform::usb_interface_settings(platform::UsbHandle handle, std::uint8_t alternate,
                                             platform::UsbInterfaceInfo& info) {
-    const ReplayCall* call = take(Request("settings").number("dev", handle).number("alternate", alternate));
+    const ReplayCall* call = take(Request(trace_op::SETTINGS).number("dev", handle).number("alternate", alternate));
     if (call == nullptr || !call->ok) return false;
     info.interface_number = static_cast<std::uint8_t>(number(*call, "interface"));
     info.alternate_setting = static_cast<std::uint8_t>(number(*call, "setting"));
@@ -321,7 +324,7 @@ bool ReplayPlatform::usb_interface_settings(platform::UsbHandle handle, std::uin
 bool ReplayPlatform::usb_query_pipe(platform::UsbHandle handle, std::uint8_t alternate, std::uint8_t pipe_index,
                                     platform::UsbPipeInfo& info) {
     const ReplayCall* call =
-        take(Request("pipe").number("dev", handle).number("alternate", alternate).number("index", pipe_index));
+        take(Request(trace_op::PIPE).number("dev", handle).number("alternate", alternate).number("index", pipe_index));
     if (call == nullptr || !call->ok) return false;
     info.pipe_id = static_cast<std::uint8_t>(number(*call, "pipe"));
     info.pipe_type = static_cast<std::uint8_t>(number(*call, "type"));
@@ -331,18 +334,18 @@ bool ReplayPlatform::usb_query_pipe(platform::UsbHandle handle, std::uint8_t alt
 }
 
 bool ReplayPlatform::usb_serial_number(platform::UsbHandle handle, std::string& serial) {
-    const ReplayCall* call = take(Request("serial").number("dev", handle));
+    const ReplayCall* call = take(Request(trace_op::SERIAL).number("dev", handle));
     if (call == nullptr || !call->ok) return false;
     serial = text(*call, "serial");
     return true;
 }
 
 bool ReplayPlatform::usb_placement(platform::UsbHandle handle, platform::UsbPlacement& placement) {
-    return placement_from(take(Request("placement").number("dev", handle)), placement);
+    return placement_from(take(Request(trace_op::PLACEMENT).number("dev", handle)), placement);
 }
 
 bool ReplayPlatform::hid_placement(platform::HidHandle handle, platform::UsbPlacement& placement) {
-    return placement_from(take(Request("hid_placement").number("dev", handle)), placement);
+    return placement_from(take(Request(trace_op::HID_PLACEMENT).number("dev", handle)), placement);
 }
 
 bool ReplayPlatform::placement_from(const ReplayCall* call, platform::UsbPlacement& placement) {
@@ -356,21 +359,21 @@ bool ReplayPlatform::placement_from(const ReplayCall* call, platform::UsbPlaceme
 
 bool ReplayPlatform::hid_paths(std::vector<std::string>& paths) {
     paths.clear();
-    const ReplayCall* call = take(Request("hid_list"));
+    const ReplayCall* call = take(Request(trace_op::HID_LIST));
     if (call == nullptr || !call->ok) return false;
     paths = texts(*call, "paths");
     return true;
 }
 
 platform::HidHandle ReplayPlatform::hid_open(const std::string& path) {
-    const ReplayCall* call = take(Request("hid_open").text("dev", path));
+    const ReplayCall* call = take(Request(trace_op::HID_OPEN).text("dev", path));
     return call != nullptr && call->ok ? static_cast<platform::HidHandle>(number(*call, "handle")) : 0;
 }
 
-void ReplayPlatform::hid_close(platform::HidHandle handle) { take(Request("hid_close").number("dev", handle)); }
+void ReplayPlatform::hid_close(platform::HidHandle handle) { take(Request(trace_op::HID_CLOSE).number("dev", handle)); }
 
 bool ReplayPlatform::hid_attributes(platform::HidHandle handle, platform::HidAttributes& attributes) {
-    const ReplayCall* call = take(Request("hid_attributes").number("dev", handle));
+    const ReplayCall* call = take(Request(trace_op::HID_ATTRIBUTES).number("dev", handle));
     if (call == nullptr || !call->ok) return false;
     attributes.vendor_id = static_cast<std::uint16_t>(number(*call, "vid"));
     attributes.product_id = static_cast<std::uint16_t>(number(*call, "pid"));
@@ -379,7 +382,7 @@ bool ReplayPlatform::hid_attributes(platform::HidHandle handle, platform::HidAtt
 }
 
 bool ReplayPlatform::hid_caps(platform::HidHandle handle, platform::HidCaps& caps) {
-    const ReplayCall* call = take(Request("hid_caps").number("dev", handle));
+    const ReplayCall* call = take(Request(trace_op::HID_CAPS).number("dev", handle));
     if (call == nullptr || !call->ok) return false;
     caps.usage_page = static_cast<std::uint16_t>(number(*call, "usage_page"));
     caps.usage = static_cast<std::uint16_t>(number(*call, "usage"));
@@ -390,7 +393,7 @@ bool ReplayPlatform::hid_caps(platform::HidHandle handle, platform::HidCaps& cap
 }
 
 bool ReplayPlatform::hid_get_feature(platform::HidHandle handle, std::span<std::uint8_t> report) {
-    const ReplayCall* call = take(Request("get_feature").number("dev", handle).room(report.size(), true));
+    const ReplayCall* call = take(Request(trace_op::GET_FEATURE).number("dev", handle).room(report.size(), true));
     if (call == nullptr || !call->ok) return false;
     std::size_t transferred = 0;
     read_into(*call, report, transferred);
@@ -398,24 +401,24 @@ bool ReplayPlatform::hid_get_feature(platform::HidHandle handle, std::span<std::
 }
 
 bool ReplayPlatform::hid_set_feature(platform::HidHandle handle, std::span<const std::uint8_t> report) {
-    const ReplayCall* call = take(Request("set_feature").number("dev", handle).hex("data", report));
+    const ReplayCall* call = take(Request(trace_op::SET_FEATURE).number("dev", handle).hex("data", report));
     return call != nullptr && call->ok;
 }
 
 bool ReplayPlatform::hid_serial_number(platform::HidHandle handle, std::string& serial) {
-    const ReplayCall* call = take(Request("hid_serial").number("dev", handle));
+    const ReplayCall* call = take(Request(trace_op::HID_SERIAL).number("dev", handle));
     if (call == nullptr || !call->ok) return false;
     serial = text(*call, "serial");
     return true;
 }
 
 void ReplayPlatform::sleep_ms(std::uint32_t milliseconds) {
-    const ReplayCall* call = take(Request("sleep").number("ms", milliseconds));
+    const ReplayCall* call = take(Request(trace_op::SLEEP).number("ms", milliseconds));
     // The recorded sleep began at its "t"; after a difference the clock still
     // moves, so the tool's waits end.
     clock_ms_ = call != nullptr ? std::max(clock_ms_, call->t + milliseconds) : clock_ms_ + milliseconds;
 }
 
-void ReplayPlatform::console_clear_quick_edit() { take(Request("quick_edit")); }
+void ReplayPlatform::console_clear_quick_edit() { take(Request(trace_op::QUICK_EDIT)); }
 
 }  // namespace sim

@@ -4,8 +4,12 @@
 
 #include <array>
 
+#include "platform/trace_ops.h"
+
 namespace sim {
 namespace {
+
+namespace trace_op = platform::trace_op;
 
 // A recording larger than this (uncompressed) is refused: a full upgrade
 // trace is a few MiB.
@@ -31,56 +35,56 @@ struct OpKeys {
 // optional and read as 0.
 const std::vector<OpKeys>& op_keys() {
     static const std::vector<OpKeys> table = {
-        {"names", {{"names", Need::texts, When::if_ok}}},
-        {"open", {{"dev", Need::text}, {"handle", Need::number}}},
-        {"close", {{"dev", Need::number}}},
-        {"descriptor",
+        {trace_op::NAMES, {{"names", Need::texts, When::if_ok}}},
+        {trace_op::OPEN, {{"dev", Need::text}, {"handle", Need::number}}},
+        {trace_op::CLOSE, {{"dev", Need::number}}},
+        {trace_op::DESCRIPTOR,
          {{"dev", Need::number},
           {"type", Need::number},
           {"index", Need::number},
           {"language", Need::number},
           {"data", Need::hex, When::if_ok}}},
-        {"speed", {{"dev", Need::number}, {"speed", Need::number, When::if_ok}}},
-        {"control", {{"dev", Need::number}, {"setup", Need::setup}, {"error", Need::text, When::if_failed}}},
-        {"read_pipe",
+        {trace_op::SPEED, {{"dev", Need::number}, {"speed", Need::number, When::if_ok}}},
+        {trace_op::CONTROL, {{"dev", Need::number}, {"setup", Need::setup}, {"error", Need::text, When::if_failed}}},
+        {trace_op::READ_PIPE,
          {{"dev", Need::number}, {"pipe", Need::number}, {"data", Need::hex, When::if_ok},
           {"error", Need::text, When::if_failed}}},
-        {"write_pipe",
+        {trace_op::WRITE_PIPE,
          {{"dev", Need::number}, {"pipe", Need::number}, {"data", Need::hex}, {"error", Need::text, When::if_failed}}},
-        {"settings",
+        {trace_op::SETTINGS,
          {{"dev", Need::number},
           {"alternate", Need::number},
           {"interface", Need::number, When::if_ok},
           {"endpoints", Need::number, When::if_ok},
           {"class", Need::number, When::if_ok}}},
-        {"pipe",
+        {trace_op::PIPE,
          {{"dev", Need::number},
           {"alternate", Need::number},
           {"index", Need::number},
           {"pipe", Need::number, When::if_ok},
           {"type", Need::number, When::if_ok},
           {"max_packet", Need::number, When::if_ok}}},
-        {"serial", {{"dev", Need::number}, {"serial", Need::text, When::if_ok}}},
-        {"placement", {{"dev", Need::number}, {"location", Need::text, When::if_ok}}},
-        {"hid_placement", {{"dev", Need::number}, {"location", Need::text, When::if_ok}}},
-        {"hid_list", {{"paths", Need::texts, When::if_ok}}},
-        {"hid_open", {{"dev", Need::text}, {"handle", Need::number}}},
-        {"hid_close", {{"dev", Need::number}}},
-        {"hid_attributes",
+        {trace_op::SERIAL, {{"dev", Need::number}, {"serial", Need::text, When::if_ok}}},
+        {trace_op::PLACEMENT, {{"dev", Need::number}, {"location", Need::text, When::if_ok}}},
+        {trace_op::HID_PLACEMENT, {{"dev", Need::number}, {"location", Need::text, When::if_ok}}},
+        {trace_op::HID_LIST, {{"paths", Need::texts, When::if_ok}}},
+        {trace_op::HID_OPEN, {{"dev", Need::text}, {"handle", Need::number}}},
+        {trace_op::HID_CLOSE, {{"dev", Need::number}}},
+        {trace_op::HID_ATTRIBUTES,
          {{"dev", Need::number},
           {"vid", Need::number, When::if_ok},
           {"pid", Need::number, When::if_ok},
           {"version", Need::number, When::if_ok}}},
-        {"hid_caps",
+        {trace_op::HID_CAPS,
          {{"dev", Need::number},
           {"usage_page", Need::number, When::if_ok},
           {"usage", Need::number, When::if_ok},
           {"feature_length", Need::number, When::if_ok}}},
-        {"get_feature", {{"dev", Need::number}, {"data", Need::hex, When::if_ok}}},
-        {"set_feature", {{"dev", Need::number}, {"data", Need::hex}}},
-        {"hid_serial", {{"dev", Need::number}, {"serial", Need::text, When::if_ok}}},
-        {"sleep", {{"ms", Need::number}}},
-        {"quick_edit", {}},
+        {trace_op::GET_FEATURE, {{"dev", Need::number}, {"data", Need::hex, When::if_ok}}},
+        {trace_op::SET_FEATURE, {{"dev", Need::number}, {"data", Need::hex}}},
+        {trace_op::HID_SERIAL, {{"dev", Need::number}, {"serial", Need::text, When::if_ok}}},
+        {trace_op::SLEEP, {{"ms", Need::number}}},
+        {trace_op::QUICK_EDIT, {}},
     };
     return table;
 }

@@ -3,11 +3,8 @@
 // compare it and to answer it.
 //
 // A record is a call when its "op" names a platform call the trace writes
-// (names, open, close, descriptor, speed, control, read_pipe, write_pipe,
-// settings, pipe, serial, placement, hid_list, hid_open, hid_close, hid_attributes,
-// hid_caps, get_feature, set_feature, hid_serial, hid_placement, sleep, quick_edit). Every
-// other record (one without "op", or with another op, such as a note of what
-// the console showed) is skipped.
+// (platform/trace_ops.h). Every other record (one without "op", or with
+// another op, such as a note of what the console showed) is skipped.
 #pragma once
 
 #include <cstddef>

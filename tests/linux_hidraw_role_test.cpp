@@ -191,7 +191,7 @@ TEST_F(LinuxHidrawRole, DeviceLayerFindsTheVendorCollection) {
         EXPECT_EQ(device->vendor_id, 0x2F5A);
         EXPECT_EQ(device->product_id, 0x0001);
         EXPECT_EQ(usbhid_device_feature_length(device.get()), 257);
-        usbhid_device_close(device);
+        device.reset();
     }
     platform::install(nullptr);
 }

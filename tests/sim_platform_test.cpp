@@ -99,7 +99,6 @@ TEST(SimPlatformOpen, DiscoveryFindsTheRunTimeDfuInterfaceInTheSecondPass) {
     ASSERT_TRUE(bus.platform.usb_interface_settings(device->handle.get(), 0, info));
     EXPECT_EQ(info.interface_number, 1);
     EXPECT_EQ(info.interface_class, 0xFE);
-    usb_device_close(device);
 }
 
 struct Opened {
@@ -238,7 +237,6 @@ TEST(SimPlatformUsb, InterfaceSettingsAndPipes) {
     EXPECT_EQ(bus.platform.usb_write_pipe(handle, 0x81, bytes, moved), UsbError::other);
     EXPECT_EQ(bus.platform.usb_read_pipe(handle, 0x01, bytes, moved), UsbError::other);
     EXPECT_EQ(bus.platform.usb_write_pipe(handle, 0x02, bytes, moved), UsbError::other);
-    usb_device_close(device);
 }
 
 TEST(SimPlatformHid, PathsAttributesAndCaps) {
@@ -314,7 +312,6 @@ TEST(SimPlatformHid, FeatureRoundTripThroughTheHost) {
               sim::NATIVE_IDENTIFY_MAGIC);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(&report[10])), "round trip");
     EXPECT_EQ(touch->native().record().commands, std::vector<std::uint8_t>{sim::NATIVE_IDENTIFY});
-    usbhid_device_close(device);
 }
 
 TEST(SimPlatformTime, SleepAdvancesTheVirtualClock) {

@@ -24,7 +24,6 @@ struct Channel {
     cmd_channel_ptr channel;
     explicit Channel(std::uint16_t product_id = sim::TOUCH_PRODUCT_ID)
         : channel(cmd_channel_open(DEVICE_VENDOR_ID, product_id, std::nullopt)) {}
-    ~Channel() { cmd_channel_close(channel); }
     cmd_channel& operator*() { return *channel; }
 };
 
@@ -344,7 +343,6 @@ TEST(BulkCarriage, MalformedPacketsAreRefused) {
     EXPECT_EQ(bus.platform.usb_read_pipe(handle, sim::BULK_IN_ENDPOINT, reply, moved),
               platform::UsbError::general_failure);
     EXPECT_EQ(native->record().refusals.back(), "bulk read without a get request");
-    usb_device_close(device);
 }
 
 class RecordingPeer : public sim::LinkPeer {
@@ -394,7 +392,6 @@ TEST(LinkPlugIn, FramesGoToThePeerAndNativeTrafficStillWorks) {
     ASSERT_EQ(usbhid_device_set_feature(device.get(), report), 257);
     ASSERT_EQ(usbhid_device_get_feature(device.get(), report), 257);
     EXPECT_EQ(report[1], sim::NATIVE_IDENTIFY);
-    usbhid_device_close(device);
 }
 
 TEST(LinkPlugIn, WithoutAPeerLinkFramesStall) {
@@ -407,7 +404,6 @@ TEST(LinkPlugIn, WithoutAPeerLinkFramesStall) {
     report[1] = sim::LINK_MARKER;
     EXPECT_EQ(usbhid_device_set_feature(device.get(), report), -1);
     EXPECT_EQ(touch->native().record().refusals.back(), "link frame without a link peer");
-    usbhid_device_close(device);
 }
 
 }  // namespace
@@ -443,7 +439,6 @@ TEST_P(TouchMisbehaviour, ReportBytes) {
     report[0] = 0xFF;
     ASSERT_EQ(usbhid_device_get_feature(device.get(), report), 257);
     c.check_report(report);
-    usbhid_device_close(device);
 }
 
 INSTANTIATE_TEST_SUITE_P(

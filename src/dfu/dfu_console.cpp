@@ -60,5 +60,5 @@ void dfu_report_failure(dfu_console& console, dfu_device_ptr& device, bool with_
                console.err);
     std::fputs("\n", console.out);
     std::fflush(console.out);
-    dfu_close(device);
+    device.reset();
 }

@@ -23,11 +23,6 @@ dfu_device_ptr dfu_open_same(std::uint16_t vendor_id, std::uint16_t product_id, 
     return dfu_device_over(usb_device_open_same(vendor_id, product_id, interface_number, device));
 }
 
-void dfu_close(dfu_device_ptr& device) {
-    if (device) usb_device_close(device->usb);
-    device.reset();
-}
-
 const char* dfu_take_message(dfu_device& device) { return std::exchange(device.pending_message, nullptr); }
 
 const char* dfu_status_text(const dfu_device& device) { return device.status_text.data(); }

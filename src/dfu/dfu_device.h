@@ -26,7 +26,6 @@ dfu_device_ptr dfu_open(std::uint16_t vendor_id, std::uint16_t product_id, int i
 // The same, on that physical device only.
 dfu_device_ptr dfu_open_same(std::uint16_t vendor_id, std::uint16_t product_id, int interface_number,
                              const usb_device_identity& device);
-void dfu_close(dfu_device_ptr& device);
 
 // The pending message, which is cleared; null when there is none.
 const char* dfu_take_message(dfu_device& device);

@@ -108,7 +108,7 @@ int dfu_upgrade(dfu_console& console, serial_number serial, std::optional<std::s
     if (!in_dfu_mode(*device)) {
         const platform::DepartureWatchOwner watch(os.usb_watch_departure(dfu_usb_device(*device).handle.get()));
         if (dfu_leave_mode(*device, "run-time", callback) < 0) return fail(device);
-        dfu_close(device);
+        device.reset();
         device = wait_for_device(run, true, watch.get());
         if (!device) return fail(device);
         if (!in_dfu_mode(*device)) {
@@ -134,14 +134,14 @@ int dfu_upgrade(dfu_console& console, serial_number serial, std::optional<std::s
         watch.reset(os.usb_watch_departure(dfu_usb_device(*device).handle.get()));
         if (dfu_leave_mode(*device, "DFU", callback) < 0) return fail(device);
     }
-    dfu_close(device);
+    device.reset();
 
     device = wait_for_device(run, reset_after, watch.get());
     if (!device || transferred != 0) return fail(device);
     if (reset_after && !check_back_in_run_time(console, *device, image_product)) return fail(device);
     std::fputs("\n", console.out);
     std::fflush(console.out);
-    dfu_close(device);
+    device.reset();  // closed before the departure watch and the critical phase end
     return console.failed ? -1 : 0;
 }
 

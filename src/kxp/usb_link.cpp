@@ -9,16 +9,13 @@ int usb_link_open(usb_link_holder& holder, const usb_device_identity& device) {
     if (!holder.device) return 1;
     if (usbhid_device_feature_length(holder.device.get()) !=
         static_cast<int>(LINK_REPORT_LENGTH)) {
-        usbhid_device_close(holder.device);
+        holder.device.reset();
         return 1;
     }
     return 0;
 }
 
-void usb_link_close(usb_link_holder& holder) {
-    if (holder.device) usbhid_device_close(holder.device);
-    holder.device.reset();
-}
+void usb_link_close(usb_link_holder& holder) { holder.device.reset(); }
 
 void usb_link_bind(usb_link_holder& holder, kxp_link& record) {
     record.send_frame = usb_link_send_frame;

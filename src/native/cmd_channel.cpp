@@ -116,8 +116,6 @@ cmd_channel_ptr cmd_channel_open_same(const usb_device_identity& device) {
     return over_hid(usbhid_device_open_same(device));
 }
 
-void cmd_channel_close(cmd_channel_ptr& channel) { channel.reset(); }
-
 platform::DepartureWatch cmd_channel_watch_departure(const cmd_channel& channel) {
     auto& os = platform::current();
     if (channel.carriage == CARRIAGE_HID && channel.hid) return os.hid_watch_departure(channel.hid->handle.get());

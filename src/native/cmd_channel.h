@@ -12,8 +12,6 @@
 inline constexpr std::uint8_t CMD_REPORT_ID = 0xFF;
 inline constexpr int CARRIAGE_HID = 1;
 inline constexpr int CARRIAGE_BULK = 2;
-// Bulk packets are the packet size plus the 4-byte "KXPS"/"KXPG" tag.
-inline constexpr int BULK_PACKET_SIZE = 256;
 
 struct cmd_channel {
     int carriage = 0;
@@ -30,7 +28,6 @@ cmd_channel_ptr cmd_channel_open_carriage(std::uint16_t vendor_id, std::uint16_t
 // The channel to the physical device `device`: its vendor HID interface, or
 // for the bridge its bulk pipes; never another device with the same IDs.
 cmd_channel_ptr cmd_channel_open_same(const usb_device_identity& device);
-void cmd_channel_close(cmd_channel_ptr& channel);
 
 // The system's watch on the channel's device for its departure (see
 // Platform::usb_watch_departure); 0 when none.

@@ -121,9 +121,7 @@ int hid_probe(const usb_device_identity& device) {
     if (!channel) return -1;
     int status = 0;
     std::array<char, CMD_TEXT_SIZE> text{};
-    const int result = cmd_identify(*channel, status, text);
-    cmd_channel_close(channel);
-    return result;
+    return cmd_identify(*channel, status, text);
 }
 
 int hid_restart(const usb_device_identity& device) {
@@ -140,7 +138,7 @@ int hid_restart(const usb_device_identity& device) {
         result = -1;
     }
     std::fputs("\n", stdout);
-    cmd_channel_close(channel);
+    channel.reset();  // closed inside the critical phase
     return result;
 }
 

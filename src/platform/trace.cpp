@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/trace_ops.h"
+
 namespace platform {
 
 std::string trace_quote(std::string_view text) {
@@ -115,12 +117,12 @@ private:
 };
 
 TracePlatform::TracePlatform(Platform& inner, std::ostream& out)
-    : inner_(inner), out_(out), start_ms_(inner.now_ms()) {}
+    : ForwardingPlatform(inner), out_(out), start_ms_(inner.now_ms()) {}
 
 void TracePlatform::record_start(std::string_view version, std::span<char* const> command_line,
                                  std::string_view started) {
     std::vector<std::string> words(command_line.begin(), command_line.end());
-    Line(*this, "start", Line::run_record{})
+    Line(*this, trace_op::START, Line::run_record{})
         .text("version", version)
         .texts("command_line", words)
         .text("platform", inner_.backend_name())
@@ -142,17 +144,17 @@ void TracePlatform::record_console(std::string_view stream, std::string_view tex
 
 void TracePlatform::end_console_line() {
     if (open_line_.empty()) return;
-    Line(*this, "console", Line::run_record{}).text("stream", open_stream_).text("text", open_line_);
+    Line(*this, trace_op::CONSOLE, Line::run_record{}).text("stream", open_stream_).text("text", open_line_);
     open_line_.clear();
 }
 
 void TracePlatform::record_exit(int status) {
-    Line(*this, "exit").raw("status", std::to_string(status));
+    Line(*this, trace_op::EXIT).raw("status", std::to_string(status));
 }
 
 bool TracePlatform::usb_device_names(std::vector<std::string>& names) {
     const bool ok = inner_.usb_device_names(names);
-    Line line(*this, "names");
+    Line line(*this, trace_op::NAMES);
     line.ok(ok).number("count", ok ? names.size() : 0);
     if (ok) line.texts("names", names);
     return ok;
@@ -160,20 +162,20 @@ bool TracePlatform::usb_device_names(std::vector<std::string>& names) {
 
 UsbHandle TracePlatform::usb_open(const std::string& name) {
     const UsbHandle handle = inner_.usb_open(name);
-    Line(*this, "open").text("dev", name).ok(handle != 0).number("handle", handle);
+    Line(*this, trace_op::OPEN).text("dev", name).ok(handle != 0).number("handle", handle);
     return handle;
 }
 
 void TracePlatform::usb_close(UsbHandle handle) {
     inner_.usb_close(handle);
-    Line(*this, "close").number("dev", handle).ok(true);
+    Line(*this, trace_op::CLOSE).number("dev", handle).ok(true);
 }
 
 bool TracePlatform::usb_get_descriptor(UsbHandle handle, std::uint8_t type, std::uint8_t index,
                                        std::uint16_t language, std::span<std::uint8_t> buffer,
                                        std::size_t& transferred) {
     const bool ok = inner_.usb_get_descriptor(handle, type, index, language, buffer, transferred);
-    Line line(*this, "descriptor");
+    Line line(*this, trace_op::DESCRIPTOR);
     line.number("dev", handle).ok(ok).number("type", type).number("index", index).number("language", language);
     if (ok) line.hex("data", buffer.first(std::min(transferred, buffer.size())));
     return ok;
@@ -181,7 +183,7 @@ bool TracePlatform::usb_get_descriptor(UsbHandle handle, std::uint8_t type, std:
 
 bool TracePlatform::usb_device_speed(UsbHandle handle, std::uint8_t& speed) {
     const bool ok = inner_.usb_device_speed(handle, speed);
-    Line line(*this, "speed");
+    Line line(*this, trace_op::SPEED);
     line.number("dev", handle).ok(ok);
     if (ok) line.number("speed", speed);
     return ok;
@@ -196,7 +198,7 @@ UsbError TracePlatform::usb_control_transfer(UsbHandle handle, const std::uint8_
     const std::size_t sent_length = in ? 0 : std::min(length, buffer.size());
     const std::string sent = trace_hex(buffer.first(sent_length));
     const UsbError error = inner_.usb_control_transfer(handle, setup, buffer, transferred);
-    Line line(*this, "control");
+    Line line(*this, trace_op::CONTROL);
     line.number("dev", handle).error(error).raw("setup", "\"" + trace_hex(setup) + "\"");
     if (!in) line.raw("data", "\"" + sent + "\"").transferred(error == UsbError::none, sent_length, transferred);
     else if (error == UsbError::none) line.hex("data", buffer.first(std::min(transferred, buffer.size())));
@@ -206,7 +208,7 @@ UsbError TracePlatform::usb_control_transfer(UsbHandle handle, const std::uint8_
 UsbError TracePlatform::usb_read_pipe(UsbHandle handle, std::uint8_t pipe_id, std::span<std::uint8_t> buffer,
                                       std::size_t& transferred) {
     const UsbError error = inner_.usb_read_pipe(handle, pipe_id, buffer, transferred);
-    Line line(*this, "read_pipe");
+    Line line(*this, trace_op::READ_PIPE);
     line.number("dev", handle).error(error).number("pipe", pipe_id);
     if (error == UsbError::none) line.hex("data", buffer.first(std::min(transferred, buffer.size())));
     return error;
@@ -215,7 +217,7 @@ UsbError TracePlatform::usb_read_pipe(UsbHandle handle, std::uint8_t pipe_id, st
 UsbError TracePlatform::usb_write_pipe(UsbHandle handle, std::uint8_t pipe_id, std::span<const std::uint8_t> buffer,
                                        std::size_t& transferred) {
     const UsbError error = inner_.usb_write_pipe(handle, pipe_id, buffer, transferred);
-    Line(*this, "write_pipe")
+    Line(*this, trace_op::WRITE_PIPE)
         .number("dev", handle)
         .error(error)
         .number("pipe", pipe_id)
@@ -226,7 +228,7 @@ UsbError TracePlatform::usb_write_pipe(UsbHandle handle, std::uint8_t pipe_id, s
 
 bool TracePlatform::usb_interface_settings(UsbHandle handle, std::uint8_t alternate, UsbInterfaceInfo& info) {
     const bool ok = inner_.usb_interface_settings(handle, alternate, info);
-    Line line(*this, "settings");
+    Line line(*this, trace_op::SETTINGS);
     line.number("dev", handle).ok(ok).number("alternate", alternate);
     if (ok)
         line.number("interface", info.interface_number)
@@ -241,7 +243,7 @@ bool TracePlatform::usb_interface_settings(UsbHandle handle, std::uint8_t altern
 bool TracePlatform::usb_query_pipe(UsbHandle handle, std::uint8_t alternate, std::uint8_t pipe_index,
                                    UsbPipeInfo& info) {
     const bool ok = inner_.usb_query_pipe(handle, alternate, pipe_index, info);
-    Line line(*this, "pipe");
+    Line line(*this, trace_op::PIPE);
     line.number("dev", handle).ok(ok).number("alternate", alternate).number("index", pipe_index);
     if (ok)
         line.number("pipe", info.pipe_id)
@@ -253,7 +255,7 @@ bool TracePlatform::usb_query_pipe(UsbHandle handle, std::uint8_t alternate, std
 
 bool TracePlatform::usb_serial_number(UsbHandle handle, std::string& serial) {
     const bool ok = inner_.usb_serial_number(handle, serial);
-    Line line(*this, "serial");
+    Line line(*this, trace_op::SERIAL);
     line.number("dev", handle).ok(ok);
     if (ok) line.text("serial", serial);
     return ok;
@@ -267,7 +269,7 @@ void TracePlatform::record_placement(Line& line, bool ok, const UsbPlacement& pl
 
 bool TracePlatform::usb_placement(UsbHandle handle, UsbPlacement& placement) {
     const bool ok = inner_.usb_placement(handle, placement);
-    Line line(*this, "placement");
+    Line line(*this, trace_op::PLACEMENT);
     line.number("dev", handle).ok(ok);
     record_placement(line, ok, placement);
     return ok;
@@ -275,7 +277,7 @@ bool TracePlatform::usb_placement(UsbHandle handle, UsbPlacement& placement) {
 
 bool TracePlatform::hid_placement(HidHandle handle, UsbPlacement& placement) {
     const bool ok = inner_.hid_placement(handle, placement);
-    Line line(*this, "hid_placement");
+    Line line(*this, trace_op::HID_PLACEMENT);
     line.number("dev", handle).ok(ok);
     record_placement(line, ok, placement);
     return ok;
@@ -283,7 +285,7 @@ bool TracePlatform::hid_placement(HidHandle handle, UsbPlacement& placement) {
 
 bool TracePlatform::hid_paths(std::vector<std::string>& paths) {
     const bool ok = inner_.hid_paths(paths);
-    Line line(*this, "hid_list");
+    Line line(*this, trace_op::HID_LIST);
     line.ok(ok).number("count", ok ? paths.size() : 0);
     if (ok) line.texts("paths", paths);
     return ok;
@@ -291,18 +293,18 @@ bool TracePlatform::hid_paths(std::vector<std::string>& paths) {
 
 HidHandle TracePlatform::hid_open(const std::string& path) {
     const HidHandle handle = inner_.hid_open(path);
-    Line(*this, "hid_open").text("dev", path).ok(handle != 0).number("handle", handle);
+    Line(*this, trace_op::HID_OPEN).text("dev", path).ok(handle != 0).number("handle", handle);
     return handle;
 }
 
 void TracePlatform::hid_close(HidHandle handle) {
     inner_.hid_close(handle);
-    Line(*this, "hid_close").number("dev", handle).ok(true);
+    Line(*this, trace_op::HID_CLOSE).number("dev", handle).ok(true);
 }
 
 bool TracePlatform::hid_attributes(HidHandle handle, HidAttributes& attributes) {
     const bool ok = inner_.hid_attributes(handle, attributes);
-    Line line(*this, "hid_attributes");
+    Line line(*this, trace_op::HID_ATTRIBUTES);
     line.number("dev", handle).ok(ok);
     if (ok) line.number("vid", attributes.vendor_id).number("pid", attributes.product_id).number("version", attributes.version);
     return ok;
@@ -310,7 +312,7 @@ bool TracePlatform::hid_attributes(HidHandle handle, HidAttributes& attributes) 
 
 bool TracePlatform::hid_caps(HidHandle handle, HidCaps& caps) {
     const bool ok = inner_.hid_caps(handle, caps);
-    Line line(*this, "hid_caps");
+    Line line(*this, trace_op::HID_CAPS);
     line.number("dev", handle).ok(ok);
     if (ok)
         line.number("usage_page", caps.usage_page)
@@ -323,7 +325,7 @@ bool TracePlatform::hid_caps(HidHandle handle, HidCaps& caps) {
 
 bool TracePlatform::hid_get_feature(HidHandle handle, std::span<std::uint8_t> report) {
     const bool ok = inner_.hid_get_feature(handle, report);
-    Line line(*this, "get_feature");
+    Line line(*this, trace_op::GET_FEATURE);
     line.number("dev", handle).ok(ok);
     if (ok) line.hex("data", report);
     return ok;
@@ -331,13 +333,13 @@ bool TracePlatform::hid_get_feature(HidHandle handle, std::span<std::uint8_t> re
 
 bool TracePlatform::hid_set_feature(HidHandle handle, std::span<const std::uint8_t> report) {
     const bool ok = inner_.hid_set_feature(handle, report);
-    Line(*this, "set_feature").number("dev", handle).ok(ok).hex("data", report);
+    Line(*this, trace_op::SET_FEATURE).number("dev", handle).ok(ok).hex("data", report);
     return ok;
 }
 
 bool TracePlatform::hid_serial_number(HidHandle handle, std::string& serial) {
     const bool ok = inner_.hid_serial_number(handle, serial);
-    Line line(*this, "hid_serial");
+    Line line(*this, trace_op::HID_SERIAL);
     line.number("dev", handle).ok(ok);
     if (ok) line.text("serial", serial);
     return ok;
@@ -345,14 +347,14 @@ bool TracePlatform::hid_serial_number(HidHandle handle, std::string& serial) {
 
 void TracePlatform::sleep_ms(std::uint32_t milliseconds) {
     // The line carries the time the sleep began.
-    Line line(*this, "sleep");
+    Line line(*this, trace_op::SLEEP);
     line.ok(true).number("ms", milliseconds);
     inner_.sleep_ms(milliseconds);
 }
 
 void TracePlatform::console_clear_quick_edit() {
     inner_.console_clear_quick_edit();
-    Line(*this, "quick_edit").ok(true);
+    Line(*this, trace_op::QUICK_EDIT).ok(true);
 }
 
 }  // namespace platform

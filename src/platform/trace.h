@@ -7,6 +7,9 @@
 // handle), "ok", and per op the setup packet, pipe, data bytes (hex), the
 // lists of names or paths, or sleep length: enough to answer every call again
 // (flash-tool-sim --sim-replay). Used for field diagnostics and by tests.
+// Calls that are not device calls (the clock, the backend's name, the
+// diagnostics, the device lock and the departure watch) pass through
+// unrecorded.
 #pragma once
 
 #include <cstdint>
@@ -15,11 +18,11 @@
 #include <string>
 #include <string_view>
 
-#include "platform/platform.h"
+#include "platform/forwarding_platform.h"
 
 namespace platform {
 
-class TracePlatform : public Platform {
+class TracePlatform : public ForwardingPlatform {
 public:
     TracePlatform(Platform& inner, std::ostream& out);
 
@@ -66,21 +69,7 @@ public:
     bool hid_placement(HidHandle handle, UsbPlacement& placement) override;
 
     void sleep_ms(std::uint32_t milliseconds) override;
-    std::uint64_t now_ms() override { return inner_.now_ms(); }
     void console_clear_quick_edit() override;
-    const char* backend_name() const override { return inner_.backend_name(); }
-    // Not device calls: passed through unrecorded.
-    std::string inaccessible_device_hint() override { return inner_.inaccessible_device_hint(); }
-    std::vector<UnopenedDevice> unopened_devices() override { return inner_.unopened_devices(); }
-    std::string last_os_error() override { return inner_.last_os_error(); }
-    LockHandle lock_device(const std::string& key, std::uint64_t& holder) override {
-        return inner_.lock_device(key, holder);
-    }
-    DepartureWatch usb_watch_departure(UsbHandle handle) override { return inner_.usb_watch_departure(handle); }
-    DepartureWatch hid_watch_departure(HidHandle handle) override { return inner_.hid_watch_departure(handle); }
-    bool departed(DepartureWatch watch) override { return inner_.departed(watch); }
-    void unwatch_departure(DepartureWatch watch) override { inner_.unwatch_departure(watch); }
-    void unlock_device(LockHandle handle) override { inner_.unlock_device(handle); }
 
 private:
     class Line;
@@ -89,7 +78,6 @@ private:
     // Records the open console line, if any.
     void end_console_line();
 
-    Platform& inner_;
     std::ostream& out_;
     std::uint64_t start_ms_;
     void (*flush_console_)() = nullptr;

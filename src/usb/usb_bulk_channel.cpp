@@ -12,8 +12,7 @@ usb_bulk_channel_ptr over(usb_device_ptr device) {
     channel->device = std::move(device);
     // A device without a bulk pair still opens (both pipes 0); its transfers
     // then fail at the platform.
-    if (usb_device_find_pipes(*channel->device, channel->in_pipe, channel->in_max_packet,
-                              channel->out_pipe, channel->out_max_packet) < 0)
+    if (usb_device_find_pipes(*channel->device, channel->in_pipe, channel->out_pipe) < 0)
         return nullptr;
     channel->packet_size = PACKET_SIZE;
     return channel;
@@ -29,5 +28,3 @@ usb_bulk_channel_ptr usb_bulk_channel_open(std::uint16_t vendor_id, std::uint16_
 usb_bulk_channel_ptr usb_bulk_channel_open_same(int interface_number, const usb_device_identity& device) {
     return over(usb_device_open_same(DEVICE_VENDOR_ID, device.product_id, interface_number, device));
 }
-
-void usb_bulk_channel_close(usb_bulk_channel_ptr& channel) { channel.reset(); }

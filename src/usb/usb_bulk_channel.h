@@ -9,9 +9,7 @@ struct usb_bulk_channel {
     usb_device_ptr device;
     int packet_size = 0;  // 256 once open
     std::uint8_t in_pipe = 0;
-    std::uint16_t in_max_packet = 0;
     std::uint8_t out_pipe = 0;
-    std::uint16_t out_max_packet = 0;
 };
 
 using usb_bulk_channel_ptr = std::unique_ptr<usb_bulk_channel>;
@@ -20,4 +18,3 @@ usb_bulk_channel_ptr usb_bulk_channel_open(std::uint16_t vendor_id, std::uint16_
                                            int interface_number, serial_number serial);
 // The same on the physical device `device` (usb_device_open_same).
 usb_bulk_channel_ptr usb_bulk_channel_open_same(int interface_number, const usb_device_identity& device);
-void usb_bulk_channel_close(usb_bulk_channel_ptr& channel);

@@ -141,8 +141,6 @@ usb_device_ptr usb_device_open_same(std::uint16_t vendor_id, std::uint16_t produ
     return open_device(vendor_id, product_id, interface_number, std::nullopt, &device);
 }
 
-void usb_device_close(usb_device_ptr& device) { device.reset(); }
-
 std::uint16_t usb_device_vendor_id(const usb_device& device) { return device.vendor_id; }
 std::uint16_t usb_device_product_id(const usb_device& device) { return device.product_id; }
 std::uint16_t usb_device_release(const usb_device& device) { return device.release; }
@@ -208,8 +206,7 @@ int usb_device_transfer(usb_device& device, std::uint8_t pipe_id, std::span<std:
     return static_cast<int>(moved > buffer.size() ? buffer.size() : moved);
 }
 
-int usb_device_find_pipes(usb_device& device, std::uint8_t& in_pipe, std::uint16_t& in_max_packet,
-                          std::uint8_t& out_pipe, std::uint16_t& out_max_packet) {
+int usb_device_find_pipes(usb_device& device, std::uint8_t& in_pipe, std::uint8_t& out_pipe) {
     auto& os = platform::current();
     platform::UsbInterfaceInfo info;
     if (!os.usb_interface_settings(device.handle.get(), 0, info)) return -1;
@@ -223,12 +220,10 @@ int usb_device_find_pipes(usb_device& device, std::uint8_t& in_pipe, std::uint16
             if (found_in) continue;
             found_in = true;
             in_pipe = pipe.pipe_id;
-            in_max_packet = pipe.max_packet_size;
         } else {
             if (found_out) continue;
             found_out = true;
             out_pipe = pipe.pipe_id;
-            out_max_packet = pipe.max_packet_size;
         }
     }
     return found_in && found_out ? 1 : 0;

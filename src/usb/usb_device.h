@@ -36,7 +36,6 @@ usb_device_ptr usb_device_open(std::uint16_t vendor_id, std::uint16_t product_id
 // sure it is the only one.
 usb_device_ptr usb_device_open_same(std::uint16_t vendor_id, std::uint16_t product_id, int interface_number,
                                     const usb_device_identity& device);
-void usb_device_close(usb_device_ptr& device);
 
 std::uint16_t usb_device_vendor_id(const usb_device& device);
 std::uint16_t usb_device_product_id(const usb_device& device);
@@ -61,5 +60,4 @@ int usb_device_transfer(usb_device& device, std::uint8_t pipe_id, std::span<std:
 
 // First bulk IN and first bulk OUT pipe of alternate setting 0. 1 when both
 // were found, 0 when not both, -1 on a platform failure.
-int usb_device_find_pipes(usb_device& device, std::uint8_t& in_pipe, std::uint16_t& in_max_packet,
-                          std::uint8_t& out_pipe, std::uint16_t& out_max_packet);
+int usb_device_find_pipes(usb_device& device, std::uint8_t& in_pipe, std::uint8_t& out_pipe);

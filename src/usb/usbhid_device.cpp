@@ -72,8 +72,6 @@ std::vector<usb_device_identity> usbhid_list_devices() {
     return devices;
 }
 
-void usbhid_device_close(usbhid_device_ptr& device) { device.reset(); }
-
 int usbhid_device_feature_length(const usbhid_device* device) {
     return device != nullptr ? device->feature_report_length : -1;
 }

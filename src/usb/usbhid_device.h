@@ -30,7 +30,6 @@ usbhid_device_ptr usbhid_device_open(std::uint16_t vendor_id, std::uint16_t prod
 // neither is taken as the first match, the caller having made sure it is the
 // only one.
 usbhid_device_ptr usbhid_device_open_same(const usb_device_identity& device);
-void usbhid_device_close(usbhid_device_ptr& device);
 
 // The devices of DEVICE_VENDOR_ID the HID role shows, one entry per HID
 // interface path (a device with several collections gives several).

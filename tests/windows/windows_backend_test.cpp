@@ -156,7 +156,7 @@ TEST_P(WindowsHidInterfaces, OnlyTheVendorCollectionIsOpened) {
     EXPECT_TRUE(has_part(state().created_paths.back(), GetParam().opened)) << state().created_paths.back();
     // Every interface that did not match was closed again; only the device is open.
     EXPECT_EQ(fake_win32::open_objects(), 1u);
-    usbhid_device_close(device);
+    device.reset();
     EXPECT_EQ(fake_win32::open_objects(), 0u);
 }
 
@@ -207,7 +207,7 @@ TEST_P(WindowsSerialSelection, BothRolesSelectByTheDevicesSerialString) {
         ASSERT_NE(hid, nullptr);
         EXPECT_EQ(hid->product_id, GetParam().product_id);
     }
-    usbhid_device_close(hid);
+    hid.reset();
     EXPECT_EQ(fake_win32::open_objects(), 0u);
 }
 

@@ -35,7 +35,7 @@ TEST_P(WindowsFeatureTimeout, AFeatureReportTheDeviceNeverAnswersFailsAfterFiveS
     EXPECT_FALSE(ok);
     EXPECT_EQ(windows->now_ms() - before, 5000u);
     EXPECT_EQ(state().cancelled_ios, 1u);
-    usbhid_device_close(device);
+    device.reset();
     // The cancelled request was collected: nothing is outstanding.
     EXPECT_EQ(fake_win32::open_objects(), 0u);
 }

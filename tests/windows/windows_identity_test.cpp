@@ -36,7 +36,7 @@ RoleLocations locations_of(platform::Platform& windows, const char* serial) {
     platform::UsbPlacement placement;
     usbhid_device_ptr hid = usbhid_device_open(DEVICE_VENDOR_ID, ANY_ID, std::string_view(serial));
     if (hid != nullptr && windows.hid_placement(hid->handle.get(), placement)) found.hid = placement.location;
-    usbhid_device_close(hid);
+    hid.reset();
     usb_device_ptr usb = usb_device_open(DEVICE_VENDOR_ID, ANY_ID, 1, std::string_view(serial));
     if (usb != nullptr && windows.usb_placement(usb->handle.get(), placement)) found.usb = placement.location;
     return found;
@@ -108,7 +108,7 @@ TEST_F(WindowsBackend, SerialsBeyondAsciiArriveInUtf8InBothRoles) {
     std::string serial;
     ASSERT_TRUE(windows->hid_serial_number(hid->handle.get(), serial));
     EXPECT_EQ(serial, utf8);
-    usbhid_device_close(hid);
+    hid.reset();
     usb_device_ptr usb = usb_device_open(DEVICE_VENDOR_ID, ANY_ID, 1, std::string_view(utf8));
     ASSERT_NE(usb, nullptr);
     ASSERT_TRUE(windows->usb_serial_number(usb->handle.get(), serial));
@@ -141,7 +141,7 @@ TEST_F(WindowsBackend, HidListingOpensOnlyTheVendorsCollectionsWithoutAccess) {
     // A lookup reads attributes, capabilities and serial without access.
     usbhid_device_ptr device = usbhid_device_open(DEVICE_VENDOR_ID, ANY_ID, std::string_view("TC0001"));
     ASSERT_NE(device, nullptr);
-    usbhid_device_close(device);
+    device.reset();
     EXPECT_EQ(state().created_access, std::vector<DWORD>(state().created_paths.size(), 0));
 
     std::string output;
