@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static std::array<char, CMD_INFO_TEXT_SIZE> info;
     cmd_read_info(*channel, info);
     const std::array<std::uint8_t, 600> image{};
-    cmd_upgrade(*channel, image, text, status, nullptr);
+    cmd_upgrade(*channel, image, text, status);
     if (std::memchr(text.data(), '\0', text.size()) == nullptr) std::abort();
     cmd_restart(*channel);
     return 0;

@@ -2,7 +2,7 @@
 # shellcheck shell=bash
 
 # pkg-config and libusb-1.0: the Linux backend of the real tool.
-BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev zlib1g-dev pkg-config libusb-1.0-0-dev)
+BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev zlib1g-dev nlohmann-json3-dev pkg-config libusb-1.0-0-dev)
 # The second compiler of the clang build and the fuzz harnesses.
 CLANG_PACKAGES=(clang)
 

@@ -5,7 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "firmware/builtin_image.h"
-#include "native/hid_procedures.h"
+#include "native/hid_path.h"
+#include "report/console_reporter.h"
 #include "sim/clock.h"
 #include "sim/sim_platform.h"
 #include "sim/touch_controller.h"
@@ -46,12 +47,12 @@ TEST(DepartureWatch, ADeviceBackWithinOneLookupHasRestarted) {
         os.attach(std::make_shared<sim::TouchController>(config), "", windows_like);
         const auto device = usb_list_devices().front();
         const auto image = builtin_image();
-        testing::internal::CaptureStdout();
-        testing::internal::CaptureStderr();
-        const int result = hid_upgrade(device, image.data(), static_cast<std::int32_t>(image.size()), true);
-        testing::internal::GetCapturedStdout();
-        const std::string errors = testing::internal::GetCapturedStderr();
-        EXPECT_EQ(result == 0, notifies) << errors;
+        console_capture captured;
+        console_reporter console("", captured.sink());
+        run_context run{console, device};
+        run_job job;
+        job.image = image;
+        EXPECT_EQ(hid_path(run, job).ok(), notifies) << captured.err;
         platform::install(nullptr);
     }
 }

@@ -62,11 +62,11 @@ TEST(DfuTransfer, SendsFullBlocksTheRemainderAndAZeroLengthBlock) {
         Blocks blocks;
         std::vector<int> progress;
     } cases[] = {
-        {0, {{0, 0}}, {100, 100}},
-        {1, {{0, 1}, {1, 0}}, {0, 100, 100}},
-        {4096, {{0, 4096}, {1, 0}}, {0, 100, 100}},
-        {4097, {{0, 4096}, {1, 1}, {2, 0}}, {0, 99, 100, 100}},
-        {3 * 4096 + 100, {{0, 4096}, {1, 4096}, {2, 4096}, {3, 100}, {4, 0}}, {0, 33, 66, 99, 100, 100}},
+        {0, {{0, 0}}, {0, 0}},
+        {1, {{0, 1}, {1, 0}}, {0, 1, 1}},
+        {4096, {{0, 4096}, {1, 0}}, {0, 4096, 4096}},
+        {4097, {{0, 4096}, {1, 1}, {2, 0}}, {0, 4096, 4097, 4097}},
+        {3 * 4096 + 100, {{0, 4096}, {1, 4096}, {2, 4096}, {3, 100}, {4, 0}}, {0, 4096, 8192, 12288, 12388, 12388}},
     };
     for (const auto& c : cases) {
         FakePlatform fake;
@@ -93,8 +93,8 @@ TEST(DfuTransfer, RunsTheEventsOfADownloadInOrder) {
     const auto image = image_of(10);
     EXPECT_EQ(dfu_transfer(*device, std::span<const std::uint8_t>(image), recorder.callback()), 0);
     const std::vector<Event> expected = {
-        {DFU_EVENT_TRANSFER_BEGIN, 0}, {DFU_EVENT_PROGRESS, 0},     {DFU_EVENT_PROGRESS, 100},
-        {DFU_EVENT_PROGRESS, 100},     {DFU_EVENT_MANIFEST_BEGIN, 0}, {DFU_EVENT_MANIFEST_POLL, 0},
+        {DFU_EVENT_TRANSFER_BEGIN, 0}, {DFU_EVENT_PROGRESS, 0},     {DFU_EVENT_PROGRESS, 10},
+        {DFU_EVENT_PROGRESS, 10},      {DFU_EVENT_MANIFEST_BEGIN, 0}, {DFU_EVENT_MANIFEST_POLL, 0},
         {DFU_EVENT_MANIFEST_POLL, 0},  {DFU_EVENT_MANIFEST_POLL, 0}, {DFU_EVENT_TRANSFER_END, 1},
         {DFU_EVENT_TEXT_BEGIN, 0},     {DFU_EVENT_TEXT, 2},
     };

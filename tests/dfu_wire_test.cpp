@@ -10,8 +10,9 @@
 
 #include <zlib.h>
 
-#include "dfu/dfu_upgrade.h"
-#include "native/hid_procedures.h"
+#include "dfu/dfu_path.h"
+#include "report/console_reporter.h"
+#include "native/hid_path.h"
 #include "sim/bridge.h"
 #include "sim/dfu_run_time_function.h"
 #include "sim/sim_platform.h"
@@ -53,7 +54,8 @@ struct Rig {
     sim::SimPlatform os{clock};
     std::shared_ptr<sim::DfuFirmware> firmware = std::make_shared<sim::DfuFirmware>();
     std::shared_ptr<sim::CompositeDevice> device;
-    dfu_console console;
+    console_capture captured;
+    console_reporter console{"", captured.sink()};
 
     using Tweak = std::function<void(sim::DfuConfig&)>;
 
@@ -69,26 +71,22 @@ struct Rig {
             if (start == Start::dfu_mode) sim::start_in_dfu_mode(*device, firmware, 0);
         }
         if (device) os.attach(device);
-        console.out = std::tmpfile();
-        console.err = std::tmpfile();
     }
-    ~Rig() {
-        std::fclose(console.out);
-        std::fclose(console.err);
-        platform::install(nullptr);
-    }
-    static std::string read(std::FILE* file) {
-        std::fflush(file);
-        std::rewind(file);
-        std::string text;
-        for (int c; (c = std::fgetc(file)) != EOF;) text.push_back(static_cast<char>(c));
-        return text;
-    }
-    std::string out() const { return read(console.out); }
-    std::string err() const { return read(console.err); }
-    // Without an image: information mode.
+    ~Rig() { platform::install(nullptr); }
+    // What the path wrote after its interface line.
+    std::string out() const { return captured.out.substr(captured.out.find("\n\n") + 2); }
+    std::string err() const { return captured.err; }
+    // Without an image: information mode. The run's device is the one
+    // attached (none: a device that never appears).
     int upgrade(std::optional<std::span<const std::uint8_t>> image, bool reset_after = true) {
-        return dfu_upgrade(console, std::nullopt, image, reset_after, !image);
+        const std::vector<usb_device_identity> attached = usb_list_devices();
+        const usb_device_identity device = attached.empty() ? usb_device_identity{} : attached.front();
+        run_context run{console, device};
+        run_job job;
+        job.image = image;
+        job.read_info = !image;
+        job.restart_after = reset_after;
+        return dfu_path(run, job).ok() ? 0 : -1;
     }
     const sim::DfuRecord& record() const { return firmware->record(); }
     std::vector<sim::DfuRequest> requests(sim::DfuMode mode) const {
@@ -240,7 +238,7 @@ TEST(DfuWire, TheBridgeAnswersTheNativeProtocolOverBulkPackets) {
     Rig rig(Start::bridge);
     usb_device_identity bridge;
     bridge.product_id = sim::BRIDGE_PRODUCT_ID;
-    EXPECT_EQ(hid_probe(bridge), 0);
+    EXPECT_TRUE(hid_probe(bridge));
     EXPECT_EQ(static_cast<sim::Bridge&>(*rig.device).native().record().commands, std::vector<std::uint8_t>{0});
 }
 

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <memory>
 #include <string>
 
-#include "frontend/boot_wait.h"
+#include "kxp/kxp_path.h"
+#include "report/console_reporter.h"
 #include "sim/clock.h"
 #include "sim/sim_platform.h"
 #include "sim/touch_controller.h"
@@ -33,19 +33,17 @@ protected:
 TEST_P(WaitForBoot, PollsTheBusWithinItsBound) {
     const boot_case& c = GetParam();
     if (c.attached) platform_.attach(std::make_shared<sim::TouchController>(sim::TouchConfig{}));
-    std::fflush(stdout);
-    ::testing::internal::CaptureStdout();
-    ::testing::internal::CaptureStderr();
     usb_device_identity device;
     device.product_id = 0x0001;
     if (c.serial) device.serial = std::string(*c.serial);
-    const bool back = wait_for_boot(device, false);
-    std::fflush(stdout);
-    const std::string out = ::testing::internal::GetCapturedStdout();
-    const std::string err = ::testing::internal::GetCapturedStderr();
+    console_capture captured;
+    console_reporter console("", captured.sink());
+    console.device(device, run_path::kxp);
+    run_context run{console, device};
+    const bool back = kxp_wait_for_boot(run, false).ok();
     EXPECT_EQ(back, c.expected);
-    EXPECT_EQ(out, c.out);
-    EXPECT_EQ(err, c.err);
+    EXPECT_EQ(captured.out, std::string("flash-tool using USB KXP interface\n\n") + c.out);
+    EXPECT_EQ(captured.err, c.err);
     EXPECT_EQ(clock_.now(), c.elapsed_ms);
 }
 

@@ -210,11 +210,11 @@ TEST(PrintUsage, NamesTheProgramAndEveryOption) {
               0u);
     for (const char* option : {"-i/--image <dfu_image>", "-r/--read_info", "-d/--force_dfu",
                                "-f/--enable_kxp", "-R/--reset", "-s/--skip_reset",
-                               "-n/--non_interactive", "-S/--serial_number <serial>", "-p/--path <location>", "-l/--list", "-h/--help", "-V/--version"}) {
+                               "-n/--non_interactive", "-S/--serial_number <serial>", "-p/--path <location>", "-l/--list", "-h/--help", "-V/--version", "--json"}) {
         EXPECT_NE(text.find(std::string("  ") + option), std::string::npos) << option;
     }
     EXPECT_EQ(text.substr(text.size() - 2), "\n\n");
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 18);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 19);
     EXPECT_EQ(text.find("--trace"), std::string::npos);
     // The simulator's text names --sim-help last; the real tool's has --trace
     // there instead.

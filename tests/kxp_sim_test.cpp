@@ -10,6 +10,7 @@
 #include "kxp/kxp_exchange.h"
 #include "kxp/kxp_session.h"
 #include "kxp/kxp_upgrade.h"
+#include "report/console_reporter.h"
 #include "sim/kxp_frames.h"
 #include "sim/kxp_touch.h"
 #include "sim_fixture.h"
@@ -178,7 +179,9 @@ TEST(KxpSim, UpgradesTheBuiltInImage) {
     Link link({.noise = 2});
     ASSERT_EQ(link.open(), 0);
     const auto image = builtin_image();
-    ASSERT_EQ(kxp_upgrade(*link.session, image.data(), static_cast<std::uint32_t>(image.size())), 0);
+    console_capture captured;
+    console_reporter console("", captured.sink());
+    ASSERT_TRUE(kxp_upgrade(*link.session, image, console).ok());
     ASSERT_TRUE(link.seen().programmed);
     EXPECT_EQ(*link.seen().programmed, bytes(image.begin(), image.end()));
     EXPECT_EQ(link.count(KXP_CMD_IMAGE_DATA), (image.size() + 2045) / 2046);
@@ -203,8 +206,9 @@ TEST(KxpSim, UpgradeFailuresComeBackAsTheirStatus) {
     for (const auto& c : cases) {
         Link link(c.config);
         ASSERT_EQ(link.open(), 0) << c.name;
-        EXPECT_EQ(kxp_upgrade(*link.session, small.data(), static_cast<std::uint32_t>(small.size())), c.result)
-            << c.name;
+        console_capture captured;
+        console_reporter console("", captured.sink());
+        EXPECT_EQ(kxp_upgrade(*link.session, std::span<const std::uint8_t>(small), console).code, c.result) << c.name;
     }
 }
 

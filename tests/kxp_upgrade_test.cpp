@@ -3,8 +3,6 @@
 // through which printer.
 #include <gtest/gtest.h>
 
-#include <cstdarg>
-#include <cstdio>
 #include <deque>
 #include <memory>
 #include <string>
@@ -12,36 +10,12 @@
 
 #include "kxp/kxp_codes.h"
 #include "kxp/kxp_upgrade.h"
+#include "report/console_reporter.h"
 #include "kxp_fake_carrier.h"
 
 using kxp_test::bytes;
 
 namespace {
-
-std::string printed;
-
-void append(const char* tag, const char* format, va_list args) {
-    char text[256];
-    std::vsnprintf(text, sizeof text, format, args);
-    printed += tag;
-    printed += text;
-}
-
-int log_printer(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    append("<log>", format, args);
-    va_end(args);
-    return 0;
-}
-
-int error_printer(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    append("<err>", format, args);
-    va_end(args);
-    return 0;
-}
 
 // Answers each request at once with the status its script gives for that
 // command code (0 when the script is empty), and records every request.
@@ -90,13 +64,17 @@ struct Device {
     }
 };
 
+// What the upgrade wrote on the console of the link path.
 struct Upgrade {
     Device device;
     std::unique_ptr<kxp_session> session = std::make_unique<kxp_session>();
+    console_capture captured;
+    console_reporter console{"", captured.sink()};
+    const std::string& printed = captured.out;
     Upgrade() {
-        printed.clear();
+        console.device({}, run_path::kxp);
+        captured.out.clear();
         kxp_session_init(*session);
-        kxp_session_set_printers(*session, log_printer, error_printer);
         session->send = Device::send;
         session->receive = Device::receive;
         session->idle = [](void*) { return 0; };
@@ -105,18 +83,18 @@ struct Upgrade {
         session->driver.now_ms = kxp_test::fake_clock;
         kxp_test::fake_now = 0;
     }
-    int run(const bytes& image) {
-        return kxp_upgrade(*session, image.data(), static_cast<std::uint32_t>(image.size()));
+    // 0, or the failing command's result.
+    int run(std::optional<std::span<const std::uint8_t>> image) {
+        return static_cast<int>(kxp_upgrade(*session, image, console).code);
     }
 };
 
-const char* const SUCCESS_PREFIX =
-    "<log>* Initialize     <log>[OK]\n<log>* Transfer image <log>[OK]\n<log>* Program image  ";
+const char* const SUCCESS_PREFIX = "LOG:* Initialize     [OK]\nLOG:* Transfer image [OK]\nLOG:* Program image  ";
 
 TEST(KxpUpgrade, BuiltInSizedImageGoesOutIn424Chunks) {
     Upgrade u;
     const bytes image = kxp_test::sequence_bytes(865856);
-    ASSERT_EQ(u.run(image), 0);
+    ASSERT_EQ(u.run(std::span<const std::uint8_t>(image)), 0);
     const auto& requests = u.device.requests;
     ASSERT_EQ(requests.size(), 1u + 424u + 2u);
     EXPECT_EQ(requests[0], (bytes{0xE4, 0x40, 0x36, 0x0D, 0x00}));
@@ -128,7 +106,7 @@ TEST(KxpUpgrade, BuiltInSizedImageGoesOutIn424Chunks) {
     }
     EXPECT_EQ(received, image);
     EXPECT_EQ(requests[425], bytes{KXP_CMD_PROGRAM_IMAGE});
-    EXPECT_EQ(printed, std::string(SUCCESS_PREFIX) + "<log>[OK]\n");
+    EXPECT_EQ(u.printed, std::string(SUCCESS_PREFIX) + "[OK]\n");
 }
 
 TEST(KxpUpgrade, ChunkCountsAtTheChunkBoundary) {
@@ -139,9 +117,7 @@ TEST(KxpUpgrade, ChunkCountsAtTheChunkBoundary) {
     for (const auto& c : cases) {
         Upgrade u;
         const bytes image(c.size, 0x11);
-        ASSERT_EQ(kxp_upgrade(*u.session, c.size ? image.data() : reinterpret_cast<const std::uint8_t*>(""),
-                              static_cast<std::uint32_t>(c.size)),
-                  0);
+        ASSERT_EQ(u.run(std::span<const std::uint8_t>(image)), 0);
         std::vector<std::size_t> chunks;
         for (const auto& r : u.device.requests)
             if (r[0] == KXP_CMD_IMAGE_DATA) chunks.push_back(r.size() - 1);
@@ -152,8 +128,8 @@ TEST(KxpUpgrade, ChunkCountsAtTheChunkBoundary) {
 }
 
 TEST(KxpUpgrade, OutcomesAndWhatTheyPrint) {
-    const std::string prep = "<log>* Initialize     ";
-    const std::string xfer = prep + "<log>[OK]\n<log>* Transfer image ";
+    const std::string prep = "LOG:* Initialize     ";
+    const std::string xfer = prep + "[OK]\nLOG:* Transfer image ";
     const struct {
         const char* name;
         std::deque<std::uint8_t> prepare, data, program;
@@ -162,41 +138,41 @@ TEST(KxpUpgrade, OutcomesAndWhatTheyPrint) {
         std::size_t data_requests;
     } cases[] = {
         {"prepare rejected", {3}, {}, {}, 3,
-         prep + "<err>[FAIL]: Failed to prepare firmware upgrade\n", 0},
-        {"image data rejected", {}, {0, 0, 9}, {}, 9, xfer + "<err>[FAIL 9]\n", 3},
-        {"first program reply busy", {}, {}, {11}, 11, std::string(SUCCESS_PREFIX) + "<err>[FAIL 11]\n", 4},
-        {"first program reply error", {}, {}, {4}, 4, std::string(SUCCESS_PREFIX) + "<err>[FAIL 4]\n", 4},
+         prep + "ERROR:[FAIL]: Failed to prepare firmware upgrade\n", 0},
+        {"image data rejected", {}, {0, 0, 9}, {}, 9, xfer + "ERROR:[FAIL 9]\n", 3},
+        {"first program reply busy", {}, {}, {11}, 11, std::string(SUCCESS_PREFIX) + "ERROR:[FAIL 11]\n", 4},
+        {"first program reply error", {}, {}, {4}, 4, std::string(SUCCESS_PREFIX) + "ERROR:[FAIL 4]\n", 4},
         {"busy three times", {}, {}, {0, 11, 11, 11, 0}, 0,
-         std::string(SUCCESS_PREFIX) + "<log>.<log>.<log>.<log>[OK]\n", 4},
+         std::string(SUCCESS_PREFIX) + "...[OK]\n", 4},
         {"busy then error", {}, {}, {0, 11, 12}, 12,
-         std::string(SUCCESS_PREFIX) + "<log>.<err>[FAIL 12]\n", 4},
+         std::string(SUCCESS_PREFIX) + ".ERROR:[FAIL 12]\n", 4},
     };
     for (const auto& c : cases) {
         Upgrade u;
         u.device.prepare = c.prepare;
         u.device.data = c.data;
         u.device.program = c.program;
-        EXPECT_EQ(u.run(bytes(4 * 2046, 0x22)), c.result) << c.name;
-        EXPECT_EQ(printed, c.output) << c.name;
+        EXPECT_EQ(u.run(std::span<const std::uint8_t>(bytes(4 * 2046, 0x22))), c.result) << c.name;
+        EXPECT_EQ(u.printed, c.output) << c.name;
         EXPECT_EQ(u.device.count(KXP_CMD_IMAGE_DATA), c.data_requests) << c.name;
     }
 }
 
 TEST(KxpUpgrade, NoImageOnlyPrintsTheNotice) {
     Upgrade u;
-    EXPECT_EQ(kxp_upgrade(*u.session, nullptr, 0), 0);
-    EXPECT_EQ(printed, "<err>NOTICE: Not doing upgrade since no image provided\n");
+    EXPECT_EQ(u.run(std::nullopt), 0);
+    EXPECT_EQ(u.printed, "ERROR:NOTICE: Not doing upgrade since no image provided\n");
     EXPECT_TRUE(u.device.requests.empty());
 }
 
 TEST(KxpUpgrade, DeviceBusyForeverEndsWithTimeOut) {
     Upgrade u;
     u.device.program = {0, 11};
-    EXPECT_EQ(u.run(bytes(10, 1)), KXP_TIMED_OUT);
+    EXPECT_EQ(u.run(std::span<const std::uint8_t>(bytes(10, 1))), KXP_TIMED_OUT);
     EXPECT_GE(kxp_test::fake_now, KXP_PROGRAM_TIMEOUT_MS);
-    const std::string tail = "<log>.<err>[FAIL 110]\n";
-    ASSERT_GT(printed.size(), tail.size());
-    EXPECT_EQ(printed.substr(printed.size() - tail.size()), tail);
+    const std::string tail = ".ERROR:[FAIL 110]\n";
+    ASSERT_GT(u.printed.size(), tail.size());
+    EXPECT_EQ(u.printed.substr(u.printed.size() - tail.size()), tail);
 }
 
 }  // namespace

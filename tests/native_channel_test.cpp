@@ -154,7 +154,7 @@ TEST_F(BulkChannel, UpgradeGoesOutIn248ByteChunks) {
     for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 7);
     std::array<char, CMD_TEXT_SIZE> text{};
     int status = -1;
-    ASSERT_EQ(cmd_upgrade(*channel, image, text, status, nullptr), 0);
+    ASSERT_EQ(cmd_upgrade(*channel, image, text, status), 0);
     EXPECT_EQ(status, 0);
     const auto& chunks = native->record().chunks;
     ASSERT_EQ(chunks.size(), 5u);

@@ -2,24 +2,29 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "native/cmd.h"
-#include "native/hid_procedures.h"
+#include "report/console_reporter.h"
 #include "native_sim_fixture.h"
 #include "usb/le.h"
 
 namespace {
 
-std::vector<std::pair<unsigned, int>> events;
-void record_progress(unsigned event, int value) { events.emplace_back(event, value); }
+// What the transfer and the flash reported: bytes sent after each piece, and
+// the flash's busy answers.
+std::vector<std::uint64_t> sent;
+int busy = 0;
+const cmd_progress record_progress{[](std::uint64_t done, std::uint64_t) { sent.push_back(done); }, [] { ++busy; }};
 
 class NativeCommands : public SimBusTest {
 protected:
     cmd_channel_ptr open(sim::TouchConfig config = {}) {
         touch = attach_touch(std::move(config));
-        events.clear();
+        sent.clear();
+        busy = 0;
         return cmd_channel_open(DEVICE_VENDOR_ID, sim::TOUCH_PRODUCT_ID, std::nullopt);
     }
     std::shared_ptr<sim::TouchController> touch;
@@ -34,7 +39,7 @@ std::vector<std::uint8_t> pattern(std::size_t length) {
 struct ChunkCase {
     std::size_t image_length;
     std::vector<std::uint32_t> offsets;
-    std::vector<int> steps;
+    std::vector<std::uint64_t> sent;
 };
 
 class NativeChunks : public NativeCommands, public testing::WithParamInterface<ChunkCase> {};
@@ -51,19 +56,14 @@ TEST_P(NativeChunks, ImageGoesOutAtItsOffsetsWithProgressSteps) {
     for (const auto& chunk : record.chunks) offsets.push_back(chunk.offset);
     EXPECT_EQ(offsets, c.offsets);
     EXPECT_EQ(record.image, image);
-    std::vector<int> steps;
-    for (auto [event, value] : events)
-        if (event == PROGRESS_TRANSFER_STEP) steps.push_back(value);
-    EXPECT_EQ(steps, c.steps);
-    EXPECT_EQ(events.front(), std::make_pair(PROGRESS_TRANSFER_BEGIN, 0));
-    EXPECT_EQ(events.back(), std::make_pair(PROGRESS_TRANSFER_END, 0));
+    EXPECT_EQ(sent, c.sent);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Images, NativeChunks,
-    testing::Values(ChunkCase{1000, {0, 248, 496, 744, 992}, {0, 24, 49, 74, 99}},
-                    ChunkCase{496, {0, 248}, {0, 50}},  // an exact multiple sends no empty chunk
-                    ChunkCase{1, {0}, {0}}));
+    testing::Values(ChunkCase{1000, {0, 248, 496, 744, 992}, {248, 496, 744, 992, 1000}},
+                    ChunkCase{496, {0, 248}, {248, 496}},  // an exact multiple sends no empty chunk
+                    ChunkCase{1, {0}, {1}}));
 
 TEST_F(NativeCommands, WrongChunkCountFailsTheTransferAfterEveryChunkWasAccepted) {
     sim::TouchConfig config;
@@ -73,7 +73,7 @@ TEST_F(NativeCommands, WrongChunkCountFailsTheTransferAfterEveryChunkWasAccepted
     ASSERT_EQ(cmd_prepare(*channel), 0);
     EXPECT_EQ(cmd_send_image(*channel, pattern(600), record_progress), -1);
     EXPECT_EQ(touch->native().record().chunks.size(), 3u);
-    EXPECT_EQ(events.back(), std::make_pair(PROGRESS_TRANSFER_END, -1));
+    EXPECT_EQ(sent.size(), 3u);
 }
 
 TEST_F(NativeCommands, PreparePollsEvery100MsUntilReady) {
@@ -144,10 +144,7 @@ TEST_F(NativeCommands, FlashReportsBusyPollsThenTheSignedStatus) {
     ASSERT_EQ(cmd_upgrade(*channel, pattern(100), text, status, record_progress), 0);
     EXPECT_EQ(status, -1);
     EXPECT_STREQ(text.data(), "verify failed");
-    int busy = 0;
-    for (auto [event, value] : events) busy += event == PROGRESS_FLASH_STEP;
     EXPECT_EQ(busy, 3);  // polls at 0, 100 and 200 ms of the 250 ms flash
-    EXPECT_EQ(events.back(), std::make_pair(PROGRESS_FLASH_END, 0));
 }
 
 TEST_F(NativeCommands, FlashOfAValidDfuFileSucceedsAndACorruptOneIsRejectedByTheDevice) {
@@ -156,7 +153,7 @@ TEST_F(NativeCommands, FlashOfAValidDfuFileSucceedsAndACorruptOneIsRejectedByThe
     std::array<char, CMD_TEXT_SIZE> text{};
     int status = 0;
     // Not a DFU file at all: the device's own check says no.
-    ASSERT_EQ(cmd_upgrade(*channel, pattern(300), text, status, nullptr), 0);
+    ASSERT_EQ(cmd_upgrade(*channel, pattern(300), text, status), 0);
     EXPECT_NE(status, 0);
     EXPECT_NE(std::string(text.data()), "");
 }
@@ -264,7 +261,7 @@ TEST_F(NativeHostileReplies, FlashBusyForEverIsAbandoned) {
     for (int i = 0; i < 3001; ++i) reply(CMD_FLASH, {1, 0});
     std::array<char, CMD_TEXT_SIZE> text{};
     int status = 0;
-    EXPECT_EQ(cmd_flash(*channel, 100, status, text, nullptr), -1);
+    EXPECT_EQ(cmd_flash(*channel, 100, status, text), -1);
     EXPECT_EQ(clock.now(), 300'000u);
 }
 
@@ -273,39 +270,31 @@ TEST_F(NativeHostileReplies, FlashBusyForEverIsAbandoned) {
 #ifndef _WIN32
 // Each progress mark reaches standard output's file at once: a terminal or a
 // log shows the dots while the transfer runs, not the whole line at its end.
-TEST(HidProgress, EachMarkIsWrittenOutAtOnce) {
+TEST(ConsoleProgress, EachMarkIsWrittenOutAtOnce) {
     const struct {
-        unsigned event;
-        int value;
+        std::function<void(reporter&)> event;
         const char* written;
     } steps[] = {
-        {PROGRESS_TRANSFER_BEGIN, 0, "Transfer image: "},
-        {PROGRESS_TRANSFER_STEP, 5, "."},
-        {PROGRESS_TRANSFER_STEP, 25, ".."},
-        {PROGRESS_TRANSFER_END, 0, "\n"},
-        {PROGRESS_FLASH_BEGIN, 0, "Flashing: "},
-        {PROGRESS_FLASH_STEP, 0, "."},
-        {PROGRESS_FLASH_END, 0, "\n"},
+        {[](reporter& r) { r.phase_begin(phase::transfer, {}); }, "Transfer image: "},
+        {[](reporter& r) { r.progress(phase::transfer, 5, 100); }, ""},
+        {[](reporter& r) { r.progress(phase::transfer, 25, 100); }, "."},
+        {[](reporter& r) { r.progress(phase::transfer, 100, 100); }, ".."},
+        {[](reporter& r) { r.phase_end(phase::transfer, succeeded()); }, "\n"},
+        {[](reporter& r) { r.phase_begin(phase::flash, {}); }, "Flashing: "},
+        {[](reporter& r) { r.poll(phase::flash); }, "."},
+        {[](reporter& r) { r.phase_end(phase::flash, succeeded()); }, "\n"},
     };
     std::FILE* file = std::tmpfile();
     ASSERT_NE(file, nullptr);
-    std::fflush(stdout);
-    const int saved = ::dup(1);
-    ::dup2(::fileno(file), 1);
-    std::vector<off_t> sizes;
-    for (const auto& step : steps) {
-        hid_progress(step.event, step.value);
-        struct stat written {};
-        ::fstat(1, &written);
-        sizes.push_back(written.st_size);
-    }
-    std::fflush(stdout);
-    ::dup2(saved, 1);
-    ::close(saved);
-    off_t expected = 0;
+    console_reporter console("", console_streams(file, file));
+    console.device({}, run_path::hid);
+    off_t expected = static_cast<off_t>(std::string("flash-tool using USB HID interface\n\n").size());
     for (std::size_t i = 0; i < std::size(steps); ++i) {
+        steps[i].event(console);
+        struct stat written {};
+        ::fstat(::fileno(file), &written);
         expected += static_cast<off_t>(std::string(steps[i].written).size());
-        EXPECT_EQ(sizes[i], expected) << "after step " << i;
+        EXPECT_EQ(written.st_size, expected) << "after step " << i;
     }
     std::fclose(file);
 }

@@ -101,7 +101,7 @@ TEST_P(TouchUpgrade, FirmwareStorageJudgesWhatItReceived) {
     Channel channel;
     std::array<char, CMD_TEXT_SIZE> text{};
     int status = 99;
-    ASSERT_EQ(cmd_upgrade(*channel, c.image, text, status, nullptr), 0);
+    ASSERT_EQ(cmd_upgrade(*channel, c.image, text, status), 0);
     EXPECT_EQ(status, c.status);
     EXPECT_EQ(std::string(text.data()), c.text);
     EXPECT_EQ(touch->native().record().flashed.has_value(), c.stored);
@@ -133,7 +133,7 @@ TEST(TouchImageData, ChunksRecordedWithOffsets) {
     Channel channel;
     const auto image = make_dfu_file(1000 - 16);
     ASSERT_EQ(cmd_prepare(*channel), 0);
-    ASSERT_EQ(cmd_send_image(*channel, image, nullptr), 0);
+    ASSERT_EQ(cmd_send_image(*channel, image), 0);
     const auto& chunks = touch->native().record().chunks;
     ASSERT_EQ(chunks.size(), 5u);
     const std::uint32_t offsets[] = {0, 248, 496, 744, 992};
@@ -152,7 +152,7 @@ TEST(TouchImageData, WrongChunkCountFailsTheTransfer) {
     bus.attach_touch(config);
     Channel channel;
     ASSERT_EQ(cmd_prepare(*channel), 0);
-    EXPECT_EQ(cmd_send_image(*channel, make_dfu_file(600), nullptr), -1);
+    EXPECT_EQ(cmd_send_image(*channel, make_dfu_file(600)), -1);
 }
 
 TEST(TouchReadInfo, TextArrivesWholeInPiecesOfAnySize) {
@@ -307,7 +307,7 @@ TEST(BulkCarriage, UpgradeOverKxpsKxpgPackets) {
     ASSERT_EQ(cmd_identify(*channel, status, text), 0);
     EXPECT_EQ(std::string(text.data()), "TC firmware 1.0.0");
     const auto image = make_dfu_file(700);
-    ASSERT_EQ(cmd_upgrade(*channel, image, text, status, nullptr), 0);
+    ASSERT_EQ(cmd_upgrade(*channel, image, text, status), 0);
     EXPECT_EQ(status, 0);
     ASSERT_EQ(native->record().chunks.size(), 3u);
     EXPECT_EQ(native->record().chunks[1].offset, 248u);

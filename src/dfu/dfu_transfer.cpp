@@ -13,18 +13,13 @@ void send(const dfu_event_fn& callback, dfu_device& device, dfu_event event, int
     if (callback) callback(device, event, value, text);
 }
 
-int percent(std::size_t offset, std::size_t length) {
-    if (length == 0) return 100;
-    return static_cast<int>(static_cast<std::uint64_t>(offset) * 100 / length);
-}
-
 // Every block, then the zero-length block that ends the download. A block
 // that moves nothing would never finish the image and counts as failed.
 bool download(dfu_device& device, std::span<const std::uint8_t> image, const dfu_event_fn& callback) {
     usb_device& usb = dfu_usb_device(device);
     std::size_t offset = 0;
     for (std::uint32_t block = 0;; ++block) {
-        send(callback, device, DFU_EVENT_PROGRESS, percent(offset, image.size()));
+        send(callback, device, DFU_EVENT_PROGRESS, static_cast<int>(offset));
         const std::size_t count = std::min(image.size() - offset, DFU_BLOCK_SIZE);
         const int moved = dfu_dnload(usb, image.subspan(offset, count), block);
         if (moved < 0 || (count > 0 && moved == 0)) {
@@ -64,7 +59,7 @@ int download_and_manifest(dfu_device& device, std::span<const std::uint8_t> imag
         send(callback, device, DFU_EVENT_TRANSFER_END, 0);
         return -1;
     }
-    send(callback, device, DFU_EVENT_PROGRESS, 100);
+    send(callback, device, DFU_EVENT_PROGRESS, static_cast<int>(image.size()));
     send(callback, device, DFU_EVENT_MANIFEST_BEGIN, 0);
     const std::optional<dfu_status> status = wait_for_manifestation(device, callback);
     if (!status) {

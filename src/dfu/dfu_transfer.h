@@ -29,7 +29,7 @@ inline constexpr char DFU_MSG_MANIFEST_TIMEOUT[] =
     "\n[ERROR: Communication error (6): device still flashing after 3000 status polls]\n";
 
 enum dfu_event : int {
-    DFU_EVENT_PROGRESS = 1,        // value: percent of the image sent
+    DFU_EVENT_PROGRESS = 1,        // value: bytes of the image sent (images stay below 2 GiB)
     DFU_EVENT_TRANSFER_BEGIN = 2,
     DFU_EVENT_MANIFEST_BEGIN = 3,
     DFU_EVENT_MANIFEST_POLL = 4,

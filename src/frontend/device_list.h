@@ -3,24 +3,21 @@
 // selection matches none.
 #pragma once
 
-#include <string>
 #include <vector>
 
+#include "report/reporter.h"
 #include "usb/usb_device_identity.h"
 
-// One line per device on standard output: vendor:product ID, mode, serial,
-// USB location and the path a run with -p LOCATION would take. False (after
-// "No Korvix device detected") when there is none.
-bool list_devices(const std::vector<usb_device_identity>& devices);
+// One `listed` event per device: what a run with -p LOCATION would do with
+// it. False (after "No Korvix device detected") when there is none.
+bool list_devices(reporter& report, const std::vector<usb_device_identity>& devices);
 
-// The error line that several devices fit the selection, saying how to
-// choose one, then one line per device, on standard error.
-void print_several_devices(const std::vector<usb_device_identity>& devices, const usb_selection& selection);
+// The error that several devices fit the selection, saying how to choose one,
+// with one line per device.
+void report_several_devices(reporter& report, const std::vector<usb_device_identity>& devices,
+                            const usb_selection& selection);
 
-// The error line that no device fits the selection, naming what was asked,
-// then the devices present, on standard error.
-void print_no_match(const usb_selection& selection, const std::vector<usb_device_identity>& attached);
-
-// "serial TC0001", "no serial", or a serial with spaces, quotes or bytes
-// that do not print shown in quotes with escapes: serial "TC 0001\x01".
-std::string device_serial_text(const usb_device_identity& device);
+// The error that no device fits the selection, naming what was asked, with
+// the devices present.
+void report_no_match(reporter& report, const usb_selection& selection,
+                     const std::vector<usb_device_identity>& attached);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "dfu/dfu_path.h"
 #include "frontend/build_info.h"
 #include "frontend/console.h"
 #include "frontend/device_list.h"
@@ -14,178 +15,205 @@
 #include "frontend/image_check.h"
 #include "frontend/options.h"
 #include "frontend/path_choice.h"
-#include "frontend/paths.h"
+#include "frontend/tool_version.h"
 #include "frontend/version.h"
-#include "native/hid_procedures.h"
+#include "kxp/kxp_path.h"
+#include "native/hid_path.h"
 #include "platform/interrupt.h"
 #include "platform/platform.h"
+#include "report/console_reporter.h"
+#include "report/json_reporter.h"
+#include "report/text_format.h"
 #include "usb/usb_device.h"
 
 namespace {
 
-void print_start_banner() {
-    std::puts("*************************************************");
-    std::printf("* Korvix Flash-Tool [Build Info: %s] *\n", build_date());
-    std::puts("*************************************************");
-    std::puts("");
-}
-
 // The file's DFU suffix, if it has one, checked before any device is looked
-// at; false after an error line saying what does not match.
-bool check_image_file(const char* image_path, const std::vector<std::uint8_t>& image,
-                      std::optional<dfu_suffix>& fitting) {
+// at; a failure after an error saying what does not match.
+outcome check_image_file(reporter& report, const char* image_path, const std::vector<std::uint8_t>& image,
+                         std::optional<dfu_suffix>& fitting) {
     dfu_suffix suffix;
     const image_verdict verdict = image_check(image, DEVICE_VENDOR_ID, suffix);
     if (verdict == image_verdict::sendable) {
         fitting = suffix;
-        return true;
+        return succeeded();
     }
     if (verdict == image_verdict::no_suffix) {
-        std::puts("NOTICE: The image carries no DFU suffix; it is sent unchecked.");
-        return true;
+        report.notice("NOTICE: The image carries no DFU suffix; it is sent unchecked.");
+        return succeeded();
     }
-    std::fflush(stdout);
+    error_report error;
     switch (verdict) {
         case image_verdict::empty:
-            std::fprintf(stderr, "ERROR: The image file <%s> is empty.\n", image_path);
+            error = error_of(message::image_empty, failed(failure::image_empty), image_path);
             break;
         case image_verdict::suffix_only:
-            std::fprintf(stderr, "ERROR: The image file <%s> holds a DFU suffix and no firmware.\n", image_path);
+            error = error_of(message::image_suffix_only, failed(failure::image_suffix_only), image_path);
             break;
         case image_verdict::malformed_suffix:
-            std::fprintf(stderr, "ERROR: The image's DFU suffix is malformed: its length is %u, not %zu.\n",
-                         static_cast<unsigned>(suffix.length), DFU_SUFFIX_LENGTH);
+            error = error_of(message::image_malformed_suffix, failed(failure::image_malformed_suffix),
+                             suffix.length, static_cast<std::uint32_t>(DFU_SUFFIX_LENGTH));
             break;
         case image_verdict::bad_crc:
-            std::fprintf(stderr, "ERROR: The image's DFU suffix gives CRC %.8x, but its contents have CRC %.8x.\n",
-                         static_cast<unsigned>(suffix.stored_crc), static_cast<unsigned>(suffix.file_crc));
+            error = error_of(message::image_bad_crc, failed(failure::image_bad_crc),
+                             suffix.stored_crc, suffix.file_crc);
             break;
-        case image_verdict::wrong_vendor:
-            std::fprintf(stderr, "ERROR: The image is for vendor ID %.4x, not %.4x.\n",
-                         static_cast<unsigned>(suffix.vendor_id), static_cast<unsigned>(DEVICE_VENDOR_ID));
+        default:
+            error = error_of(message::image_wrong_vendor, failed(failure::image_wrong_vendor),
+                             suffix.vendor_id, DEVICE_VENDOR_ID);
             break;
-        default: break;
     }
-    return false;
+    report.error(error);
+    return error.result;
 }
 
-// Prints the mode banner and fills `file_buffer` in file upgrade mode. False
-// when the image file cannot be read or fails its check; `suffix` receives
-// the file's DFU suffix when it has one that fits.
-bool prepare_image(run_mode mode, const char* image_path, std::vector<std::uint8_t>& file_buffer,
-                   std::optional<dfu_suffix>& suffix) {
+// Says which mode the run is in and fills `file_buffer` in file upgrade mode.
+// A failure when the image file cannot be read or fails its check; `suffix`
+// receives the file's DFU suffix when it has one that fits.
+outcome prepare_image(reporter& report, run_mode mode, const char* image_path, std::vector<std::uint8_t>& file_buffer,
+                      std::optional<dfu_suffix>& suffix) {
     switch (mode) {
-        case run_mode::reset_only: return true;
-        case run_mode::info:
-            std::puts("Get Info Mode");
-            std::puts("=============\n");
-            return true;
-        case run_mode::file_upgrade:
-            std::puts("Upgrade Mode Override");
-            std::puts("=====================\n");
-            std::printf("Read file: <%s>...", image_path);
+        case run_mode::reset_only: return succeeded();
+        case run_mode::info: report.say("Get Info Mode\n=============\n\n"); return succeeded();
+        case run_mode::file_upgrade: {
+            report.say("Upgrade Mode Override\n=====================\n\n");
+            report.say(text_format("Read file: <%s>...", image_path));
             if (const image_read_status status = read_image_file(image_path, file_buffer);
                 status != image_read_status::ok) {
-                std::fflush(stdout);
-                std::fprintf(stderr, "\n%s\n", image_read_error_text(status, image_path).c_str());
-                return false;
+                const outcome result = failed(failure::image_unreadable);
+                report.error(error_of(message::image_unreadable, result, image_read_error_text(status, image_path)));
+                return result;
             }
-            std::printf(" [%d bytes].\n", static_cast<int>(file_buffer.size()));
-            return check_image_file(image_path, file_buffer, suffix);
+            report.say(text_format(" [%d bytes].\n", static_cast<int>(file_buffer.size())));
+            return check_image_file(report, image_path, file_buffer, suffix);
+        }
         case run_mode::builtin_upgrade:
-            std::puts("Built-in Upgrade Mode");
-            std::puts("=====================\n");
-            std::printf("- Using built-in firmware image, %d bytes.\n\n",
-                        image_for(mode, file_buffer).length);
-            return true;
+            report.say("Built-in Upgrade Mode\n=====================\n\n");
+            report.say(text_format("- Using built-in firmware image, %d bytes.\n\n", image_for(mode, file_buffer).length));
+            return succeeded();
     }
-    return false;
+    return succeeded();
 }
 
 // A device seen but not openable for lack of permission, and what grants it.
-void print_inaccessible_device_hint() {
+void report_inaccessible_device_hint(reporter& report) {
     const std::string hint = platform::current().inaccessible_device_hint();
-    if (hint.empty()) return;
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s\n", hint.c_str());
+    if (!hint.empty()) report.hint(hint);
 }
 
-// The one device the selection names; null (after saying why) when none or
+// The one device the selection names; nothing (after saying why) when none or
 // several fit it. Nothing has been sent to any device yet.
-std::optional<usb_device_identity> choose_device(const usb_selection& selection) {
+std::optional<usb_device_identity> choose_device(reporter& report, const usb_selection& selection, outcome& why) {
     const std::vector<usb_device_identity> attached = usb_list_devices();
     std::vector<usb_device_identity> devices = usb_select(attached, selection);
     if (devices.size() > 1) {
-        print_several_devices(devices, selection);
+        report_several_devices(report, devices, selection);
+        why = failed(failure::several_devices);
         return std::nullopt;
     }
     if (devices.empty()) {
-        std::puts("No Korvix device detected\n");
-        if (selection.serial || selection.location) print_no_match(selection, attached);
-        print_inaccessible_device_hint();
+        report.say("No Korvix device detected\n\n");
+        if (selection.serial || selection.location) report_no_match(report, selection, attached);
+        report_inaccessible_device_hint(report);
+        why = failed(failure::no_device);
         return std::nullopt;
     }
     if (usb_identity_is_weak(devices.front()))
-        std::puts("NOTICE: The device has neither a serial number nor a USB location; the waits accept it only "
-                  "while it is the only Korvix device attached.");
+        report.notice("NOTICE: The device has neither a serial number nor a USB location; the waits accept it only "
+                      "while it is the only Korvix device attached.");
     return std::move(devices.front());
 }
 
 // Checks the image's product ID against the device; for a device in DFU mode,
-// which does not show it, says that the check waits until it is back. False
-// after an error line.
-bool check_image_product(const usb_device_identity& device, const std::optional<dfu_suffix>& suffix) {
-    if (!suffix || suffix->product_id == ANY_ID) return true;
+// which does not show it, says that the check waits until it is back.
+outcome check_image_product(reporter& report, const usb_device_identity& device,
+                            const std::optional<dfu_suffix>& suffix) {
+    if (!suffix || suffix->product_id == ANY_ID) return succeeded();
     if (device.product_id == DFU_PRODUCT_ID) {
-        std::printf("NOTICE: The device is in DFU mode, which hides its product ID: the image's product ID %.4x cannot be checked "
-                    "yet.\n",
-                    static_cast<unsigned>(suffix->product_id));
-        return true;
+        report.notice(text_format("NOTICE: The device is in DFU mode, which hides its product ID: the image's product "
+                                  "ID %.4x cannot be checked yet.",
+                                  static_cast<unsigned>(suffix->product_id)));
+        return succeeded();
     }
-    if (image_fits_product(*suffix, device.product_id)) return true;
-    std::fflush(stdout);
-    std::fprintf(stderr, "ERROR: The image is for product ID %.4x, but the device is %.4x:%.4x.\n",
-                 static_cast<unsigned>(suffix->product_id), static_cast<unsigned>(DEVICE_VENDOR_ID),
-                 static_cast<unsigned>(device.product_id));
-    return false;
+    if (image_fits_product(*suffix, device.product_id)) return succeeded();
+    const outcome result = failed(failure::image_wrong_product);
+    report.error(error_of(message::image_wrong_product, result, suffix->product_id, device.product_id));
+    return result;
 }
 
-// Finds the one device of the run, chooses the path and runs it. True on
-// success.
-bool run_device_path(const run_options& options, firmware_image image, const std::optional<dfu_suffix>& suffix) {
-    const std::optional<usb_device_identity> chosen = choose_device({options.serial, options.location});
-    if (!chosen) return false;
+// Finds the one device of the run, chooses the path and runs it.
+outcome run_device_path(reporter& report, const run_options& options, firmware_image image,
+                        const std::optional<dfu_suffix>& suffix) {
+    outcome why = succeeded();
+    const std::optional<usb_device_identity> chosen = choose_device(report, {options.serial, options.location}, why);
+    if (!chosen) return why;
     const usb_device_identity& device = *chosen;
     // Held until the run ends: no other flash-tool talks to the device
     // meanwhile, across its restarts and mode changes (it keeps its port).
     const device_lock lock = device_lock_take(device);
     if (!lock.taken()) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "ERROR: The device at %s is in use by another flash-tool (%s).\n",
-                     device.location.c_str(), device_lock_holder_text(lock).c_str());
-        return false;
+        const outcome result = failed(failure::device_in_use);
+        report.error(error_of(message::device_in_use, result, device.location, device_lock_holder_text(lock)));
+        return result;
     }
-    if (!check_image_product(device, suffix)) return false;
+    if (const outcome fits = check_image_product(report, device, suffix); !fits.ok()) return fits;
     const std::uint16_t product_id = device.product_id;
-    if (product_id == BRIDGE_PRODUCT_ID && options.enable_kxp) {
-        std::puts("Talking to a bridge, will ignore option --enable_kxp");
-    }
-    const device_path path =
-        choose_path(product_id, options.force_dfu, options.enable_kxp, [&] { return hid_probe(device); });
-    path_request request{options, device, image};
-    if (suffix && product_id == DFU_PRODUCT_ID) request.image_product = suffix->product_id;
+    if (product_id == BRIDGE_PRODUCT_ID && options.enable_kxp)
+        report.notice("Talking to a bridge, will ignore option --enable_kxp");
+    const device_path path = choose_path(product_id, options.force_dfu, options.enable_kxp,
+                                         [&] { return hid_probe(device) ? 0 : -1; });
+    run_context run{report, device};
+    run_job job;
+    job.reset = options.reset;
+    job.read_info = options.read_info;
+    if (image.data != nullptr)
+        job.image = std::span<const std::uint8_t>(image.data, static_cast<std::size_t>(image.length));
+    job.restart_after = options.restart_after_upgrade;
+    job.serial = options.serial;
+    if (suffix && product_id == DFU_PRODUCT_ID) job.image_product = suffix->product_id;
     switch (path) {
-        case device_path::none: return false;
-        case device_path::dfu: return path_dfu(request) >= 0;
-        case device_path::hid: return path_hid(request) >= 0;
+        case device_path::none: break;
+        case device_path::dfu: return dfu_path(run, job);
+        case device_path::hid: return hid_path(run, job);
         case device_path::kxp:
-            switch (path_kxp(request)) {
-                case kxp_path_result::succeeded: return true;
-                case kxp_path_result::failed: return false;
-                case kxp_path_result::use_hid: return path_hid(request) >= 0;
-            }
+            if (const std::optional<outcome> linked = kxp_path(run, job)) return *linked;
+            return hid_path(run, job);
     }
-    return false;
+    return failed(failure::open_failed);
+}
+
+// The last event and, on the console of an interactive run, the key wait.
+int finish(reporter& report, const outcome& result, const run_options& options) {
+    const int exit_status = result.ok() ? 0 : 1;
+    report.result(result, exit_status);
+    if (!options.non_interactive && !options.json) wait_for_key();
+    std::fflush(stdout);
+    return exit_status;
+}
+
+// The devices -l shows: those that fit the selection, and those it cannot
+// open too, by location (their serial cannot be read).
+std::vector<usb_device_identity> devices_to_list(const usb_selection& selection,
+                                                 const std::vector<usb_device_identity>& attached) {
+    std::vector<usb_device_identity> shown = usb_select(attached, selection);
+    for (usb_device_identity& unopened : usb_list_unopened(attached))
+        if (!selection.serial && (!selection.location || unopened.location == *selection.location))
+            shown.push_back(std::move(unopened));
+    std::stable_sort(shown.begin(), shown.end(), [](const usb_device_identity& a, const usb_device_identity& b) {
+        return a.location < b.location;
+    });
+    return shown;
+}
+
+outcome list(reporter& report, const run_options& options) {
+    const usb_selection selection{options.serial, options.location};
+    const std::vector<usb_device_identity> attached = usb_list_devices();
+    const bool listed = list_devices(report, devices_to_list(selection, attached));
+    if (!listed && (selection.serial || selection.location)) report_no_match(report, selection, attached);
+    // Also after a list: a device may be listed through one interface while
+    // another of it could not be opened.
+    report_inaccessible_device_hint(report);
+    return listed ? succeeded() : failed(failure::no_device);
 }
 
 }  // namespace
@@ -196,61 +224,51 @@ int frontend_main(int argc, char** argv, option_set set) {
     // when it is a file (every error line would end up after the final
     // banner); the C standard asks for it unbuffered everywhere else.
     std::setvbuf(stderr, nullptr, _IONBF, 0);
-    console_log_restart();
     platform::current().console_clear_quick_edit();
-    print_start_banner();
-    // The option parser's diagnostics go to standard error: the banner first.
-    std::fflush(stdout);
 
+    // Whether the run speaks JSON decides its first line: a quiet look first.
     run_options options;
+    (void)parse_options(argc, argv, options, set, true);
+    const bool json = options.json;
+    console_reporter console(build_date());
+    json_reporter json_lines(tool_version());
+    reporter& report = json ? static_cast<reporter&>(json_lines) : console;
+    report.start(std::span<char* const>(argv, static_cast<std::size_t>(argc > 0 ? argc : 0)));
+
+    options = run_options{};
+    options.json = json;
     switch (parse_options(argc, argv, options, set)) {
         case parse_outcome::run: break;
         case parse_outcome::help:
             print_usage(stdout, argc > 0 ? argv[0] : "flash-tool", set);
-            return report_success(&options.non_interactive);
+            return finish(report, succeeded(), options);
         case parse_outcome::version:
             // -V and -l are questions a script asks: the answer ends without a
             // key wait, on a terminal too. -h keeps it.
             options.non_interactive = true;
-            print_version();
-            return report_success(&options.non_interactive);
-        case parse_outcome::bad: return report_failure(&options.non_interactive);
+            if (!json) print_version();
+            return finish(report, succeeded(), options);
+        case parse_outcome::bad: return finish(report, failed(failure::usage), options);
     }
     platform::interrupt_arm();
     if (options.list) {
         // A question, not an operation: it never waits for a key.
         options.non_interactive = true;
-        const usb_selection selection{options.serial, options.location};
-        const std::vector<usb_device_identity> attached = usb_list_devices();
-        std::vector<usb_device_identity> shown = usb_select(attached, selection);
-        // Those it cannot open too, by location (their serial cannot be read).
-        for (usb_device_identity& unopened : usb_list_unopened(attached))
-            if (!selection.serial && (!selection.location || unopened.location == *selection.location))
-                shown.push_back(std::move(unopened));
-        std::stable_sort(shown.begin(), shown.end(), [](const usb_device_identity& a, const usb_device_identity& b) {
-            return a.location < b.location;
-        });
-        const bool listed = list_devices(shown);
-        if (!listed && (selection.serial || selection.location)) print_no_match(selection, attached);
-        // Also after a list: a device may be listed through one interface
-        // while another of it could not be opened.
-        print_inaccessible_device_hint();
+        const outcome listed = list(report, options);
         platform::interrupt_disarm();
-        return listed ? report_success(&options.non_interactive) : report_failure(&options.non_interactive);
+        return finish(report, listed, options);
     }
 
     const run_mode mode = select_mode(options);
-    bool succeeded = false;
+    outcome result = succeeded();
     {
         // The file's buffer lives until the path is done, and no longer than
         // the final report.
         std::vector<std::uint8_t> file_buffer;
         std::optional<dfu_suffix> suffix;
-        if (prepare_image(mode, options.image_path, file_buffer, suffix)) {
-            succeeded = run_device_path(options, image_for(mode, file_buffer), suffix);
-        }
+        result = prepare_image(report, mode, options.image_path, file_buffer, suffix);
+        if (result.ok()) result = run_device_path(report, options, image_for(mode, file_buffer), suffix);
     }
     platform::interrupt_disarm();
-    return succeeded ? report_success(&options.non_interactive)
-                     : report_failure(&options.non_interactive);
+    return finish(report, result, options);
 }

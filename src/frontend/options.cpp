@@ -12,6 +12,7 @@ constexpr const char* SHORT_OPTIONS = "i:rdfRsnS:p:lhV";
 
 // getopt_long's code for the long-only --trace.
 constexpr int TRACE_OPTION = 0x100;
+constexpr int JSON_OPTION = 0x101;
 
 // The real tool's table; the simulator's is the same without its last
 // entry, --trace (it records with --sim-trace).
@@ -28,6 +29,7 @@ constexpr option LONG_OPTIONS[] = {
     {"list", no_argument, nullptr, 'l'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
+    {"json", no_argument, nullptr, JSON_OPTION},
     {"trace", required_argument, nullptr, TRACE_OPTION},
     {nullptr, 0, nullptr, 0},
 };
@@ -82,6 +84,10 @@ parse_outcome parse_options(int argc, char** argv, run_options& options, option_
             case 'h': return parse_outcome::help;
             case 'V': return parse_outcome::version;
             case TRACE_OPTION: options.trace_path = optarg; break;
+            case JSON_OPTION:
+                options.json = true;
+                options.non_interactive = true;
+                break;
             default: return parse_outcome::bad;
         }
     }
@@ -104,7 +110,8 @@ void print_usage(std::FILE* out, const char* program_name, option_set set) {
         "  -p/--path <location>    Request device at USB location <location> (as -l shows it).\n"
         "  -l/--list               Lists the attached devices and the path a run would take.\n"
         "  -h/--help               Diplays this help text.\n"
-        "  -V/--version            Prints version, built-in image and backend.\n",
+        "  -V/--version            Prints version, built-in image and backend.\n"
+        "  --json                  Reports in JSON Lines on standard output instead of text.\n",
         out);
     if (set == option_set::with_trace) std::fputs("  --trace <file>          Records the run in <file> for support.\n", out);
     // The standard set is flash-tool-sim's, whose own options --sim-help lists.

@@ -17,6 +17,7 @@ struct run_options {
     bool restart_after_upgrade = true;
     bool list = false;  // --list: list the attached devices, nothing else
     const char* trace_path = nullptr;  // --trace FILE; the command line's own text
+    bool json = false;  // --json: JSON Lines on standard output instead of the console text
     serial_number serial;  // the command line's own text, not a copy
     // -p/--path: the USB location of the device, as -l shows it; the
     // command line's own text.

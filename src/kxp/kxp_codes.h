@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "report/outcome.h"
+
 // Results of the session's operations: 0 is success, 1 to 255 a device
 // status byte handed back unchanged, the rest the session's own codes.
 inline constexpr int KXP_OK = 0;
@@ -34,3 +36,14 @@ inline constexpr std::uint8_t KXP_REPLY_HOOK_CODE = 0x6B;
 inline constexpr std::uint8_t KXP_UNSOLICITED_DOLLAR = 0x24;
 inline constexpr std::uint8_t KXP_UNSOLICITED_D = 0x44;
 inline constexpr std::uint8_t KXP_UNSOLICITED_QUOTE = 0x27;
+
+// A session result as an outcome: a device status byte stays the device's
+// word, every other code is a failure of the link; the code is kept as it is,
+// for the error lines that show it.
+constexpr outcome kxp_outcome(int result) {
+    if (result == KXP_OK) return succeeded();
+    if (result > 0 && result < 256 && result != KXP_ERR_IO && result != KXP_AGAIN && result != KXP_ERR_TOO_LONG &&
+        result != KXP_TIMED_OUT)
+        return failed(failure::device_status, result);
+    return failed(failure::communication, result);
+}

@@ -10,7 +10,6 @@ namespace {
 int fail_receive(void*, std::span<const std::uint8_t>&) { return -1; }
 int fail_send(void*, std::span<const std::uint8_t>) { return -1; }
 int fail_idle(void*) { return -1; }
-int print_nothing(const char*, ...) { return 0; }
 
 // Back to the failing message operations, so that a command on a closed
 // session fails instead of reaching an unbound transport.
@@ -36,14 +35,7 @@ void kxp_session_init(kxp_session& session) {
     session.reply_hook = nullptr;
     session.hook_argument = nullptr;
     session.peer = client_info{};
-    session.log = print_nothing;
-    session.error = print_nothing;
     session.retry_count = 0;
-}
-
-void kxp_session_set_printers(kxp_session& session, kxp_printer log, kxp_printer error) {
-    session.log = log;
-    session.error = error;
 }
 
 int kxp_session_open(kxp_session& session, std::string_view address, std::string_view client_name,

@@ -1,6 +1,6 @@
 // The host's end of the link: one record that ties the USB carrier, the
 // transport and the command exchange together, with the device's client
-// information and the two printers its users report through.
+// information.
 #pragma once
 
 #include <cstddef>
@@ -11,9 +11,6 @@
 #include "kxp/client_info.h"
 #include "kxp/kxptransport.h"
 #include "kxp/usb_link.h"
-
-// printf-style printer; returns 0.
-using kxp_printer = int (*)(const char* format, ...);
 
 // The session's message operations, filled by the transport when attached.
 using kxp_receive_op = int (*)(void* transport, std::span<const std::uint8_t>& message);
@@ -39,17 +36,14 @@ struct kxp_session {
     void* hook_argument = nullptr;
     transport_driver driver;
     client_info peer;
-    kxp_printer log = nullptr;
-    kxp_printer error = nullptr;
     int retry_count = 0;
     int open = 0;
     usb_link_holder holder;
 };
 
-// Defaults: message operations that fail, no hooks, silent printers, a peer
+// Defaults: message operations that fail, no hooks, a peer
 // without a valid version, closed.
 void kxp_session_init(kxp_session& session);
-void kxp_session_set_printers(kxp_session& session, kxp_printer log, kxp_printer error);
 // Opens the link to the physical device `device`. 0 when the link is up and
 // the hello succeeded; KXP_ERR_LINK when the address is not "USB" or
 // "USB:<serial>" (a serial that is not the device's included) or the link

@@ -7,49 +7,47 @@
 
 namespace {
 
-int fail(kxp_session& session, int result) {
-    session.error("[FAIL %d]\n", result);
-    return result;
+outcome end_phase(reporter& report, phase step, int result) {
+    const outcome phase_result = kxp_outcome(result);
+    report.phase_end(step, phase_result);
+    return phase_result;
 }
 
 }  // namespace
 
-int kxp_upgrade(kxp_session& session, const std::uint8_t* image, std::uint32_t image_size) {
-    if (image == nullptr) {
-        session.error("NOTICE: Not doing upgrade since no image provided\n");
-        return 0;
+outcome kxp_upgrade(kxp_session& session, std::optional<std::span<const std::uint8_t>> image, reporter& report) {
+    if (!image) {
+        report.notice("NOTICE: Not doing upgrade since no image provided");
+        return succeeded();
     }
+    const auto image_size = static_cast<std::uint32_t>(image->size());
 
-    session.log("* Initialize     ");
-    int result = kxp_prepare_upgrade(session, image_size);
-    if (result != 0) {
-        session.error("[FAIL]: Failed to prepare firmware upgrade\n");
-        return result;
-    }
-    session.log("[OK]\n");
+    report.phase_begin(phase::prepare);
+    if (const int result = kxp_prepare_upgrade(session, image_size); result != 0)
+        return end_phase(report, phase::prepare, result);
+    report.phase_end(phase::prepare, succeeded());
 
-    session.log("* Transfer image ");
+    report.phase_begin(phase::transfer);
     const std::uint32_t chunk = kxp_max_chunk(session);
     for (std::uint32_t offset = 0; offset < image_size;) {
         const std::uint32_t length = std::min(chunk, image_size - offset);
-        result = kxp_image_data(session, std::span(image + offset, length));
-        if (result != 0) return fail(session, result);
+        if (const int result = kxp_image_data(session, image->subspan(offset, length)); result != 0)
+            return end_phase(report, phase::transfer, result);
         offset += length;
+        report.progress(phase::transfer, offset, image_size);
     }
-    session.log("[OK]\n");
+    report.phase_end(phase::transfer, succeeded());
 
-    session.log("* Program image  ");
-    result = kxp_program_image(session);
-    if (result != 0) return fail(session, result);
+    report.phase_begin(phase::flash);
+    int result = kxp_program_image(session);
+    if (result != 0) return end_phase(report, phase::flash, result);
     // The device answers "still programming" until it is done. Its answers
     // are untrusted, so the polling ends after a generous bound.
     const std::uint64_t started = session.driver.now_ms();
     while ((result = kxp_program_image(session)) == KXP_AGAIN) {
-        session.log(".");
+        report.poll(phase::flash);
         if (session.driver.now_ms() - started >= KXP_PROGRAM_TIMEOUT_MS)
-            return fail(session, KXP_TIMED_OUT);
+            return end_phase(report, phase::flash, KXP_TIMED_OUT);
     }
-    if (result != 0) return fail(session, result);
-    session.log("[OK]\n");
-    return 0;
+    return end_phase(report, phase::flash, result);
 }

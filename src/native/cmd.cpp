@@ -23,10 +23,6 @@ constexpr int IDENTIFY_MIN_REPLY = 5;
 
 using Reply = std::array<std::uint8_t, REPLY_SIZE>;
 
-void report(progress_fn progress, unsigned event, int value) {
-    if (progress != nullptr) progress(event, value);
-}
-
 // Fetches the reply to `id` into a zero-filled buffer. The reply length, or
 // -1 on failure, when it is shorter than `minimum`, or when it is longer than
 // the carriage could deliver (its data then never reached the buffer).
@@ -76,12 +72,10 @@ int cmd_restart(cmd_channel& channel) {
     return cmd_channel_set(channel, CMD_RESTART, {}) < 0 ? -1 : 0;
 }
 
-int cmd_send_image(cmd_channel& channel, std::span<const std::uint8_t> image, progress_fn progress) {
-    report(progress, PROGRESS_TRANSFER_BEGIN, 0);
+int cmd_send_image(cmd_channel& channel, std::span<const std::uint8_t> image, const cmd_progress& progress) {
     const int chunk_size = cmd_channel_capacity(channel) - 8;
     const auto length = static_cast<std::int64_t>(image.size());
     if (chunk_size <= 0 || chunk_size + 4 > static_cast<int>(CHUNK_PAYLOAD_SIZE)) {
-        report(progress, PROGRESS_TRANSFER_END, -1);
         return -1;
     }
     std::uint32_t chunks = 0;
@@ -91,30 +85,25 @@ int cmd_send_image(cmd_channel& channel, std::span<const std::uint8_t> image, pr
         put_le32(payload, 0, static_cast<std::uint32_t>(offset));
         std::copy_n(image.begin() + offset, n, payload.begin() + 4);
         if (cmd_channel_set(channel, CMD_IMAGE_DATA, std::span(payload).first(n + 4)) < 0) {
-            report(progress, PROGRESS_TRANSFER_END, -1);
-            return -1;
+                return -1;
         }
         ++chunks;
-        report(progress, PROGRESS_TRANSFER_STEP, static_cast<int>(offset * 100 / length));
+        if (progress.sent) progress.sent(static_cast<std::uint64_t>(offset) + n, static_cast<std::uint64_t>(length));
     }
     Reply reply;
     if (get_reply(channel, CMD_IMAGE_DATA, reply, 2) < 0 || le16(reply, 0) != (chunks & 0xFFFF)) {
-        report(progress, PROGRESS_TRANSFER_END, -1);
         return -1;
     }
-    report(progress, PROGRESS_TRANSFER_END, 0);
     return 0;
 }
 
 int cmd_flash(cmd_channel& channel, std::int32_t image_length, int& status,
-              std::span<char, CMD_TEXT_SIZE> status_text, progress_fn progress) {
-    report(progress, PROGRESS_FLASH_BEGIN, 0);
+              std::span<char, CMD_TEXT_SIZE> status_text, const cmd_progress& progress) {
     status = 0;
     status_text[0] = '\0';
     std::array<std::uint8_t, 4> payload{};
     put_le32(payload, 0, static_cast<std::uint32_t>(image_length));
     if (cmd_channel_set(channel, CMD_FLASH, payload) < 0) {
-        report(progress, PROGRESS_FLASH_END, -1);
         return -1;
     }
     for (int poll = 0; poll < MAX_POLLS; ++poll) {
@@ -123,18 +112,16 @@ int cmd_flash(cmd_channel& channel, std::int32_t image_length, int& status,
         if (reply[0] == 0) {
             status = static_cast<std::int8_t>(reply[1]);
             copy_text(reply, 2, status_text);
-            report(progress, PROGRESS_FLASH_END, 0);
             return 0;
         }
-        report(progress, PROGRESS_FLASH_STEP, 0);
+        if (progress.busy) progress.busy();
         platform::current().sleep_ms(POLL_INTERVAL_MS);
     }
-    report(progress, PROGRESS_FLASH_END, -1);
     return -1;
 }
 
 int cmd_upgrade(cmd_channel& channel, std::span<const std::uint8_t> image,
-                std::span<char, CMD_TEXT_SIZE> status_text, int& status, progress_fn progress) {
+                std::span<char, CMD_TEXT_SIZE> status_text, int& status, const cmd_progress& progress) {
     status = 0;
     if (const int result = cmd_prepare(channel); result < 0) return result;
     if (const int result = cmd_send_image(channel, image, progress); result < 0) return result;

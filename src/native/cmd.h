@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 
 #include "native/cmd_channel.h"
@@ -15,14 +16,14 @@ inline constexpr std::uint8_t CMD_READ_INFO = 5;
 
 inline constexpr std::uint32_t IDENTIFY_MAGIC = 0x5A3C96E1;
 
-inline constexpr unsigned PROGRESS_TRANSFER_BEGIN = 0;
-inline constexpr unsigned PROGRESS_TRANSFER_STEP = 1;
-inline constexpr unsigned PROGRESS_TRANSFER_END = 2;
-inline constexpr unsigned PROGRESS_FLASH_BEGIN = 3;
-inline constexpr unsigned PROGRESS_FLASH_STEP = 4;
-inline constexpr unsigned PROGRESS_FLASH_END = 5;
-
-using progress_fn = void (*)(unsigned event, int value);
+// What the transfer and the flash tell their caller as they go; either may
+// be empty.
+struct cmd_progress {
+    // After each piece of the image: bytes sent so far, of all.
+    std::function<void(std::uint64_t done, std::uint64_t total)> sent;
+    // Each time the device answers that it is still flashing.
+    std::function<void()> busy;
+};
 
 inline constexpr std::size_t CMD_TEXT_SIZE = 256;
 inline constexpr std::size_t CMD_INFO_TEXT_SIZE = 65536;
@@ -30,9 +31,9 @@ inline constexpr std::size_t CMD_INFO_TEXT_SIZE = 65536;
 int cmd_identify(cmd_channel& channel, int& status, std::span<char, CMD_TEXT_SIZE> text);
 int cmd_prepare(cmd_channel& channel);
 int cmd_restart(cmd_channel& channel);
-int cmd_send_image(cmd_channel& channel, std::span<const std::uint8_t> image, progress_fn progress);
+int cmd_send_image(cmd_channel& channel, std::span<const std::uint8_t> image, const cmd_progress& progress = {});
 int cmd_flash(cmd_channel& channel, std::int32_t image_length, int& status,
-              std::span<char, CMD_TEXT_SIZE> status_text, progress_fn progress);
+              std::span<char, CMD_TEXT_SIZE> status_text, const cmd_progress& progress = {});
 int cmd_upgrade(cmd_channel& channel, std::span<const std::uint8_t> image,
-                std::span<char, CMD_TEXT_SIZE> status_text, int& status, progress_fn progress);
+                std::span<char, CMD_TEXT_SIZE> status_text, int& status, const cmd_progress& progress = {});
 int cmd_read_info(cmd_channel& channel, std::span<char, CMD_INFO_TEXT_SIZE> text);

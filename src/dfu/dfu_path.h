@@ -1,0 +1,33 @@
+// The DFU path: bring the run's device into DFU mode, download the image (or
+// read the device's image information), detach it back unless told not to,
+// and wait for it to come back; reported through the run's reporter.
+#pragma once
+
+#include <cstdint>
+
+#include "dfu/dfu_transfer.h"
+#include "report/outcome.h"
+#include "report/run_context.h"
+
+inline constexpr std::uint32_t DFU_DETACH_SETTLE_MS = 500;
+
+// The transfer's events as the reporter's: phases, progress in bytes of
+// `image_size`, polls and the device's texts. `failed` is set on a failed
+// transfer or detach and never cleared; `cause` then says what failed.
+struct dfu_relay {
+    reporter& report;
+    std::uint64_t image_size = 0;
+    bool flashing = false;  // the manifestation phase has begun
+    bool failed = false;
+    outcome cause;
+};
+
+void dfu_relay_event(dfu_relay& relay, dfu_device& device, dfu_event event, int value, const char* text);
+
+// The path's one entry point. -r detaches the device out of DFU mode (or
+// restarts it from run-time mode through DFU mode); without an image it reads
+// the device's image information, which must not be empty in information
+// mode. Every wait accepts only the run's device; after the leave of DFU mode
+// it must be back in run-time mode, and with an image product other than
+// ANY_ID be that product.
+outcome dfu_path(run_context& run, const run_job& job);

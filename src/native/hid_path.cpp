@@ -1,0 +1,147 @@
+#include "native/hid_path.h"
+
+#include <array>
+#include <memory>
+
+#include "native/cmd.h"
+#include "platform/interrupt.h"
+#include "usb/usb_device_wait.h"
+
+namespace {
+
+constexpr std::uint32_t RESTART_PAUSE_MS = 500;
+
+outcome report_error(run_context& run, message id, outcome result) {
+    run.report.error(error_of(id, result));
+    return result;
+}
+
+// A command that failed: the device's word where it gave one (identify's
+// status), else the link itself.
+outcome command_failure(int result, int status = 0) {
+    return result == -2 ? failed(failure::device_status, status) : failed(failure::communication);
+}
+
+// The closing error line of a failed upgrade or information read, and the
+// empty line after it.
+outcome run_failed(run_context& run, const run_job& job, outcome result) {
+    const outcome summary = report_error(run, job.image ? message::upgrade_failed : message::info_failed, result);
+    run.report.say("\n");
+    return summary;
+}
+
+// Restarts the device over the open channel and waits for it to enumerate
+// again in run-time mode.
+outcome restart_and_wait(run_context& run, cmd_channel& channel) {
+    run.report.phase_begin(phase::restart);
+    const platform::DepartureWatchOwner watch(cmd_channel_watch_departure(channel));
+    if (cmd_restart(channel) < 0) return report_error(run, message::communication_error, failed(failure::communication));
+    run.report.phase_end(phase::restart, succeeded());
+    usb_wait_request request;
+    request.device = &run.device;
+    request.restarted = true;
+    request.watch = watch.get();
+    usb_wait_pause(request, RESTART_PAUSE_MS);
+    run.report.phase_begin(phase::wait);
+    request.missed = [&run] { run.report.poll(phase::wait); };
+    const usb_wait_result result = usb_wait_for_device(request);
+    run.report.waited(result == usb_wait_result::back, request.found.product_id, std::nullopt);
+    if (result == usb_wait_result::back) {
+        if (request.found.product_id != DFU_PRODUCT_ID) return succeeded();
+        return report_error(run, message::back_in_dfu_mode, failed(failure::came_back_in_dfu_mode));
+    }
+    if (result == usb_wait_result::did_not_restart)
+        return report_error(run, message::did_not_restart, failed(failure::did_not_restart));
+    return report_error(run, message::not_back, failed(failure::did_not_come_back));
+}
+
+outcome read_info(run_context& run, const run_job& job, cmd_channel& channel) {
+    auto text = std::make_unique<std::array<char, CMD_INFO_TEXT_SIZE>>();
+    if (cmd_read_info(channel, *text) < 0)
+        return run_failed(run, job, report_error(run, message::communication_error, failed(failure::communication)));
+    run.report.info(info_kind::information, text->data());
+    return succeeded();
+}
+
+outcome flash(run_context& run, const run_job& job, cmd_channel& channel) {
+    reporter& report = run.report;
+    const std::span<const std::uint8_t> image = *job.image;
+    report.phase_begin(phase::upgrade);
+    const platform::interrupt_critical_phase flashing;
+    const auto communication_failed = [&] {
+        return run_failed(run, job, report_error(run, message::communication_error, failed(failure::communication)));
+    };
+    if (cmd_prepare(channel) < 0) return communication_failed();
+
+    report.phase_begin(phase::transfer);
+    cmd_progress progress;
+    progress.sent = [&report](std::uint64_t done, std::uint64_t total) { report.progress(phase::transfer, done, total); };
+    progress.busy = [&report] { report.poll(phase::flash); };
+    const bool sent = cmd_send_image(channel, image, progress) == 0;
+    report.phase_end(phase::transfer, sent ? succeeded() : failed(failure::communication));
+    if (!sent) return communication_failed();
+
+    report.phase_begin(phase::flash);
+    std::array<char, CMD_TEXT_SIZE> status_text{};
+    int status = 0;
+    const bool flashed = cmd_flash(channel, static_cast<std::int32_t>(image.size()), status, status_text, progress) == 0;
+    report.phase_end(phase::flash, flashed ? succeeded() : failed(failure::communication));
+    if (!flashed) return communication_failed();
+    report.info(info_kind::flash_status, status_text.data(), status);
+    const outcome flash_result = status == 0 ? succeeded() : failed(failure::device_status, status);
+    report.phase_end(phase::upgrade, flash_result);
+
+    if (job.restart_after) {
+        if (const outcome restarted = restart_and_wait(run, channel); !restarted.ok())
+            return run_failed(run, job, restarted);
+    }
+    // Any non-zero device status is a failed upgrade.
+    if (!flash_result.ok()) return run_failed(run, job, flash_result);
+    report.say("\n");
+    return succeeded();
+}
+
+outcome restart(run_context& run) {
+    run.report.phase_begin(phase::reset);
+    cmd_channel_ptr channel = cmd_channel_open_same(run.device);
+    if (!channel) {
+        const outcome result =
+            failed(failure::open_failed);
+        run.report.error(error_of(message::open_device, result, run.device.product_id));
+        run.report.say("\n");
+        return result;
+    }
+    outcome result = succeeded();
+    const platform::interrupt_critical_phase restarting;
+    if (cmd_restart(*channel) < 0) result = report_error(run, message::communication_error, failed(failure::communication));
+    run.report.say("\n");
+    channel.reset();  // closed inside the critical phase
+    return result;
+}
+
+}  // namespace
+
+bool hid_probe(const usb_device_identity& device) {
+    cmd_channel_ptr channel = cmd_channel_open_same(device);
+    if (!channel) return false;
+    int status = 0;
+    std::array<char, CMD_TEXT_SIZE> text{};
+    return cmd_identify(*channel, status, text) == 0;
+}
+
+outcome hid_path(run_context& run, const run_job& job) {
+    run.report.device(run.device, run_path::hid);
+    if (job.reset) return restart(run);
+    cmd_channel_ptr channel = cmd_channel_open_same(run.device);
+    if (!channel) {
+        const outcome result = failed(failure::open_failed);
+        run.report.error(error_of(message::open_device, result, run.device.product_id));
+        return run_failed(run, job, result);
+    }
+    int status = 0;
+    std::array<char, CMD_TEXT_SIZE> text{};
+    if (const int identified = cmd_identify(*channel, status, text); identified < 0)
+        return run_failed(run, job, report_error(run, message::communication_error, command_failure(identified, status)));
+    run.report.info(info_kind::identity, text.data(), status);
+    return job.image ? flash(run, job, *channel) : read_info(run, job, *channel);
+}

@@ -1,0 +1,45 @@
+// JSON Lines: one object per event on one line, for scripts and production
+// lines. The schema is documented in docs/json.md; JSON_SCHEMA names its
+// version and grows when a field changes meaning or goes away.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "report/reporter.h"
+
+inline constexpr int JSON_SCHEMA = 1;
+
+class json_reporter final : public reporter {
+public:
+    json_reporter(std::string version, std::FILE* out = stdout);
+
+    void start(std::span<char* const> argv) override;
+    void say(std::string_view text) override;
+    void device(const usb_device_identity& device, run_path path) override;
+    void listed(const listed_device& entry) override;
+    void phase_begin(phase step, std::string_view detail) override;
+    void progress(phase step, std::uint64_t done, std::uint64_t total) override;
+    void poll(phase step) override;
+    void phase_end(phase step, const outcome& result) override;
+    void waited(bool back, std::uint16_t product_id, std::optional<std::uint16_t> release) override;
+    void info(info_kind kind, std::string_view text, std::int64_t value) override;
+    void peer(const link_peer& peer) override;
+    void notice(std::string_view text) override;
+    void hint(std::string_view text) override;
+    void error(const error_report& report) override;
+    void result(const outcome& result, int exit_status) override;
+
+private:
+    void write_line(const std::string& line);
+
+    std::string version_;
+    std::FILE* out_;
+    std::uint64_t last_percent_ = 0;  // progress lines are written once per percent
+    bool progress_started_ = false;
+};
+
+// The JSON names of the enumerations, for the events and their tests.
+const char* run_path_name(run_path path);
+const char* phase_name(phase step);
+const char* info_kind_name(info_kind kind);
