@@ -57,6 +57,9 @@ expect twice out "* Operations failed! Please retry or call tech support. *"
 run waiting 1 "Waiting for Korvix device" 1 -n -d --sim-realtime --sim-set usb.winusb=false
 expect waiting err "ERROR: Interrupted by Ctrl-C."
 expect waiting out "* Operations failed! Please retry or call tech support. *"
+# In JSON the run ends with the interrupted result as its last event.
+run json 1 '"phase":"wait"' 1 -n -d --json --sim-realtime --sim-set usb.winusb=false
+expect json out '{"event":"result","ok":false,"exit_status":1,"failure":"interrupted",'
 if grep -qF "NOTICE: An upgrade" "$dir/waiting.err"; then
     echo "waiting: warned outside an upgrade"
     failed=1

@@ -226,36 +226,41 @@ int frontend_main(int argc, char** argv, option_set set) {
     std::setvbuf(stderr, nullptr, _IONBF, 0);
     platform::current().console_clear_quick_edit();
 
-    // Whether the run speaks JSON decides its first line: a quiet look first.
+    // Whether the run speaks JSON decides its first line, whatever comes
+    // before or after --json (a --help, a bad option).
+    const bool json = asks_for_json(argc, argv);
     run_options options;
-    (void)parse_options(argc, argv, options, set, true);
-    const bool json = options.json;
+    options.json = json;
+    options.non_interactive = json;  // also when the parse ends before --json
     console_reporter console(build_date());
     json_reporter json_lines(tool_version());
     reporter& report = json ? static_cast<reporter&>(json_lines) : console;
     report.start(std::span<char* const>(argv, static_cast<std::size_t>(argc > 0 ? argc : 0)));
 
-    options = run_options{};
-    options.json = json;
     switch (parse_options(argc, argv, options, set)) {
         case parse_outcome::run: break;
         case parse_outcome::help:
-            print_usage(stdout, argc > 0 ? argv[0] : "flash-tool", set);
+            // Standard output holds only events in JSON.
+            print_usage(json ? stderr : stdout, argc > 0 ? argv[0] : "flash-tool", set);
             return finish(report, succeeded(), options);
         case parse_outcome::version:
             // -V and -l are questions a script asks: the answer ends without a
             // key wait, on a terminal too. -h keeps it.
             options.non_interactive = true;
-            if (!json) print_version();
+            report.info(info_kind::version, version_text());
             return finish(report, succeeded(), options);
         case parse_outcome::bad: return finish(report, failed(failure::usage), options);
     }
+    // Ctrl-C ends a JSON run with its events too.
+    const std::string interrupted = json_lines.interrupted_lines();
+    if (json) platform::interrupt_abort_texts("", interrupted.c_str());
     platform::interrupt_arm();
     if (options.list) {
         // A question, not an operation: it never waits for a key.
         options.non_interactive = true;
         const outcome listed = list(report, options);
         platform::interrupt_disarm();
+        platform::interrupt_abort_texts(platform::INTERRUPT_ERROR, platform::INTERRUPT_BANNER);
         return finish(report, listed, options);
     }
 
@@ -270,5 +275,6 @@ int frontend_main(int argc, char** argv, option_set set) {
         if (result.ok()) result = run_device_path(report, options, image_for(mode, file_buffer), suffix);
     }
     platform::interrupt_disarm();
+    platform::interrupt_abort_texts(platform::INTERRUPT_ERROR, platform::INTERRUPT_BANNER);
     return finish(report, result, options);
 }

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstring>
 #include <iterator>
+#include <string_view>
 
 namespace {
 
@@ -91,6 +92,16 @@ parse_outcome parse_options(int argc, char** argv, run_options& options, option_
             default: return parse_outcome::bad;
         }
     }
+}
+
+bool asks_for_json(int argc, char** argv) {
+    constexpr std::string_view JSON = "--json";
+    for (int i = 1; i < argc && argv[i] != nullptr; ++i) {
+        const std::string_view word = argv[i];
+        if (word == "--") break;
+        if (word.size() >= 3 && JSON.substr(0, word.size()) == word) return true;
+    }
+    return false;
 }
 
 void print_usage(std::FILE* out, const char* program_name, option_set set) {

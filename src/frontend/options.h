@@ -45,5 +45,9 @@ enum class option_set { standard, with_trace };
 parse_outcome parse_options(int argc, char** argv, run_options& options, option_set set = option_set::standard,
                             bool quiet = false);
 
+// Whether the command line holds --json (or an abbreviation of it) before
+// any "--" that ends the options.
+bool asks_for_json(int argc, char** argv);
+
 // The --help text, with the program name in its first line.
 void print_usage(std::FILE* out, const char* program_name, option_set set = option_set::standard);

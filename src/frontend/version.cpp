@@ -1,16 +1,13 @@
 #include "frontend/version.h"
 
-#include <cstdio>
-
 #include "firmware/builtin_image.h"
 #include "frontend/image_crc.h"
 #include "frontend/tool_version.h"
 #include "platform/platform.h"
+#include "report/text_format.h"
 
-void print_version() {
+std::string version_text() {
     const auto image = builtin_image();
-    std::printf("flash-tool %s\n", tool_version());
-    std::printf("Built-in image: %zu bytes, CRC-32 %08X\n", image.size(),
-                static_cast<unsigned>(image_crc32(image)));
-    std::printf("Backend: %s\n\n", platform::current().backend_name());
+    return text_format("flash-tool %s\nBuilt-in image: %zu bytes, CRC-32 %08X\nBackend: %s\n\n", tool_version(),
+                       image.size(), static_cast<unsigned>(image_crc32(image)), platform::current().backend_name());
 }

@@ -2,4 +2,6 @@
 // checksum, and the platform backend the program runs on.
 #pragma once
 
-void print_version();
+#include <string>
+
+std::string version_text();

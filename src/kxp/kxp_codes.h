@@ -38,12 +38,13 @@ inline constexpr std::uint8_t KXP_UNSOLICITED_D = 0x44;
 inline constexpr std::uint8_t KXP_UNSOLICITED_QUOTE = 0x27;
 
 // A session result as an outcome: a device status byte stays the device's
-// word, every other code is a failure of the link; the code is kept as it is,
-// for the error lines that show it.
+// word (KXP_AGAIN included: only a device says "busy" as a result), the
+// session's own codes are failures of the link; the code is kept as it is,
+// for the error lines that show it. A device status that equals one of the
+// link's codes below 256 counts as the link's.
 constexpr outcome kxp_outcome(int result) {
     if (result == KXP_OK) return succeeded();
-    if (result > 0 && result < 256 && result != KXP_ERR_IO && result != KXP_AGAIN && result != KXP_ERR_TOO_LONG &&
-        result != KXP_TIMED_OUT)
-        return failed(failure::device_status, result);
+    const bool link_code = result == KXP_ERR_IO || result == KXP_ERR_TOO_LONG || result == KXP_TIMED_OUT;
+    if (result > 0 && result < 256 && !link_code) return failed(failure::device_status, result);
     return failed(failure::communication, result);
 }

@@ -19,6 +19,10 @@ std::atomic<int> critical_depth{0};
 std::atomic<bool> warned{false};
 std::atomic<bool> armed{false};
 std::atomic<void (*)()> restore_on_abort{nullptr};
+// What an abort writes: the error line on standard error, the closing text on
+// standard output.
+std::atomic<const char*> abort_error{INTERRUPT_ERROR};
+std::atomic<const char*> abort_closing{INTERRUPT_BANNER};
 
 #ifdef _WIN32
 void write_out(DWORD which, const char* text) {
@@ -32,8 +36,8 @@ BOOL WINAPI on_console_event(DWORD event) {
         write_out(STD_ERROR_HANDLE, INTERRUPT_WARNING);
         return TRUE;
     }
-    write_out(STD_ERROR_HANDLE, INTERRUPT_ERROR);
-    write_out(STD_OUTPUT_HANDLE, INTERRUPT_BANNER);
+    write_out(STD_ERROR_HANDLE, abort_error.load());
+    write_out(STD_OUTPUT_HANDLE, abort_closing.load());
     // This handler runs on a thread of its own while the run goes on: the
     // process ends here, without the exit hooks and destructors that would
     // race with the run, and with the console given back first.
@@ -56,8 +60,8 @@ extern "C" void on_sigint(int) {
         write_out(STDERR_FILENO, INTERRUPT_WARNING);
         return;
     }
-    write_out(STDERR_FILENO, INTERRUPT_ERROR);
-    write_out(STDOUT_FILENO, INTERRUPT_BANNER);
+    write_out(STDERR_FILENO, abort_error.load());
+    write_out(STDOUT_FILENO, abort_closing.load());
     ::_exit(1);
 }
 
@@ -67,6 +71,11 @@ struct sigaction saved_action;
 }  // namespace
 
 void interrupt_on_abort(void (*restore)()) { restore_on_abort.store(restore); }
+
+void interrupt_abort_texts(const char* error, const char* closing) {
+    abort_error.store(error);
+    abort_closing.store(closing);
+}
 
 bool interrupt_goes_on() {
     if (critical_depth.load() > 0 && !warned.exchange(true)) return true;

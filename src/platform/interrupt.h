@@ -17,6 +17,10 @@ void interrupt_disarm();
 // mode on Windows); one function, the last one given counts.
 void interrupt_on_abort(void (*restore)());
 
+// What an abort writes instead of INTERRUPT_ERROR (standard error) and
+// INTERRUPT_BANNER (standard output); the texts must outlive the run.
+void interrupt_abort_texts(const char* error, const char* closing);
+
 // Marks a critical phase for as long as it lives; phases may nest.
 class interrupt_critical_phase {
 public:

@@ -231,7 +231,8 @@ void console_reporter::info(info_kind kind, std::string_view text, std::int64_t 
         case info_kind::image_info:
             out(text.empty() ? "\nImage Info: No information available\n\n" : "\nImage Info:\n" + shown + "\n");
             break;
-        case info_kind::device_message: out(text); break;
+        case info_kind::device_message:
+        case info_kind::version: out(text); break;
         case info_kind::syserror:
             out(text_format("Syserror:   0x%016" PRIx64 "\n\n", static_cast<std::uint64_t>(value)));
             break;

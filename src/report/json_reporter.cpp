@@ -28,7 +28,7 @@ json device_fields(const usb_device_identity& device) {
     fields["product_id"] = hex4(device.product_id);
     fields["serial"] = device.serial ? json(*device.serial) : json(nullptr);
     fields["location"] = device.location;
-    fields["mode"] = usb_device_mode_name(device.product_id);
+    fields["mode"] = device.product_id == DFU_PRODUCT_ID ? "dfu" : "run-time";
     return fields;
 }
 
@@ -50,7 +50,7 @@ const char* phase_name(phase step) {
         case phase::transfer: return "transfer";
         case phase::flash: return "flash";
         case phase::detach: return "detach";
-        case phase::reset: return "reset";
+        case phase::reset: return "restart";  // as a script sees it: the device restarts
         case phase::restart: return "restart";
         case phase::wait: return "wait";
     }
@@ -66,6 +66,7 @@ const char* info_kind_name(info_kind kind) {
         case info_kind::image_info: return "image_info";
         case info_kind::device_message: return "device_message";
         case info_kind::syserror: return "syserror";
+        case info_kind::version: return "version";
     }
     return "information";
 }
@@ -188,6 +189,19 @@ void json_reporter::error(const error_report& report) {
     if (report.result.code != 0) line["code"] = report.result.code;
     line["text"] = trimmed(message_text(report));
     write_line(line.dump(-1, ' ', false, json::error_handler_t::replace));
+}
+
+std::string json_reporter::interrupted_lines() const {
+    const outcome cause = failed(failure::interrupted);
+    json error = event("error");
+    error["failure"] = failure_name(cause.kind);
+    error["text"] = "ERROR: Interrupted by Ctrl-C.";
+    json line = event("result");
+    line["ok"] = false;
+    line["exit_status"] = 1;
+    line["failure"] = failure_name(cause.kind);
+    line["message"] = "Operations failed! Please retry or call tech support.";
+    return error.dump() + "\n" + line.dump() + "\n";
 }
 
 void json_reporter::result(const outcome& result, int exit_status) {

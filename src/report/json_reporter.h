@@ -30,6 +30,10 @@ public:
     void error(const error_report& report) override;
     void result(const outcome& result, int exit_status) override;
 
+    // The error and result lines of a run that Ctrl-C ends, prepared ahead
+    // because the signal handler that writes them cannot build them.
+    std::string interrupted_lines() const;
+
 private:
     void write_line(const std::string& line);
 

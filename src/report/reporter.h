@@ -35,6 +35,7 @@ enum class info_kind : std::uint8_t {
     image_info,      // the DFU status text read without a download; empty: none
     device_message,  // a DFU message: a request that failed, or the name of the status
     syserror,        // the link's system error value: value it
+    version,         // the tool's version, built-in image and backend
 };
 
 // The device's client information over the link; empty where it gave none.

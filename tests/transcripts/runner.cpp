@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "frontend/build_info.h"
 #include "frontend/tool_version.h"
 #include "scenario.h"
@@ -113,6 +115,66 @@ run_result run_tool(const std::string& executable, const scenario& s, const fs::
     return result;
 }
 
+using json = nlohmann::json;
+
+// Every line of a --json run's standard output as one event; a line that is
+// not a JSON object with an "event" is named in `problems`.
+std::vector<json> events_of(const std::string& out, std::string& problems) {
+    std::vector<json> events;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        const json event = json::parse(line, nullptr, false);
+        if (event.is_discarded() || !event.is_object() || !event.contains("event")) {
+            problems += "not an event: " + line + "\n";
+            continue;
+        }
+        events.push_back(event);
+    }
+    return events;
+}
+
+// What every --json run writes: the start first, the result last and nothing
+// after it, progress within its total, and the result's exit status and
+// failure kind.
+std::string check_json_run(const std::vector<json>& events, int exit_status, const std::string& failure) {
+    std::string problems;
+    if (events.empty() || events.front()["event"] != "start" || events.front()["schema"] != 1 ||
+        !events.front()["argv"].is_array())
+        problems += "the first event is not a start of schema 1 with its argv\n";
+    if (events.empty() || events.back()["event"] != "result") return problems + "the last event is not the result\n";
+    const json& result = events.back();
+    if (result["exit_status"] != exit_status || result["ok"] != (exit_status == 0))
+        problems += "the result says " + result.dump() + ", the exit status is " + std::to_string(exit_status) + "\n";
+    const json expected_failure = failure == "none" ? json(nullptr) : json(failure);
+    if (result["failure"] != expected_failure)
+        problems += "the result's failure is " + result["failure"].dump() + ", expected " + expected_failure.dump() + "\n";
+    for (const json& event : events)
+        if (event["event"] == "progress" && !(event["done"] <= event["total"]))
+            problems += "progress beyond its total: " + event.dump() + "\n";
+    return problems;
+}
+
+// Whether `event` has every field of `wanted`, with the same value.
+bool has_fields(const json& event, const json& wanted) {
+    for (const auto& [key, value] : wanted.items())
+        if (!event.contains(key) || event[key] != value) return false;
+    return true;
+}
+
+// The expected events, in order, each a subset of a later actual event.
+std::string match_events(const std::vector<json>& events, const std::string& expected) {
+    std::istringstream lines(expected);
+    std::size_t next = 0;
+    for (std::string line; std::getline(lines, line);) {
+        const json wanted = json::parse(line, nullptr, false);
+        if (wanted.is_discarded()) return "the expected line is no JSON: " + line + "\n";
+        while (next < events.size() && !has_fields(events[next], wanted)) ++next;
+        if (next == events.size()) return "no event matches, in order: " + line + "\n";
+        ++next;
+    }
+    return {};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -154,7 +216,16 @@ int main(int argc, char** argv) {
             std::cout << "exit status " << result.exit_status << ", expected " << s->exit_status << '\n';
             verdict = 1;
         }
-        if (const std::string diff = line_diff(expected_out, result.out); !diff.empty()) {
+        if (s->expected_json) {
+            std::string problems;
+            const std::vector<json> events = events_of(result.out, problems);
+            problems += check_json_run(events, s->exit_status, s->failure.value_or("none"));
+            problems += match_events(events, expand_expected(*s->expected_json, build));
+            if (!problems.empty()) {
+                std::cout << "the JSON events:\n" << result.out << problems;
+                verdict = 1;
+            }
+        } else if (const std::string diff = line_diff(expected_out, result.out); !diff.empty()) {
             std::cout << "standard output differs:\n" << diff;
             verdict = 1;
         }
@@ -177,6 +248,24 @@ int main(int argc, char** argv) {
                                                            "\"started\":\"{STARTED}\"");
             if (const std::string diff = line_diff(expand_expected(file->text, build), written); !diff.empty()) {
                 std::cout << file->name << " differs:\n" << diff;
+                verdict = 1;
+            }
+        }
+        // Exit statuses above 1 are the simulator's own (a bad knob, a replay
+        // run out): the tool never ran to a result.
+        if (!s->expected_json && s->exit_status <= 1) {
+            // The same run in JSON: whole events, and the failure it names.
+            scenario twin = *s;
+            twin.args.push_back("--json");
+            const run_result run = run_tool(executable, twin, work, capture, false);
+            std::string problems;
+            const std::vector<json> events = events_of(run.out, problems);
+            if (!s->failure && s->exit_status != 0)
+                problems += "the scenario declares no failure: kind\n";
+            problems += check_json_run(events, s->exit_status, s->failure.value_or("none"));
+            if (run.exit_status != s->exit_status) problems += "the --json run ended with another exit status\n";
+            if (!problems.empty()) {
+                std::cout << "the run with --json:\n" << run.out << problems;
                 verdict = 1;
             }
         }

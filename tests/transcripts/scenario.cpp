@@ -70,7 +70,7 @@ std::vector<std::string> split_args(std::string_view line) {
 
 std::optional<scenario> parse_scenario(std::string_view text, std::string& error) {
     scenario result;
-    enum class section { header, out, err, combined, file } where = section::header;
+    enum class section { header, out, err, combined, file, json } where = section::header;
     bool have_args = false;
     bool have_exit = false;
     bool have_stdout = false;
@@ -95,6 +95,15 @@ std::optional<scenario> parse_scenario(std::string_view text, std::string& error
         if (starts_with(bare, "--- file ") && (where == section::err || where == section::combined)) {
             where = section::file;
             result.expected_file = scenario_output{std::string(bare.substr(9)), ""};
+            continue;
+        }
+        if (bare == "--- json" && where != section::json) {
+            where = section::json;
+            result.expected_json.emplace();
+            continue;
+        }
+        if (where == section::json) {
+            *result.expected_json += line;
             continue;
         }
         if (where == section::file) {
@@ -138,6 +147,8 @@ std::optional<scenario> parse_scenario(std::string_view text, std::string& error
                 return std::nullopt;
             }
             result.files.push_back({words[0], words.size() == 2 ? words[1] : "", false});
+        } else if (key == "failure") {
+            result.failure = std::string(value);
         } else if (key == "dir") {
             result.files.push_back({std::string(value), "", true});
         } else {
@@ -145,8 +156,8 @@ std::optional<scenario> parse_scenario(std::string_view text, std::string& error
             return std::nullopt;
         }
     }
-    if (!have_args || !have_exit || !have_stdout) {
-        error = "a scenario needs args:, exit: and a --- stdout block";
+    if (!have_args || !have_exit || have_stdout == result.expected_json.has_value()) {
+        error = "a scenario needs args:, exit: and a --- stdout or a --- json block";
         return std::nullopt;
     }
     return result;

@@ -28,6 +28,14 @@ struct scenario {
     // Both streams as one log sees them (`2>&1`): the order of the lines.
     std::optional<std::string> expected_combined;
     std::optional<scenario_output> expected_file;
+    // The failure kind the JSON result of the same run names ("none" on
+    // success); every scenario without --json in its args runs a second time
+    // with it, and its events are checked.
+    std::optional<std::string> failure;
+    // Events a --json run must write, in this order (others may come
+    // between): each line a JSON object whose fields the event has, with the
+    // same values.
+    std::optional<std::string> expected_json;
 };
 
 // Parses a scenario file's text. On a malformed text returns nothing and
@@ -40,7 +48,9 @@ struct scenario {
 //   file: fw.dfu firmware/builtin.dfu   (a copy of a file of the source tree)
 //   dir: adir                   (optional, repeatable)
 //   exit: 1
-//   --- stdout
+//   failure: no_device          (the JSON result's failure kind; needed when
+//                                exit is not 0)
+//   --- stdout                  (not with --- json)
 //   exact lines
 //   --- stderr
 //   exact lines
@@ -48,6 +58,8 @@ struct scenario {
 //   exact lines                  order a `2>&1` log has them; a second run)
 //   --- file trace.jsonl        (optional: a file the run writes; a trace's
 //   exact lines                  "started" time reads as {STARTED})
+//   --- json                    (instead of --- stdout, for args with --json:
+//   {"event":"device"}           the events expected, in order, by subset)
 std::optional<scenario> parse_scenario(std::string_view text, std::string& error);
 
 // Splits an args line into words; double quotes group words with blanks.
