@@ -35,7 +35,7 @@ constexpr int EXIT_SIMULATOR = 2;
 
 }  // namespace
 
-int sim_main(int argc, char** argv, SimRunReport* report, const SimRunLimits* limits) {
+int sim_main(int argc, char** argv, SimRunReport* report, const SimRunLimits* limits, const console_sink* console_text) {
     const std::vector<char*> command_line(argv, argv + argc);
     std::vector<char*> args(argv, argv + argc);
     SimOptions options;
@@ -106,7 +106,7 @@ int sim_main(int argc, char** argv, SimRunReport* report, const SimRunLimits* li
     }
 
     args.push_back(nullptr);
-    const int status = frontend_main(static_cast<int>(args.size() - 1), args.data());
+    const int status = frontend_main(static_cast<int>(args.size() - 1), args.data(), option_set::standard, console_text);
     if (replay) replay->finish();  // a difference ends the process here
     if (trace) trace->record_exit(status);
     console.reset();

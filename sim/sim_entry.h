@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "report/console_reporter.h"
 #include "sim/fault_platform.h"
 
 namespace sim {
@@ -31,7 +32,9 @@ struct SimRunLimits {
     std::function<void(const FaultRecord&)> on_fault;
 };
 
-// `argv[argc]` must be null, as for main. `report` and `limits` may be null.
-int sim_main(int argc, char** argv, SimRunReport* report = nullptr, const SimRunLimits* limits = nullptr);
+// `argv[argc]` must be null, as for main. `report`, `limits` and `console`
+// (where the tool's text goes instead of the standard streams) may be null.
+int sim_main(int argc, char** argv, SimRunReport* report = nullptr, const SimRunLimits* limits = nullptr,
+             const console_sink* console = nullptr);
 
 }  // namespace sim

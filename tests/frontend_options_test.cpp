@@ -191,16 +191,7 @@ TEST(ParseOptionsDiagnostic, BadOptionIsExplainedOnStandardError) {
     EXPECT_NE(diagnostic.find('x'), std::string::npos) << diagnostic;
 }
 
-std::string usage_text(option_set set) {
-    std::string text;
-    std::FILE* out = std::tmpfile();
-    if (out == nullptr) return text;
-    print_usage(out, "./flash-tool", set);
-    std::rewind(out);
-    for (int c = std::fgetc(out); c != EOF; c = std::fgetc(out)) text += static_cast<char>(c);
-    std::fclose(out);
-    return text;
-}
+std::string usage_text(option_set set) { return usage_text("./flash-tool", set); }
 
 TEST(PrintUsage, NamesTheProgramAndEveryOption) {
     const std::string text = usage_text(option_set::standard);

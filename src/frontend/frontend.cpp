@@ -218,7 +218,7 @@ outcome list(reporter& report, const run_options& options) {
 
 }  // namespace
 
-int frontend_main(int argc, char** argv, option_set set) {
+int frontend_main(int argc, char** argv, option_set set, const console_sink* console_text) {
     // Error lines are written out at once, so that a log of both streams has
     // them where they happened. The Windows C runtime buffers standard error
     // when it is a file (every error line would end up after the final
@@ -232,8 +232,9 @@ int frontend_main(int argc, char** argv, option_set set) {
     run_options options;
     options.json = json;
     options.non_interactive = json;  // also when the parse ends before --json
-    console_reporter console(build_date());
-    json_reporter json_lines(tool_version());
+    const console_sink sink = console_text != nullptr ? *console_text : console_streams();
+    console_reporter console(build_date(), sink);
+    json_reporter json_lines(tool_version(), sink);
     reporter& report = json ? static_cast<reporter&>(json_lines) : console;
     report.start(std::span<char* const>(argv, static_cast<std::size_t>(argc > 0 ? argc : 0)));
 
@@ -241,7 +242,7 @@ int frontend_main(int argc, char** argv, option_set set) {
         case parse_outcome::run: break;
         case parse_outcome::help:
             // Standard output holds only events in JSON.
-            print_usage(json ? stderr : stdout, argc > 0 ? argv[0] : "flash-tool", set);
+            (json ? sink.err : sink.out)(usage_text(argc > 0 ? argv[0] : "flash-tool", set));
             return finish(report, succeeded(), options);
         case parse_outcome::version:
             // -V and -l are questions a script asks: the answer ends without a

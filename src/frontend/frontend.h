@@ -4,7 +4,10 @@
 #pragma once
 
 #include "frontend/options.h"
+#include "report/console_reporter.h"
 
 // `set`: the options the program takes (flash-tool also --trace, which its
-// own main acts on).
-int frontend_main(int argc, char** argv, option_set set = option_set::standard);
+// own main acts on). `console`: where the run's text goes (null: the
+// standard streams); a test or the fault sweep captures it there.
+int frontend_main(int argc, char** argv, option_set set = option_set::standard,
+                  const console_sink* console = nullptr);

@@ -104,9 +104,9 @@ bool asks_for_json(int argc, char** argv) {
     return false;
 }
 
-void print_usage(std::FILE* out, const char* program_name, option_set set) {
-    std::fprintf(out, "Bad arguments. Usage is %s [-r]\n", program_name);
-    std::fputs(
+std::string usage_text(const char* program_name, option_set set) {
+    std::string text = "Bad arguments. Usage is " + std::string(program_name) + " [-r]\n";
+    text +=
         "Without options performs a firmware upgrade with the internal binary.\n"
         "\n"
         "  -i/--image <dfu_image>  Performs a firmware upgrade with the specified binary.\n"
@@ -122,10 +122,9 @@ void print_usage(std::FILE* out, const char* program_name, option_set set) {
         "  -l/--list               Lists the attached devices and the path a run would take.\n"
         "  -h/--help               Diplays this help text.\n"
         "  -V/--version            Prints version, built-in image and backend.\n"
-        "  --json                  Reports in JSON Lines on standard output instead of text.\n",
-        out);
-    if (set == option_set::with_trace) std::fputs("  --trace <file>          Records the run in <file> for support.\n", out);
+        "  --json                  Reports in JSON Lines on standard output instead of text.\n";
+    if (set == option_set::with_trace) text += "  --trace <file>          Records the run in <file> for support.\n";
     // The standard set is flash-tool-sim's, whose own options --sim-help lists.
-    if (set == option_set::standard) std::fputs("  --sim-help              Lists the simulator's options, devices and knobs.\n", out);
-    std::fputs("\n", out);
+    if (set == option_set::standard) text += "  --sim-help              Lists the simulator's options, devices and knobs.\n";
+    return text + "\n";
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 #include <optional>
 #include <string_view>
 
@@ -50,4 +51,4 @@ parse_outcome parse_options(int argc, char** argv, run_options& options, option_
 bool asks_for_json(int argc, char** argv);
 
 // The --help text, with the program name in its first line.
-void print_usage(std::FILE* out, const char* program_name, option_set set = option_set::standard);
+std::string usage_text(const char* program_name, option_set set = option_set::standard);

@@ -71,13 +71,10 @@ const char* info_kind_name(info_kind kind) {
     return "information";
 }
 
-json_reporter::json_reporter(std::string version, std::FILE* out) : version_(std::move(version)), out_(out) {}
+json_reporter::json_reporter(std::string version, console_sink sink)
+    : version_(std::move(version)), sink_(std::move(sink)) {}
 
-void json_reporter::write_line(const std::string& line) {
-    std::fputs(line.c_str(), out_);
-    std::fputc('\n', out_);
-    std::fflush(out_);
-}
+void json_reporter::write_line(const std::string& line) { sink_.out(line + "\n"); }
 
 void json_reporter::start(std::span<char* const> argv) {
     json line = event("start");

@@ -6,13 +6,15 @@
 #include <cstdio>
 #include <string>
 
+#include "report/console_reporter.h"
 #include "report/reporter.h"
 
 inline constexpr int JSON_SCHEMA = 1;
 
 class json_reporter final : public reporter {
 public:
-    json_reporter(std::string version, std::FILE* out = stdout);
+    // Lines go to the sink's standard output.
+    explicit json_reporter(std::string version, console_sink sink = console_streams());
 
     void start(std::span<char* const> argv) override;
     void say(std::string_view text) override;
@@ -38,7 +40,7 @@ private:
     void write_line(const std::string& line);
 
     std::string version_;
-    std::FILE* out_;
+    console_sink sink_;
     std::uint64_t last_percent_ = 0;  // progress lines are written once per percent
     bool progress_started_ = false;
 };

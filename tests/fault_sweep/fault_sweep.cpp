@@ -171,56 +171,7 @@ bool tolerated(const char* path, const Outcome& run) {
 
 // ---- Console capture -----------------------------------------------------
 
-struct Capture {
-    std::string out;
-    std::string err;
-    std::string both;  // in the order written
-};
-
-struct Sink {
-    std::string* own;
-    std::string* both;
-};
-
-ssize_t sink_write(void* cookie, const char* data, std::size_t size) {
-    const Sink& sink = *static_cast<Sink*>(cookie);
-    sink.own->append(data, size);
-    sink.both->append(data, size);
-    return static_cast<ssize_t>(size);
-}
-
-// While it lives, what the tool writes through C stdio lands in `capture`;
-// file descriptors 1 and 2 stay as they are, so a sanitizer report still
-// reaches the test log.
-class CapturedConsole {
-public:
-    explicit CapturedConsole(Capture& capture)
-        : out_sink_{&capture.out, &capture.both}, err_sink_{&capture.err, &capture.both} {
-        std::fflush(stdout);
-        std::fflush(stderr);
-        real_out_ = stdout;
-        real_err_ = stderr;
-        const cookie_io_functions_t io{nullptr, sink_write, nullptr, nullptr};
-        stdout = fopencookie(&out_sink_, "w", io);
-        stderr = fopencookie(&err_sink_, "w", io);
-        std::setvbuf(stdout, nullptr, _IONBF, 0);
-        std::setvbuf(stderr, nullptr, _IONBF, 0);
-    }
-    ~CapturedConsole() {
-        std::fclose(stdout);
-        std::fclose(stderr);
-        stdout = real_out_;
-        stderr = real_err_;
-    }
-    CapturedConsole(const CapturedConsole&) = delete;
-    CapturedConsole& operator=(const CapturedConsole&) = delete;
-
-private:
-    Sink out_sink_;
-    Sink err_sink_;
-    std::FILE* real_out_ = nullptr;
-    std::FILE* real_err_ = nullptr;
-};
+using Capture = console_capture;
 
 std::vector<std::string_view> lines_of(std::string_view text) {
     std::vector<std::string_view> lines;
@@ -288,10 +239,8 @@ Run run_once(const SweptPath& path, const std::string& fault, sim::SimRunLimits*
     if (limits != nullptr)
         limits->on_fault = [&run](const sim::FaultRecord&) { run.printed_before_fault = run.capture.both.size(); };
     alarm(RUN_SECONDS_LIMIT);
-    {
-        CapturedConsole console(run.capture);
-        run.status = sim::sim_main(static_cast<int>(argv.size() - 1), argv.data(), &run.report, limits);
-    }
+    const console_sink sink = run.capture.sink();
+    run.status = sim::sim_main(static_cast<int>(argv.size() - 1), argv.data(), &run.report, limits, &sink);
     alarm(0);
     if (limits != nullptr) limits->on_fault = nullptr;  // it refers to this run
     return run;
