@@ -90,6 +90,7 @@ void json_reporter::start(std::span<char* const> argv) {
 void json_reporter::say(std::string_view /*text*/) {}
 
 void json_reporter::device(const usb_device_identity& device, run_path path) {
+    path_ = path;
     json line = device_fields(device);
     line["path"] = run_path_name(path);
     write_line(line.dump(-1, ' ', false, json::error_handler_t::replace));
@@ -154,8 +155,12 @@ void json_reporter::info(info_kind kind, std::string_view text, std::int64_t val
     line["kind"] = info_kind_name(kind);
     switch (kind) {
         case info_kind::syserror: line["value"] = text_format("0x%016llx", static_cast<unsigned long long>(value)); break;
-        case info_kind::identity:
-        case info_kind::flash_status: line["status"] = value; [[fallthrough]];
+        case info_kind::flash_status:
+            // Only the native path's flash status carries a number.
+            if (path_ == run_path::hid) line["status"] = value;
+            line["text"] = trimmed(text);
+            break;
+        case info_kind::identity: line["status"] = value; [[fallthrough]];
         default: line["text"] = kind == info_kind::flash_status_missing ? json(nullptr) : json(trimmed(text));
     }
     write_line(line.dump(-1, ' ', false, json::error_handler_t::replace));

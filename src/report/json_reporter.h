@@ -40,6 +40,7 @@ private:
     void write_line(const std::string& line);
 
     std::string version_;
+    run_path path_ = run_path::hid;
     console_sink sink_;
     std::uint64_t last_percent_ = 0;  // progress lines are written once per percent
     bool progress_started_ = false;
