@@ -7,17 +7,10 @@
 #include "kxp/kxp_exchange.h"
 #include "kxp/kxp_session.h"
 
-namespace {
-void ignore_message(void*, std::span<const std::uint8_t>) {}
-void ignore_reply(void*) {}
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fuzz::FuzzPlatform platform({data, size}, {});
     kxp_session session;
     kxp_session_init(session);
-    session.message_hook = ignore_message;
-    session.reply_hook = ignore_reply;
     session.retry_count = 1;
     // The one device of the fuzz platform, known by neither port nor serial.
     usb_device_identity device;

@@ -30,12 +30,6 @@ inline constexpr std::uint8_t KXP_CMD_GET_SYSERROR = 0xE9;
 // only KXP_REPLY.
 inline constexpr std::uint8_t KXP_REPLY = 0xF1;
 inline constexpr std::uint8_t KXP_REPLY_ALT = 0xF0;
-// Replies carrying this command byte go to the session's reply hook.
-inline constexpr std::uint8_t KXP_REPLY_HOOK_CODE = 0x6B;
-// First bytes of unsolicited device messages.
-inline constexpr std::uint8_t KXP_UNSOLICITED_DOLLAR = 0x24;
-inline constexpr std::uint8_t KXP_UNSOLICITED_D = 0x44;
-inline constexpr std::uint8_t KXP_UNSOLICITED_QUOTE = 0x27;
 
 // A session result as an outcome: a device status byte stays the device's
 // word (KXP_AGAIN included: only a device says "busy" as a result), the

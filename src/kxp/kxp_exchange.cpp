@@ -70,20 +70,13 @@ int kxp_poll_reply(kxp_session& session, kxp_reply_view& reply, std::uint8_t cod
     reply = {};
     if (message.empty()) return KXP_AGAIN;
     const std::uint8_t first = message[0];
+    // Only a reply to `code` is taken; anything else (the device's
+    // unsolicited messages, replies to other commands) is passed over.
     if (first == KXP_REPLY || first == KXP_REPLY_ALT) {
-        if (message.size() <= 2) return KXP_AGAIN;
-        if (message[2] == KXP_REPLY_HOOK_CODE && session.reply_hook != nullptr) {
-            session.reply_hook(session.hook_argument);
-            return KXP_AGAIN;
-        }
-        if (message[2] != code) return KXP_AGAIN;
+        if (message.size() <= 2 || message[2] != code) return KXP_AGAIN;
         reply = message;
         return KXP_OK;
     }
-    if ((first == KXP_UNSOLICITED_DOLLAR || first == KXP_UNSOLICITED_D ||
-         first == KXP_UNSOLICITED_QUOTE) &&
-        session.message_hook != nullptr)
-        session.message_hook(session.hook_argument, message);
     return KXP_AGAIN;
 }
 

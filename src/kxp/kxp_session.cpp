@@ -31,9 +31,6 @@ constexpr std::string_view LINK_PREFIX = "USB";
 void kxp_session_init(kxp_session& session) {
     detach(session);
     session.last_error = 0;
-    session.message_hook = nullptr;
-    session.reply_hook = nullptr;
-    session.hook_argument = nullptr;
     session.peer = client_info{};
     session.retry_count = 0;
 }

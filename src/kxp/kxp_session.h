@@ -16,10 +16,6 @@
 using kxp_receive_op = int (*)(void* transport, std::span<const std::uint8_t>& message);
 using kxp_send_op = int (*)(void* transport, std::span<const std::uint8_t> message);
 using kxp_idle_op = int (*)(void* transport);
-// Hooks for unsolicited device messages and for replies with command byte
-// 0x6B. The tool installs neither; a session user may.
-using kxp_message_hook = void (*)(void* argument, std::span<const std::uint8_t> message);
-using kxp_reply_hook = void (*)(void* argument);
 
 // The client name the tool introduces itself with.
 inline constexpr std::string_view KXP_CLIENT_NAME = "Korvix/Flashtool";
@@ -31,9 +27,6 @@ struct kxp_session {
     kxp_idle_op idle = nullptr;
     void* transport = nullptr;
     int last_error = 0;
-    kxp_message_hook message_hook = nullptr;
-    kxp_reply_hook reply_hook = nullptr;
-    void* hook_argument = nullptr;
     transport_driver driver;
     client_info peer;
     int retry_count = 0;
@@ -41,7 +34,7 @@ struct kxp_session {
     usb_link_holder holder;
 };
 
-// Defaults: message operations that fail, no hooks, a peer
+// Defaults: message operations that fail, a peer
 // without a valid version, closed.
 void kxp_session_init(kxp_session& session);
 // Opens the link to the physical device `device`. 0 when the link is up and
