@@ -44,7 +44,7 @@ TEST(DepartureWatch, ADeviceBackWithinOneLookupHasRestarted) {
         sim::PortBehaviour windows_like;
         windows_like.gives_token = false;
         os.attach(std::make_shared<sim::TouchController>(config), "", windows_like);
-        const auto device = usb_list_devices().front();
+        const auto device = usb_list_devices(os).front();
         const auto image = builtin_image();
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();

@@ -64,10 +64,11 @@ public:
     dfu_device_ptr open(std::uint16_t product_id, int interface_number) {
         auto device = std::make_unique<dfu_device>();
         device->usb = std::make_unique<usb_device>();
+        device->usb->os = this;
         device->usb->vendor_id = DEVICE_VENDOR_ID;
         device->usb->product_id = product_id;
         device->usb->interface_number = interface_number;
-        device->usb->handle.reset(1);
+        device->usb->handle.reset(*this, 1);
         return device;
     }
 

@@ -185,7 +185,7 @@ TEST_F(LinuxHidrawRole, DeviceLayerFindsTheVendorCollection) {
         {0x046D, 0xC31C, std::nullopt, false},
     };
     for (const Case& c : cases) {
-        usbhid_device_ptr device = usbhid_device_open(c.vendor, c.product, c.serial);
+        usbhid_device_ptr device = usbhid_device_open(linux_platform, c.vendor, c.product, c.serial);
         EXPECT_EQ(device != nullptr, c.found) << c.vendor << ":" << c.product;
         if (!device) continue;
         EXPECT_EQ(device->vendor_id, 0x2F5A);

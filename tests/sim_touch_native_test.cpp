@@ -276,9 +276,9 @@ TEST(TouchRestart, LeavesAndComesBackAsANewConnection) {
         auto touch = bus.attach_touch(config);
         Channel channel;
         ASSERT_EQ(cmd_restart(*channel), 0);
-        EXPECT_TRUE(usb_list_devices().empty());
+        EXPECT_TRUE(usb_list_devices(bus.platform).empty());
         bus.platform.sleep_ms(static_cast<std::uint32_t>(c.check_at));
-        EXPECT_EQ(!usb_list_devices().empty(), c.present) << c.check_at;
+        EXPECT_EQ(!usb_list_devices(bus.platform).empty(), c.present) << c.check_at;
         EXPECT_EQ(touch->connection(), c.present ? 2u : 1u);
         EXPECT_EQ(touch->native().record().restarts, 1u);
         if (c.present) {
@@ -319,7 +319,7 @@ TEST(BulkCarriage, MalformedPacketsAreRefused) {
     auto device_model = bridge();
     bus.platform.attach(device_model);
     auto* native = &device_model->native();
-    auto device = usb_device_open(DEVICE_VENDOR_ID, sim::BRIDGE_PRODUCT_ID, 0, std::nullopt);
+    auto device = usb_device_open(bus.platform, DEVICE_VENDOR_ID, sim::BRIDGE_PRODUCT_ID, 0, std::nullopt);
     ASSERT_NE(device, nullptr);
     const auto handle = device->handle.get();
     struct Case {
@@ -364,7 +364,7 @@ TEST(LinkPlugIn, FramesGoToThePeerAndNativeTrafficStillWorks) {
     SimBus bus;
     auto peer = std::make_shared<RecordingPeer>();
     auto touch = bus.attach_touch({}, {nullptr, peer, nullptr});
-    auto device = usbhid_device_open(DEVICE_VENDOR_ID, ANY_ID, std::nullopt);
+    auto device = usbhid_device_open(bus.platform, DEVICE_VENDOR_ID, ANY_ID, std::nullopt);
     ASSERT_NE(device, nullptr);
     std::vector<std::uint8_t> report(257, 0);
     report[0] = 0xFF;
@@ -397,7 +397,7 @@ TEST(LinkPlugIn, FramesGoToThePeerAndNativeTrafficStillWorks) {
 TEST(LinkPlugIn, WithoutAPeerLinkFramesStall) {
     SimBus bus;
     auto touch = bus.attach_touch();
-    auto device = usbhid_device_open(DEVICE_VENDOR_ID, ANY_ID, std::nullopt);
+    auto device = usbhid_device_open(bus.platform, DEVICE_VENDOR_ID, ANY_ID, std::nullopt);
     ASSERT_NE(device, nullptr);
     std::vector<std::uint8_t> report(257, 0);
     report[0] = 0xFF;
@@ -429,7 +429,7 @@ TEST_P(TouchMisbehaviour, ReportBytes) {
     sim_config.touch.native.info_text = "abc";
     SimBus bus;
     bus.attach_touch(sim_config.touch);
-    auto device = usbhid_device_open(DEVICE_VENDOR_ID, ANY_ID, std::nullopt);
+    auto device = usbhid_device_open(bus.platform, DEVICE_VENDOR_ID, ANY_ID, std::nullopt);
     ASSERT_NE(device, nullptr);
     std::vector<std::uint8_t> report(257, 0);
     report[0] = 0xFF;

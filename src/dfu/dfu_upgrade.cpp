@@ -27,7 +27,7 @@ dfu_device_ptr wait_for_device(dfu_run& run, bool detached, platform::DepartureW
     request.serial = run.serial;
     request.restarted = detached;
     request.watch = watch;
-    if (detached) usb_wait_pause(request, DFU_DETACH_SETTLE_MS);
+    if (detached) usb_wait_pause(platform::current(), request, DFU_DETACH_SETTLE_MS);
     std::fputs("Waiting for Korvix device to appear.", console.out);
     std::fflush(console.out);
     dfu_device_ptr opened;
@@ -42,7 +42,7 @@ dfu_device_ptr wait_for_device(dfu_run& run, bool detached, platform::DepartureW
         std::fputs(".", console.out);
         std::fflush(console.out);
     };
-    const usb_wait_result result = usb_wait_for_device(request);
+    const usb_wait_result result = usb_wait_for_device(platform::current(), request);
     if (result == usb_wait_result::back) {
         run.device = request.found;
         const usb_device& usb = dfu_usb_device(*opened);
@@ -106,7 +106,7 @@ int dfu_upgrade(dfu_console& console, serial_number serial, std::optional<std::s
     const platform::interrupt_critical_phase critical;
 
     if (!in_dfu_mode(*device)) {
-        const platform::DepartureWatchOwner watch(os.usb_watch_departure(dfu_usb_device(*device).handle.get()));
+        const platform::DepartureWatchOwner watch(os, os.usb_watch_departure(dfu_usb_device(*device).handle.get()));
         if (dfu_leave_mode(*device, "run-time", callback) < 0) return fail(device);
         device.reset();
         device = wait_for_device(run, true, watch.get());
@@ -131,7 +131,7 @@ int dfu_upgrade(dfu_console& console, serial_number serial, std::optional<std::s
     if (read_info && dfu_status_text(*device)[0] == '\0') transferred = -1;
     platform::DepartureWatchOwner watch;
     if (reset_after) {
-        watch.reset(os.usb_watch_departure(dfu_usb_device(*device).handle.get()));
+        watch.reset(os, os.usb_watch_departure(dfu_usb_device(*device).handle.get()));
         if (dfu_leave_mode(*device, "DFU", callback) < 0) return fail(device);
     }
     device.reset();

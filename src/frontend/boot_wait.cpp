@@ -9,10 +9,10 @@ bool wait_for_boot(const usb_device_identity& device, bool restarted, platform::
     request.device = &device;
     request.restarted = restarted;
     request.watch = watch;
-    usb_wait_pause(request, BOOT_WAIT_FIRST_PAUSE_MS);
+    usb_wait_pause(platform::current(), request, BOOT_WAIT_FIRST_PAUSE_MS);
     std::fputs("* Wait for boot  ", stdout);
     request.missed = [] { std::fflush(stdout); };
-    const usb_wait_result result = usb_wait_for_device(request);
+    const usb_wait_result result = usb_wait_for_device(platform::current(), request);
     if (result == usb_wait_result::back) {
         std::printf("[OK - %.4x:%.4x]\n", DEVICE_VENDOR_ID, request.found.product_id);
         if (!restarted || request.found.product_id != DFU_PRODUCT_ID) return true;

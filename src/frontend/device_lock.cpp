@@ -6,7 +6,8 @@ device_lock device_lock_take(const usb_device_identity& device) {
         lock.guarded = false;
         return lock;
     }
-    lock.handle.reset(platform::current().lock_device(device.location, lock.holder));
+    platform::Platform& os = platform::current();
+    lock.handle.reset(os, os.lock_device(device.location, lock.holder));
     return lock;
 }
 

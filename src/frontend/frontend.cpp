@@ -113,7 +113,7 @@ void print_inaccessible_device_hint() {
 // The one device the selection names; null (after saying why) when none or
 // several fit it. Nothing has been sent to any device yet.
 std::optional<usb_device_identity> choose_device(const usb_selection& selection) {
-    const std::vector<usb_device_identity> attached = usb_list_devices();
+    const std::vector<usb_device_identity> attached = usb_list_devices(platform::current());
     std::vector<usb_device_identity> devices = usb_select(attached, selection);
     if (devices.size() > 1) {
         print_several_devices(devices, selection);
@@ -221,10 +221,10 @@ int frontend_main(int argc, char** argv, option_set set) {
         // A question, not an operation: it never waits for a key.
         options.non_interactive = true;
         const usb_selection selection{options.serial, options.location};
-        const std::vector<usb_device_identity> attached = usb_list_devices();
+        const std::vector<usb_device_identity> attached = usb_list_devices(platform::current());
         std::vector<usb_device_identity> shown = usb_select(attached, selection);
         // Those it cannot open too, by location (their serial cannot be read).
-        for (usb_device_identity& unopened : usb_list_unopened(attached))
+        for (usb_device_identity& unopened : usb_list_unopened(platform::current(), attached))
             if (!selection.serial && (!selection.location || unopened.location == *selection.location))
                 shown.push_back(std::move(unopened));
         std::stable_sort(shown.begin(), shown.end(), [](const usb_device_identity& a, const usb_device_identity& b) {

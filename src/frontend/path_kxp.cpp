@@ -74,7 +74,7 @@ bool run_session(kxp_session& session, const path_request& request, platform::De
     if (options.reset || options.restart_after_upgrade) {
         std::puts("Restarting System...");
         if (session.holder.device)
-            watch.reset(platform::current().hid_watch_departure(session.holder.device->handle.get()));
+            watch.reset(platform::current(), platform::current().hid_watch_departure(session.holder.device->handle.get()));
         if (const int result = kxp_restart(session); result != 0) {
             std::fflush(stdout);
             std::fprintf(stderr, "ERROR: Could not restart the device (result 0x%x).\n", static_cast<unsigned>(result));

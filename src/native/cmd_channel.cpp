@@ -100,8 +100,10 @@ cmd_channel_ptr over_bulk(usb_bulk_channel_ptr bulk) {
 
 cmd_channel_ptr cmd_channel_open_carriage(std::uint16_t vendor_id, std::uint16_t product_id, int carriage,
                                           serial_number serial) {
-    if (carriage == CARRIAGE_HID) return over_hid(usbhid_device_open(vendor_id, product_id, serial));
-    if (carriage == CARRIAGE_BULK) return over_bulk(usb_bulk_channel_open(vendor_id, product_id, 0, serial));
+    if (carriage == CARRIAGE_HID)
+        return over_hid(usbhid_device_open(platform::current(), vendor_id, product_id, serial));
+    if (carriage == CARRIAGE_BULK)
+        return over_bulk(usb_bulk_channel_open(platform::current(), vendor_id, product_id, 0, serial));
     return nullptr;
 }
 
@@ -112,8 +114,9 @@ cmd_channel_ptr cmd_channel_open(std::uint16_t vendor_id, std::uint16_t product_
 }
 
 cmd_channel_ptr cmd_channel_open_same(const usb_device_identity& device) {
-    if (device.product_id == BRIDGE_PRODUCT_ID) return over_bulk(usb_bulk_channel_open_same(0, device));
-    return over_hid(usbhid_device_open_same(device));
+    if (device.product_id == BRIDGE_PRODUCT_ID)
+        return over_bulk(usb_bulk_channel_open_same(platform::current(), 0, device));
+    return over_hid(usbhid_device_open_same(platform::current(), device));
 }
 
 platform::DepartureWatch cmd_channel_watch_departure(const cmd_channel& channel) {

@@ -30,7 +30,7 @@ void open_error(std::uint16_t product_id) {
 // again in run-time mode. 0 when it is back, HID_UPGRADE_FAILED otherwise.
 int restart_and_wait(cmd_channel& channel, const usb_device_identity& device) {
     std::puts("\nRestarting Device!");
-    const platform::DepartureWatchOwner watch(cmd_channel_watch_departure(channel));
+    const platform::DepartureWatchOwner watch(platform::current(), cmd_channel_watch_departure(channel));
     if (cmd_restart(channel) < 0) {
         std::fflush(stdout);
         communication_error();
@@ -41,13 +41,13 @@ int restart_and_wait(cmd_channel& channel, const usb_device_identity& device) {
     request.device = &device;
     request.restarted = true;
     request.watch = watch.get();
-    usb_wait_pause(request, RESTART_PAUSE_MS);
+    usb_wait_pause(platform::current(), request, RESTART_PAUSE_MS);
     std::fputs("Waiting for Korvix device to appear.", stdout);
     request.missed = [] {
         std::fputs(".", stdout);
         std::fflush(stdout);
     };
-    const usb_wait_result result = usb_wait_for_device(request);
+    const usb_wait_result result = usb_wait_for_device(platform::current(), request);
     if (result == usb_wait_result::back) {
         std::printf(" [OK - %.4x:%.4x]\n", static_cast<unsigned>(DEVICE_VENDOR_ID),
                     static_cast<unsigned>(request.found.product_id));

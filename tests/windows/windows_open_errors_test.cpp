@@ -32,7 +32,7 @@ TEST_P(WindowsOpenErrors, TheHintNamesTheDeviceAndWhyItCouldNotBeUsed) {
     attach_touch();
     state().create_failures = GetParam().create_failures;
     state().not_winusb = GetParam().not_winusb;
-    EXPECT_TRUE(usb_list_winusb_devices().empty());
+    EXPECT_TRUE(usb_list_winusb_devices(*windows).empty());
     EXPECT_EQ(windows->inaccessible_device_hint(), GetParam().hint);
     EXPECT_EQ(fake_win32::open_objects(), 0u);
 }
@@ -81,7 +81,7 @@ TEST_F(WindowsBackend, AListingFollowedByTheHint) {
 TEST_F(WindowsBackend, AHidCollectionInUseIsNamed) {
     attach_touch();
     state().create_failures = {{"hid#", ERROR_SHARING_VIOLATION}};
-    usbhid_device_ptr device = usbhid_device_open(DEVICE_VENDOR_ID, ANY_ID, std::nullopt);
+    usbhid_device_ptr device = usbhid_device_open(*windows, DEVICE_VENDOR_ID, ANY_ID, std::nullopt);
     ASSERT_NE(device, nullptr);
     std::vector<std::uint8_t> report(static_cast<std::size_t>(device->feature_report_length));
     report[0] = 0xFF;
