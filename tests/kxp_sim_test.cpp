@@ -76,7 +76,7 @@ struct Link : sim_test::SimBus {
     ~Link() { kxp_session_close(*session); }
     int open(std::string_view address = "USB") {
         const auto devices = usb_list_devices(platform);
-        return devices.empty() ? -1 : kxp_session_open(*session, address, KXP_CLIENT_NAME, devices.front());
+        return devices.empty() ? -1 : kxp_session_open(platform, *session, address, KXP_CLIENT_NAME, devices.front());
     }
     const sim::KxpRecord& seen() const { return device.link->record(); }
     std::size_t count(std::uint8_t code) const {
@@ -160,7 +160,7 @@ TEST(KxpSim, NoDeviceIsALinkFailure) {
     sim_test::SimBus bus;
     kxp_session session;
     kxp_session_init(session);
-    EXPECT_EQ(kxp_session_open(session, "USB", KXP_CLIENT_NAME, usb_device_identity{}), KXP_ERR_LINK);
+    EXPECT_EQ(kxp_session_open(bus.platform, session, "USB", KXP_CLIENT_NAME, usb_device_identity{}), KXP_ERR_LINK);
     EXPECT_EQ(session.open, 0);
 }
 

@@ -33,7 +33,7 @@ dfu_device_ptr wait_for_device(dfu_run& run, bool detached, platform::DepartureW
     dfu_device_ptr opened;
     bool unopened = false;  // found, but its DFU interface did not open
     request.take = [&](const usb_device_identity& candidate) {
-        opened = dfu_open_same(DEVICE_VENDOR_ID, candidate.product_id, interface_for(candidate.product_id),
+        opened = dfu_open_same(platform::current(), DEVICE_VENDOR_ID, candidate.product_id, interface_for(candidate.product_id),
                                candidate);
         unopened = opened == nullptr;
         return opened != nullptr;

@@ -106,7 +106,7 @@ kxp_path_result path_kxp(const path_request& request) {
     auto session = std::make_unique<kxp_session>();
     kxp_session_init(*session);
     kxp_session_set_printers(*session, console_log, console_error);
-    const int opened = kxp_session_open(*session, address, KXP_CLIENT_NAME, request.device);
+    const int opened = kxp_session_open(platform::current(), *session, address, KXP_CLIENT_NAME, request.device);
     if (opened == KXP_ERR_LINK) {
         std::puts("flash-tool: USB KXP failed to initialize communication link layer\n");
         // The line above is the link layer's own; the error line names the

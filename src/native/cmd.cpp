@@ -65,7 +65,7 @@ int cmd_prepare(cmd_channel& channel) {
     for (int poll = 0; poll < MAX_POLLS; ++poll) {
         Reply reply;
         if (get_reply(channel, CMD_PREPARE, reply, 1) < 0) return -1;
-        platform::current().sleep_ms(POLL_INTERVAL_MS);
+        channel.os->sleep_ms(POLL_INTERVAL_MS);
         if (reply[0] != 0) return 0;
     }
     return -1;
@@ -127,7 +127,7 @@ int cmd_flash(cmd_channel& channel, std::int32_t image_length, int& status,
             return 0;
         }
         report(progress, PROGRESS_FLASH_STEP, 0);
-        platform::current().sleep_ms(POLL_INTERVAL_MS);
+        channel.os->sleep_ms(POLL_INTERVAL_MS);
     }
     report(progress, PROGRESS_FLASH_END, -1);
     return -1;

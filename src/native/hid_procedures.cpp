@@ -117,7 +117,7 @@ int flash(cmd_channel& channel, std::span<const std::uint8_t> image, bool restar
 }  // namespace
 
 int hid_probe(const usb_device_identity& device) {
-    cmd_channel_ptr channel = cmd_channel_open_same(device);
+    cmd_channel_ptr channel = cmd_channel_open_same(platform::current(), device);
     if (!channel) return -1;
     int status = 0;
     std::array<char, CMD_TEXT_SIZE> text{};
@@ -125,7 +125,7 @@ int hid_probe(const usb_device_identity& device) {
 }
 
 int hid_restart(const usb_device_identity& device) {
-    cmd_channel_ptr channel = cmd_channel_open_same(device);
+    cmd_channel_ptr channel = cmd_channel_open_same(platform::current(), device);
     if (!channel) {
         open_error(device.product_id);
         std::fputs("\n", stdout);
@@ -145,7 +145,7 @@ int hid_restart(const usb_device_identity& device) {
 int hid_upgrade(const usb_device_identity& device, const std::uint8_t* image, std::int32_t image_length,
                 bool restart_after_flash) {
     const bool read_information = image == nullptr;
-    cmd_channel_ptr channel = cmd_channel_open_same(device);
+    cmd_channel_ptr channel = cmd_channel_open_same(platform::current(), device);
     int status = 0;
     std::array<char, CMD_TEXT_SIZE> text{};
     if (!channel) {
