@@ -48,7 +48,7 @@ TEST(DepartureWatch, ADeviceBackWithinOneLookupHasRestarted) {
         const auto image = builtin_image();
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
-        const int result = hid_upgrade(device, image.data(), static_cast<std::int32_t>(image.size()), true);
+        const int result = hid_upgrade(os, device, image.data(), static_cast<std::int32_t>(image.size()), true);
         testing::internal::GetCapturedStdout();
         const std::string errors = testing::internal::GetCapturedStderr();
         EXPECT_EQ(result == 0, notifies) << errors;

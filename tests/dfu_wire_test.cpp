@@ -88,7 +88,7 @@ struct Rig {
     std::string err() const { return read(console.err); }
     // Without an image: information mode.
     int upgrade(std::optional<std::span<const std::uint8_t>> image, bool reset_after = true) {
-        return dfu_upgrade(console, std::nullopt, image, reset_after, !image);
+        return dfu_upgrade(os, console, std::nullopt, image, reset_after, !image);
     }
     const sim::DfuRecord& record() const { return firmware->record(); }
     std::vector<sim::DfuRequest> requests(sim::DfuMode mode) const {
@@ -240,7 +240,7 @@ TEST(DfuWire, TheBridgeAnswersTheNativeProtocolOverBulkPackets) {
     Rig rig(Start::bridge);
     usb_device_identity bridge;
     bridge.product_id = sim::BRIDGE_PRODUCT_ID;
-    EXPECT_EQ(hid_probe(bridge), 0);
+    EXPECT_EQ(hid_probe(rig.os, bridge), 0);
     EXPECT_EQ(static_cast<sim::Bridge&>(*rig.device).native().record().commands, std::vector<std::uint8_t>{0});
 }
 

@@ -39,7 +39,7 @@ TEST_P(WaitForBoot, PollsTheBusWithinItsBound) {
     usb_device_identity device;
     device.product_id = 0x0001;
     if (c.serial) device.serial = std::string(*c.serial);
-    const bool back = wait_for_boot(device, false);
+    const bool back = wait_for_boot(platform_, device, false);
     std::fflush(stdout);
     const std::string out = ::testing::internal::GetCapturedStdout();
     const std::string err = ::testing::internal::GetCapturedStderr();

@@ -34,7 +34,7 @@ ToolRun run_tool(platform::Platform& devices, std::vector<char*> args) {
     args.push_back(nullptr);
     std::fflush(stdout);
     testing::internal::CaptureStdout();
-    run.status = frontend_main(static_cast<int>(args.size() - 1), args.data());
+    run.status = frontend_main(trace, static_cast<int>(args.size() - 1), args.data());
     std::fflush(stdout);
     testing::internal::GetCapturedStdout();
     platform::install(nullptr);

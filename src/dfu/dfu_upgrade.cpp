@@ -11,6 +11,7 @@ int interface_for(std::uint16_t product_id) { return product_id == DFU_PRODUCT_I
 // The device of the run: none until the first wait found one, then the one
 // every later wait must find again (in its newest enumeration).
 struct dfu_run {
+    platform::Platform& os;
     dfu_console& console;
     serial_number serial;
     std::optional<usb_device_identity> device;
@@ -27,13 +28,13 @@ dfu_device_ptr wait_for_device(dfu_run& run, bool detached, platform::DepartureW
     request.serial = run.serial;
     request.restarted = detached;
     request.watch = watch;
-    if (detached) usb_wait_pause(platform::current(), request, DFU_DETACH_SETTLE_MS);
+    if (detached) usb_wait_pause(run.os, request, DFU_DETACH_SETTLE_MS);
     std::fputs("Waiting for Korvix device to appear.", console.out);
     std::fflush(console.out);
     dfu_device_ptr opened;
     bool unopened = false;  // found, but its DFU interface did not open
     request.take = [&](const usb_device_identity& candidate) {
-        opened = dfu_open_same(platform::current(), DEVICE_VENDOR_ID, candidate.product_id, interface_for(candidate.product_id),
+        opened = dfu_open_same(run.os, DEVICE_VENDOR_ID, candidate.product_id, interface_for(candidate.product_id),
                                candidate);
         unopened = opened == nullptr;
         return opened != nullptr;
@@ -42,7 +43,7 @@ dfu_device_ptr wait_for_device(dfu_run& run, bool detached, platform::DepartureW
         std::fputs(".", console.out);
         std::fflush(console.out);
     };
-    const usb_wait_result result = usb_wait_for_device(platform::current(), request);
+    const usb_wait_result result = usb_wait_for_device(run.os, request);
     if (result == usb_wait_result::back) {
         run.device = request.found;
         const usb_device& usb = dfu_usb_device(*opened);
@@ -58,7 +59,7 @@ dfu_device_ptr wait_for_device(dfu_run& run, bool detached, platform::DepartureW
         // Seen through its HID interface, or without the rights or the
         // driver its DFU interface needs: say so rather than "not found".
         std::fputs("ERROR: The device is attached, but its DFU interface cannot be opened.\n", console.err);
-        if (const std::string hint = platform::current().inaccessible_device_hint(); !hint.empty())
+        if (const std::string hint = run.os.inaccessible_device_hint(); !hint.empty())
             std::fprintf(console.err, "%s\n", hint.c_str());
     }
     return nullptr;
@@ -86,14 +87,13 @@ bool in_dfu_mode(dfu_device& device) { return usb_device_product_id(dfu_usb_devi
 
 }  // namespace
 
-int dfu_upgrade(dfu_console& console, serial_number serial, std::optional<std::span<const std::uint8_t>> image,
-                bool reset_after, bool read_info, const usb_device_identity* device_of_run,
-                std::uint16_t image_product) {
+int dfu_upgrade(platform::Platform& os, dfu_console& console, serial_number serial,
+                std::optional<std::span<const std::uint8_t>> image, bool reset_after, bool read_info,
+                const usb_device_identity* device_of_run, std::uint16_t image_product) {
     const bool with_image = image.has_value();
-    dfu_run run{console, serial, std::nullopt};
+    dfu_run run{os, console, serial, std::nullopt};
     if (device_of_run != nullptr) run.device = *device_of_run;
     const dfu_event_fn callback = dfu_console_callback(console);
-    auto& os = platform::current();
     auto fail = [&](dfu_device_ptr& device) {
         dfu_report_failure(console, device, with_image);
         return -1;
@@ -145,8 +145,8 @@ int dfu_upgrade(dfu_console& console, serial_number serial, std::optional<std::s
     return console.failed ? -1 : 0;
 }
 
-int dfu_upgrade(serial_number serial, std::optional<std::span<const std::uint8_t>> image, bool reset_after,
-                bool read_info, const usb_device_identity* device, std::uint16_t image_product) {
+int dfu_upgrade(platform::Platform& os, serial_number serial, std::optional<std::span<const std::uint8_t>> image,
+                bool reset_after, bool read_info, const usb_device_identity* device, std::uint16_t image_product) {
     dfu_console console;
-    return dfu_upgrade(console, serial, image, reset_after, read_info, device, image_product);
+    return dfu_upgrade(os, console, serial, image, reset_after, read_info, device, image_product);
 }

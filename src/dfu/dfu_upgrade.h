@@ -22,8 +22,9 @@ inline constexpr std::uint32_t DFU_DETACH_SETTLE_MS = 500;
 // leave of DFU mode the device must be back in run-time mode, and with an
 // `image_product` other than ANY_ID (an image checked against a device that
 // was in DFU mode, which hides its product ID) be that product.
-int dfu_upgrade(serial_number serial, std::optional<std::span<const std::uint8_t>> image, bool reset_after,
-                bool read_info, const usb_device_identity* device = nullptr, std::uint16_t image_product = ANY_ID);
-int dfu_upgrade(dfu_console& console, serial_number serial, std::optional<std::span<const std::uint8_t>> image,
+int dfu_upgrade(platform::Platform& os, serial_number serial, std::optional<std::span<const std::uint8_t>> image,
                 bool reset_after, bool read_info, const usb_device_identity* device = nullptr,
                 std::uint16_t image_product = ANY_ID);
+int dfu_upgrade(platform::Platform& os, dfu_console& console, serial_number serial,
+                std::optional<std::span<const std::uint8_t>> image, bool reset_after, bool read_info,
+                const usb_device_identity* device = nullptr, std::uint16_t image_product = ANY_ID);

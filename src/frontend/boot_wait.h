@@ -13,4 +13,5 @@ inline constexpr unsigned BOOT_WAIT_FIRST_PAUSE_MS = 500;
 // vendor and product ID when it is back; false with "[FAIL]" on standard
 // error when it never is, or with an error line when it is back in DFU mode.
 // `watch`: the system's watch on the device, set before its restart (0: none).
-bool wait_for_boot(const usb_device_identity& device, bool restarted, platform::DepartureWatch watch = 0);
+bool wait_for_boot(platform::Platform& os, const usb_device_identity& device, bool restarted,
+                   platform::DepartureWatch watch = 0);

@@ -42,9 +42,9 @@ std::string location_text(const usb_device_identity& device) {
 
 // The path a run would take on this device. A device that neither a location
 // nor a serial number tells apart is only addressed when it is alone.
-const char* path_name(const usb_device_identity& device, bool alone) {
+const char* path_name(platform::Platform& os, const usb_device_identity& device, bool alone) {
     if (usb_identity_is_weak(device) && !alone) return "unknown (no location or serial to select it by)";
-    switch (choose_path(device.product_id, false, false, [&] { return hid_probe(device); })) {
+    switch (choose_path(device.product_id, false, false, [&] { return hid_probe(os, device); })) {
         case device_path::hid: return "HID";
         case device_path::dfu: return "DFU";
         case device_path::kxp: return "KXP";
@@ -77,7 +77,7 @@ std::string device_serial_text(const usb_device_identity& device) {
     return "serial " + (plain(*device.serial) ? *device.serial : quoted(*device.serial));
 }
 
-bool list_devices(const std::vector<usb_device_identity>& devices) {
+bool list_devices(platform::Platform& os, const std::vector<usb_device_identity>& devices) {
     if (devices.empty()) {
         std::puts("No Korvix device detected\n");
         return false;
@@ -86,8 +86,8 @@ bool list_devices(const std::vector<usb_device_identity>& devices) {
         std::string path = "no access (" + device.no_access + ")";
         if (device.no_access.empty()) {
             // The probe talks to the device: only while no other flash-tool does.
-            const device_lock lock = device_lock_take(device);
-            path = lock.taken() ? std::string("path ") + path_name(device, devices.size() == 1)
+            const device_lock lock = device_lock_take(os, device);
+            path = lock.taken() ? std::string("path ") + path_name(os, device, devices.size() == 1)
                                 : "in use (" + device_lock_holder_text(lock) + ")";
         }
         std::printf("%.4x:%.4x  %-8s  %-19s  USB %-10s  %s\n", DEVICE_VENDOR_ID,

@@ -10,8 +10,9 @@
 
 // One line per device on standard output: vendor:product ID, mode, serial,
 // USB location and the path a run with -p LOCATION would take. False (after
-// "No Korvix device detected") when there is none.
-bool list_devices(const std::vector<usb_device_identity>& devices);
+// "No Korvix device detected") when there is none. The probe for the path
+// talks to each device through `os`.
+bool list_devices(platform::Platform& os, const std::vector<usb_device_identity>& devices);
 
 // The error line that several devices fit the selection, saying how to
 // choose one, then one line per device, on standard error.

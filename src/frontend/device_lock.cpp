@@ -1,12 +1,11 @@
 #include "frontend/device_lock.h"
 
-device_lock device_lock_take(const usb_device_identity& device) {
+device_lock device_lock_take(platform::Platform& os, const usb_device_identity& device) {
     device_lock lock;
     if (device.location.empty()) {
         lock.guarded = false;
         return lock;
     }
-    platform::Platform& os = platform::current();
     lock.handle.reset(os, os.lock_device(device.location, lock.holder));
     return lock;
 }

@@ -103,8 +103,8 @@ bool prepare_image(run_mode mode, const char* image_path, std::vector<std::uint8
 }
 
 // A device seen but not openable for lack of permission, and what grants it.
-void print_inaccessible_device_hint() {
-    const std::string hint = platform::current().inaccessible_device_hint();
+void print_inaccessible_device_hint(platform::Platform& os) {
+    const std::string hint = os.inaccessible_device_hint();
     if (hint.empty()) return;
     std::fflush(stdout);
     std::fprintf(stderr, "%s\n", hint.c_str());
@@ -112,8 +112,8 @@ void print_inaccessible_device_hint() {
 
 // The one device the selection names; null (after saying why) when none or
 // several fit it. Nothing has been sent to any device yet.
-std::optional<usb_device_identity> choose_device(const usb_selection& selection) {
-    const std::vector<usb_device_identity> attached = usb_list_devices(platform::current());
+std::optional<usb_device_identity> choose_device(platform::Platform& os, const usb_selection& selection) {
+    const std::vector<usb_device_identity> attached = usb_list_devices(os);
     std::vector<usb_device_identity> devices = usb_select(attached, selection);
     if (devices.size() > 1) {
         print_several_devices(devices, selection);
@@ -122,7 +122,7 @@ std::optional<usb_device_identity> choose_device(const usb_selection& selection)
     if (devices.empty()) {
         std::puts("No Korvix device detected\n");
         if (selection.serial || selection.location) print_no_match(selection, attached);
-        print_inaccessible_device_hint();
+        print_inaccessible_device_hint(os);
         return std::nullopt;
     }
     if (usb_identity_is_weak(devices.front()))
@@ -152,13 +152,14 @@ bool check_image_product(const usb_device_identity& device, const std::optional<
 
 // Finds the one device of the run, chooses the path and runs it. True on
 // success.
-bool run_device_path(const run_options& options, firmware_image image, const std::optional<dfu_suffix>& suffix) {
-    const std::optional<usb_device_identity> chosen = choose_device({options.serial, options.location});
+bool run_device_path(platform::Platform& os, const run_options& options, firmware_image image,
+                     const std::optional<dfu_suffix>& suffix) {
+    const std::optional<usb_device_identity> chosen = choose_device(os, {options.serial, options.location});
     if (!chosen) return false;
     const usb_device_identity& device = *chosen;
     // Held until the run ends: no other flash-tool talks to the device
     // meanwhile, across its restarts and mode changes (it keeps its port).
-    const device_lock lock = device_lock_take(device);
+    const device_lock lock = device_lock_take(os, device);
     if (!lock.taken()) {
         std::fflush(stdout);
         std::fprintf(stderr, "ERROR: The device at %s is in use by another flash-tool (%s).\n",
@@ -171,8 +172,8 @@ bool run_device_path(const run_options& options, firmware_image image, const std
         std::puts("Talking to a bridge, will ignore option --enable_kxp");
     }
     const device_path path =
-        choose_path(product_id, options.force_dfu, options.enable_kxp, [&] { return hid_probe(device); });
-    path_request request{options, device, image};
+        choose_path(product_id, options.force_dfu, options.enable_kxp, [&] { return hid_probe(os, device); });
+    path_request request{os, options, device, image};
     if (suffix && product_id == DFU_PRODUCT_ID) request.image_product = suffix->product_id;
     switch (path) {
         case device_path::none: return false;
@@ -190,14 +191,14 @@ bool run_device_path(const run_options& options, firmware_image image, const std
 
 }  // namespace
 
-int frontend_main(int argc, char** argv, option_set set) {
+int frontend_main(platform::Platform& os, int argc, char** argv, option_set set) {
     // Error lines are written out at once, so that a log of both streams has
     // them where they happened. The Windows C runtime buffers standard error
     // when it is a file (every error line would end up after the final
     // banner); the C standard asks for it unbuffered everywhere else.
     std::setvbuf(stderr, nullptr, _IONBF, 0);
     console_log_restart();
-    platform::current().console_clear_quick_edit();
+    os.console_clear_quick_edit();
     print_start_banner();
     // The option parser's diagnostics go to standard error: the banner first.
     std::fflush(stdout);
@@ -212,7 +213,7 @@ int frontend_main(int argc, char** argv, option_set set) {
             // -V and -l are questions a script asks: the answer ends without a
             // key wait, on a terminal too. -h keeps it.
             options.non_interactive = true;
-            print_version();
+            print_version(os);
             return report_success(&options.non_interactive);
         case parse_outcome::bad: return report_failure(&options.non_interactive);
     }
@@ -221,20 +222,20 @@ int frontend_main(int argc, char** argv, option_set set) {
         // A question, not an operation: it never waits for a key.
         options.non_interactive = true;
         const usb_selection selection{options.serial, options.location};
-        const std::vector<usb_device_identity> attached = usb_list_devices(platform::current());
+        const std::vector<usb_device_identity> attached = usb_list_devices(os);
         std::vector<usb_device_identity> shown = usb_select(attached, selection);
         // Those it cannot open too, by location (their serial cannot be read).
-        for (usb_device_identity& unopened : usb_list_unopened(platform::current(), attached))
+        for (usb_device_identity& unopened : usb_list_unopened(os, attached))
             if (!selection.serial && (!selection.location || unopened.location == *selection.location))
                 shown.push_back(std::move(unopened));
         std::stable_sort(shown.begin(), shown.end(), [](const usb_device_identity& a, const usb_device_identity& b) {
             return a.location < b.location;
         });
-        const bool listed = list_devices(shown);
+        const bool listed = list_devices(os, shown);
         if (!listed && (selection.serial || selection.location)) print_no_match(selection, attached);
         // Also after a list: a device may be listed through one interface
         // while another of it could not be opened.
-        print_inaccessible_device_hint();
+        print_inaccessible_device_hint(os);
         platform::interrupt_disarm();
         return listed ? report_success(&options.non_interactive) : report_failure(&options.non_interactive);
     }
@@ -247,7 +248,7 @@ int frontend_main(int argc, char** argv, option_set set) {
         std::vector<std::uint8_t> file_buffer;
         std::optional<dfu_suffix> suffix;
         if (prepare_image(mode, options.image_path, file_buffer, suffix)) {
-            succeeded = run_device_path(options, image_for(mode, file_buffer), suffix);
+            succeeded = run_device_path(os, options, image_for(mode, file_buffer), suffix);
         }
     }
     platform::interrupt_disarm();

@@ -8,7 +8,8 @@ int path_hid(const path_request& request) {
     const run_options& options = request.options;
     if (options.reset) {
         std::puts("Restarting System...");
-        return hid_restart(request.device);
+        return hid_restart(request.os, request.device);
     }
-    return hid_upgrade(request.device, request.image.data, request.image.length, options.restart_after_upgrade);
+    return hid_upgrade(request.os, request.device, request.image.data, request.image.length,
+                       options.restart_after_upgrade);
 }

@@ -74,7 +74,7 @@ bool run_session(kxp_session& session, const path_request& request, platform::De
     if (options.reset || options.restart_after_upgrade) {
         std::puts("Restarting System...");
         if (session.holder.device)
-            watch.reset(platform::current(), platform::current().hid_watch_departure(session.holder.device->handle.get()));
+            watch.reset(request.os, request.os.hid_watch_departure(session.holder.device->handle.get()));
         if (const int result = kxp_restart(session); result != 0) {
             std::fflush(stdout);
             std::fprintf(stderr, "ERROR: Could not restart the device (result 0x%x).\n", static_cast<unsigned>(result));
@@ -106,7 +106,7 @@ kxp_path_result path_kxp(const path_request& request) {
     auto session = std::make_unique<kxp_session>();
     kxp_session_init(*session);
     kxp_session_set_printers(*session, console_log, console_error);
-    const int opened = kxp_session_open(platform::current(), *session, address, KXP_CLIENT_NAME, request.device);
+    const int opened = kxp_session_open(request.os, *session, address, KXP_CLIENT_NAME, request.device);
     if (opened == KXP_ERR_LINK) {
         std::puts("flash-tool: USB KXP failed to initialize communication link layer\n");
         // The line above is the link layer's own; the error line names the
@@ -126,6 +126,6 @@ kxp_path_result path_kxp(const path_request& request) {
     std::fflush(stdout);
     const bool restarted = options.reset || options.restart_after_upgrade;
     const platform::interrupt_critical_phase restarting;
-    return wait_for_boot(request.device, restarted, watch.get()) ? kxp_path_result::succeeded
-                                                                  : kxp_path_result::failed;
+    return wait_for_boot(request.os, request.device, restarted, watch.get()) ? kxp_path_result::succeeded
+                                                                             : kxp_path_result::failed;
 }

@@ -6,9 +6,11 @@
 
 #include "frontend/image.h"
 #include "frontend/options.h"
+#include "platform/platform.h"
 #include "usb/usb_device_identity.h"
 
 struct path_request {
+    platform::Platform& os;  // what the run reaches the system through
     const run_options& options;
     const usb_device_identity& device;  // the one device the run acts on
     firmware_image image;  // none in reset-only and information modes

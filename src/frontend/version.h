@@ -2,4 +2,6 @@
 // checksum, and the platform backend the program runs on.
 #pragma once
 
-void print_version();
+#include "platform/platform.h"
+
+void print_version(platform::Platform& os);

@@ -30,7 +30,7 @@ void open_error(std::uint16_t product_id) {
 // again in run-time mode. 0 when it is back, HID_UPGRADE_FAILED otherwise.
 int restart_and_wait(cmd_channel& channel, const usb_device_identity& device) {
     std::puts("\nRestarting Device!");
-    const platform::DepartureWatchOwner watch(platform::current(), cmd_channel_watch_departure(channel));
+    const platform::DepartureWatchOwner watch(*channel.os, cmd_channel_watch_departure(channel));
     if (cmd_restart(channel) < 0) {
         std::fflush(stdout);
         communication_error();
@@ -41,13 +41,13 @@ int restart_and_wait(cmd_channel& channel, const usb_device_identity& device) {
     request.device = &device;
     request.restarted = true;
     request.watch = watch.get();
-    usb_wait_pause(platform::current(), request, RESTART_PAUSE_MS);
+    usb_wait_pause(*channel.os, request, RESTART_PAUSE_MS);
     std::fputs("Waiting for Korvix device to appear.", stdout);
     request.missed = [] {
         std::fputs(".", stdout);
         std::fflush(stdout);
     };
-    const usb_wait_result result = usb_wait_for_device(platform::current(), request);
+    const usb_wait_result result = usb_wait_for_device(*channel.os, request);
     if (result == usb_wait_result::back) {
         std::printf(" [OK - %.4x:%.4x]\n", static_cast<unsigned>(DEVICE_VENDOR_ID),
                     static_cast<unsigned>(request.found.product_id));
@@ -116,16 +116,16 @@ int flash(cmd_channel& channel, std::span<const std::uint8_t> image, bool restar
 
 }  // namespace
 
-int hid_probe(const usb_device_identity& device) {
-    cmd_channel_ptr channel = cmd_channel_open_same(platform::current(), device);
+int hid_probe(platform::Platform& os, const usb_device_identity& device) {
+    cmd_channel_ptr channel = cmd_channel_open_same(os, device);
     if (!channel) return -1;
     int status = 0;
     std::array<char, CMD_TEXT_SIZE> text{};
     return cmd_identify(*channel, status, text);
 }
 
-int hid_restart(const usb_device_identity& device) {
-    cmd_channel_ptr channel = cmd_channel_open_same(platform::current(), device);
+int hid_restart(platform::Platform& os, const usb_device_identity& device) {
+    cmd_channel_ptr channel = cmd_channel_open_same(os, device);
     if (!channel) {
         open_error(device.product_id);
         std::fputs("\n", stdout);
@@ -142,10 +142,10 @@ int hid_restart(const usb_device_identity& device) {
     return result;
 }
 
-int hid_upgrade(const usb_device_identity& device, const std::uint8_t* image, std::int32_t image_length,
-                bool restart_after_flash) {
+int hid_upgrade(platform::Platform& os, const usb_device_identity& device, const std::uint8_t* image,
+                std::int32_t image_length, bool restart_after_flash) {
     const bool read_information = image == nullptr;
-    cmd_channel_ptr channel = cmd_channel_open_same(platform::current(), device);
+    cmd_channel_ptr channel = cmd_channel_open_same(os, device);
     int status = 0;
     std::array<char, CMD_TEXT_SIZE> text{};
     if (!channel) {

@@ -64,7 +64,7 @@ private:
 TEST_F(WindowsBackend, DefaultRunUpgradesTheBuiltInImageOverHid) {
     auto touch = attach_touch();
     std::string output;
-    EXPECT_EQ(run_tool({"-n"}, output), 0) << output;
+    EXPECT_EQ(run_tool(*windows, {"-n"}, output), 0) << output;
     EXPECT_TRUE(has_part(output, "flash-tool using USB HID interface")) << output;
     ASSERT_TRUE(touch->native().record().flashed.has_value());
     EXPECT_EQ(touch->native().record().flashed->size(), 865856u);
@@ -77,14 +77,14 @@ TEST_F(WindowsBackend, DefaultRunUpgradesTheBuiltInImageOverHid) {
 TEST_F(WindowsBackend, ReadsDeviceInformationOverHid) {
     attach_touch();
     std::string output;
-    EXPECT_EQ(run_tool({"-n", "-r"}, output), 0) << output;
+    EXPECT_EQ(run_tool(*windows, {"-n", "-r"}, output), 0) << output;
     EXPECT_TRUE(has_part(output, "Get Info Mode")) << output;
     EXPECT_EQ(fake_win32::open_objects(), 0u);
 }
 
 TEST_F(WindowsBackend, NoDeviceIsReportedAfterOneListing) {
     std::string output;
-    EXPECT_EQ(run_tool({"-n"}, output), 1);
+    EXPECT_EQ(run_tool(*windows, {"-n"}, output), 1);
     EXPECT_TRUE(has_part(output, "No Korvix device detected")) << output;
     EXPECT_EQ(state().query_dos_calls, 1u);
 }

@@ -44,13 +44,13 @@ protected:
     std::unique_ptr<platform::windows::WindowsPlatform> windows;
 };
 
-inline int run_tool(std::vector<std::string> arguments, std::string& output) {
+inline int run_tool(platform::Platform& os, std::vector<std::string> arguments, std::string& output) {
     arguments.insert(arguments.begin(), "flash-tool");
     std::vector<char*> argv;
     for (std::string& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);
     testing::internal::CaptureStdout();
-    const int status = frontend_main(static_cast<int>(arguments.size()), argv.data());
+    const int status = frontend_main(os, static_cast<int>(arguments.size()), argv.data());
     output = testing::internal::GetCapturedStdout();
     return status;
 }

@@ -145,7 +145,7 @@ TEST_F(WindowsBackend, HidListingOpensOnlyTheVendorsCollectionsWithoutAccess) {
     EXPECT_EQ(state().created_access, std::vector<DWORD>(state().created_paths.size(), 0));
 
     std::string output;
-    EXPECT_EQ(windows_test::run_tool({"-n", "-r"}, output), 0) << output;
+    EXPECT_EQ(windows_test::run_tool(*windows, {"-n", "-r"}, output), 0) << output;
     const auto& created = state().created_paths;
     const auto& access = state().created_access;
     int read_write = 0;

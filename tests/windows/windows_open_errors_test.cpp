@@ -70,7 +70,7 @@ TEST_F(WindowsBackend, AListingFollowedByTheHint) {
     state().not_winusb = {"PID_0001&MI_01"};
     std::string output;
     testing::internal::CaptureStderr();
-    EXPECT_EQ(windows_test::run_tool({"-n", "-l"}, output), 0) << output;
+    EXPECT_EQ(windows_test::run_tool(*windows, {"-n", "-l"}, output), 0) << output;
     EXPECT_TRUE(has_part(output, "2f5a:0001  run-time  serial TC0001")) << output;
     const std::string errors = testing::internal::GetCapturedStderr();
     EXPECT_TRUE(has_part(errors, "USB\\VID_2F5A&PID_0001&MI_01 is present but not driven by WinUSB; bind WinUSB to "
@@ -98,8 +98,8 @@ TEST_F(WindowsBackend, OpensBesideAnotherProgramThatSharesTheDevice) {
     auto touch = attach_touch();
     state().held_by_other_program = true;
     std::string output;
-    EXPECT_EQ(windows_test::run_tool({"-n", "-l"}, output), 0) << output;
-    EXPECT_EQ(windows_test::run_tool({"-n"}, output), 0) << output;
+    EXPECT_EQ(windows_test::run_tool(*windows, {"-n", "-l"}, output), 0) << output;
+    EXPECT_EQ(windows_test::run_tool(*windows, {"-n"}, output), 0) << output;
     EXPECT_TRUE(touch->native().record().flashed.has_value());
 }
 
