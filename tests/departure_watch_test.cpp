@@ -37,7 +37,6 @@ TEST(DepartureWatch, ADeviceBackWithinOneLookupHasRestarted) {
     for (const bool notifies : {false, true}) {
         sim::Clock clock;
         NotifyingSim os(clock, notifies);
-        platform::install(&os);
         sim::TouchConfig config;
         config.restart_leave_ms = LEAVE_MS;
         config.restart_back_ms = 60;  // gone between two lookups 100 ms apart
@@ -52,7 +51,6 @@ TEST(DepartureWatch, ADeviceBackWithinOneLookupHasRestarted) {
         testing::internal::GetCapturedStdout();
         const std::string errors = testing::internal::GetCapturedStderr();
         EXPECT_EQ(result == 0, notifies) << errors;
-        platform::install(nullptr);
     }
 }
 

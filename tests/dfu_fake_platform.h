@@ -43,9 +43,6 @@ inline Reply failure(platform::UsbError error = platform::UsbError::other) { ret
 
 class FakePlatform : public platform::Platform {
 public:
-    FakePlatform() { platform::install(this); }
-    ~FakePlatform() override { platform::install(nullptr); }
-
     // Per request code: replies used in order; once a queue is empty the
     // request completes with no data (or with `idle_status` for GETSTATUS).
     std::map<std::uint8_t, std::deque<Reply>> replies;

@@ -58,7 +58,6 @@ struct Rig {
     using Tweak = std::function<void(sim::DfuConfig&)>;
 
     explicit Rig(Start start, const Tweak& tweak = {}) {
-        platform::install(&os);
         if (tweak) tweak(firmware->config());
         if (start == Start::bridge) {
             device = std::make_shared<sim::Bridge>(sim::BridgeConfig{}, firmware);
@@ -75,7 +74,6 @@ struct Rig {
     ~Rig() {
         std::fclose(console.out);
         std::fclose(console.err);
-        platform::install(nullptr);
     }
     static std::string read(std::FILE* file) {
         std::fflush(file);

@@ -23,9 +23,6 @@ struct boot_case {
 
 class WaitForBoot : public ::testing::TestWithParam<boot_case> {
 protected:
-    void SetUp() override { platform::install(&platform_); }
-    void TearDown() override { platform::install(nullptr); }
-
     sim::Clock clock_;
     sim::SimPlatform platform_{clock_};
 };

@@ -170,7 +170,6 @@ TEST_F(LinuxHidrawRole, SerialNumberFromTheNode) {
 // collections and devices and opens the vendor collection with its length.
 TEST_F(LinuxHidrawRole, DeviceLayerFindsTheVendorCollection) {
     LinuxPlatform linux_platform(config());
-    platform::install(&linux_platform);
     struct Case {
         std::uint16_t vendor, product;
         serial_number serial;
@@ -193,7 +192,6 @@ TEST_F(LinuxHidrawRole, DeviceLayerFindsTheVendorCollection) {
         EXPECT_EQ(usbhid_device_feature_length(device.get()), 257);
         device.reset();
     }
-    platform::install(nullptr);
 }
 
 TEST(LinuxInaccessibleHint, NamesTheDeviceAndTheRule) {

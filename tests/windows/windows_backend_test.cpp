@@ -318,7 +318,6 @@ TEST_P(WindowsConsole, QuickEditIsOffWhileTheToolRunsAndRestoredAfterwards) {
     EXPECT_NE(running & ENABLE_EXTENDED_FLAGS, 0u);
     EXPECT_EQ(running & ~static_cast<DWORD>(ENABLE_QUICK_EDIT_MODE | ENABLE_EXTENDED_FLAGS),
               original & ~static_cast<DWORD>(ENABLE_QUICK_EDIT_MODE | ENABLE_EXTENDED_FLAGS));
-    platform::install(nullptr);
     windows.reset();
     EXPECT_EQ(*state().console_mode, original);
 }
@@ -328,7 +327,6 @@ INSTANTIATE_TEST_SUITE_P(Modes, WindowsConsole, testing::Values(DWORD{0x01F7}, D
 
 TEST_F(WindowsBackend, AnInputThatIsNoConsoleIsLeftAlone) {
     windows->console_clear_quick_edit();
-    platform::install(nullptr);
     windows.reset();
     EXPECT_TRUE(state().console_modes_set.empty());
     EXPECT_TRUE(state().control_handlers.empty());

@@ -1,5 +1,5 @@
-// The Windows backend installed as the process platform over the Win32 test
-// doubles, which are backed by a simulated bus; every test ends by checking
+// The Windows backend as the tests' platform over the Win32 test doubles,
+// which are backed by a simulated bus; every test ends by checking
 // that the backend passed the system no wrong argument.
 #pragma once
 
@@ -25,10 +25,8 @@ protected:
     void SetUp() override {
         fake_win32::reset(&simulator);
         windows = std::make_unique<platform::windows::WindowsPlatform>();
-        platform::install(windows.get());
     }
     void TearDown() override {
-        platform::install(nullptr);
         windows.reset();
         EXPECT_TRUE(state().violations.empty()) << testing::PrintToString(state().violations);
     }
