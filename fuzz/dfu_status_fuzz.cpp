@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     device.product_id = dfu_mode ? DFU_PRODUCT_ID : 0x0001;
     device.interface_number = dfu_mode ? 0 : 1;
     fuzz::FuzzPlatform platform(header.rest(), device);
-    dfu_device_ptr dfu = dfu_open(DEVICE_VENDOR_ID, device.product_id, device.interface_number, std::nullopt);
+    dfu_device_ptr dfu = dfu_open(platform, DEVICE_VENDOR_ID, device.product_id, device.interface_number, std::nullopt);
     if (!dfu) return 0;
 
     // Two blocks and a short one.

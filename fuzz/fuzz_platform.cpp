@@ -35,11 +35,7 @@ std::span<const std::uint8_t> FuzzInput::take(std::size_t count) {
 }
 
 FuzzPlatform::FuzzPlatform(std::span<const std::uint8_t> input, FuzzDevice device)
-    : input_(input), device_(std::move(device)) {
-    platform::install(this);
-}
-
-FuzzPlatform::~FuzzPlatform() { platform::install(nullptr); }
+    : input_(input), device_(std::move(device)) {}
 
 platform::UsbError FuzzPlatform::receive(std::span<std::uint8_t> buffer, std::size_t& transferred) {
     transferred = 0;

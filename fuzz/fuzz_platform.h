@@ -47,9 +47,8 @@ struct FuzzDevice {
 
 class FuzzPlatform final : public platform::Platform {
 public:
-    // Installs itself as the process's platform until destroyed.
+    // The harness passes it to the code under test.
     FuzzPlatform(std::span<const std::uint8_t> input, FuzzDevice device);
-    ~FuzzPlatform() override;
     FuzzPlatform(const FuzzPlatform&) = delete;
     FuzzPlatform& operator=(const FuzzPlatform&) = delete;
 

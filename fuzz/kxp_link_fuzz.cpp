@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The one device of the fuzz platform, known by neither port nor serial.
     usb_device_identity device;
     device.product_id = fuzz::FuzzDevice{}.product_id;
-    if (kxp_session_open(session, "USB", KXP_CLIENT_NAME, device) != 0) return 0;
+    if (kxp_session_open(platform, session, "USB", KXP_CLIENT_NAME, device) != 0) return 0;
     std::uint64_t syserror = 0;
     kxp_get_syserror(session, syserror);
     const std::array<std::uint8_t, 300> chunk{};

@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         device.feature_report_length = static_cast<std::uint16_t>(9 + header.byte());
     }
     fuzz::FuzzPlatform platform(header.rest(), device);
-    cmd_channel_ptr channel = cmd_channel_open(DEVICE_VENDOR_ID, device.product_id, std::nullopt);
+    cmd_channel_ptr channel = cmd_channel_open(platform, DEVICE_VENDOR_ID, device.product_id, std::nullopt);
     if (!channel) return 0;
 
     int status = 0;

@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::FuzzDevice device;
     device.descriptors_from_input = true;
     fuzz::FuzzPlatform platform(bytes, device);
-    usb_device_ptr usb = usb_device_open(DEVICE_VENDOR_ID, ANY_ID, 0, std::nullopt);
+    usb_device_ptr usb = usb_device_open(platform, DEVICE_VENDOR_ID, ANY_ID, 0, std::nullopt);
     if (usb && std::memchr(usb->product_name.data(), '\0', usb->product_name.size()) == nullptr) std::abort();
     return 0;
 }

@@ -100,17 +100,15 @@ int sim_main(int argc, char** argv, SimRunReport* report, const SimRunLimits* li
         trace.emplace(faults, trace_out);
         console.emplace(*trace);
         trace->record_start(tool_version(), command_line, platform::trace_wall_clock_now());
-        platform::install(&*trace);
-    } else {
-        platform::install(&faults);
     }
+    // The tool sees the recording decorator when there is one, else the faults.
+    platform::Platform& os = trace ? static_cast<platform::Platform&>(*trace) : faults;
 
     args.push_back(nullptr);
-    const int status = frontend_main(static_cast<int>(args.size() - 1), args.data(), option_set::standard, console_text);
+    const int status = frontend_main(os, static_cast<int>(args.size() - 1), args.data(), option_set::standard, console_text);
     if (replay) replay->finish();  // a difference ends the process here
     if (trace) trace->record_exit(status);
     console.reset();
-    platform::install(nullptr);
     if (report != nullptr) *report = {faults.calls(), faults.injected(), faults.runaway(), clock.now(), faults.call_log()};
     return status;
 }

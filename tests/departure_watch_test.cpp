@@ -38,22 +38,20 @@ TEST(DepartureWatch, ADeviceBackWithinOneLookupHasRestarted) {
     for (const bool notifies : {false, true}) {
         sim::Clock clock;
         NotifyingSim os(clock, notifies);
-        platform::install(&os);
         sim::TouchConfig config;
         config.restart_leave_ms = LEAVE_MS;
         config.restart_back_ms = 60;  // gone between two lookups 100 ms apart
         sim::PortBehaviour windows_like;
         windows_like.gives_token = false;
         os.attach(std::make_shared<sim::TouchController>(config), "", windows_like);
-        const auto device = usb_list_devices().front();
+        const auto device = usb_list_devices(os).front();
         const auto image = builtin_image();
         console_capture captured;
         console_reporter console("", captured.sink());
-        run_context run{console, device};
+        run_context run{os, console, device};
         run_job job;
         job.image = image;
         EXPECT_EQ(hid_path(run, job).ok(), notifies) << captured.err;
-        platform::install(nullptr);
     }
 }
 

@@ -43,9 +43,6 @@ inline Reply failure(platform::UsbError error = platform::UsbError::other) { ret
 
 class FakePlatform : public platform::Platform {
 public:
-    FakePlatform() { platform::install(this); }
-    ~FakePlatform() override { platform::install(nullptr); }
-
     // Per request code: replies used in order; once a queue is empty the
     // request completes with no data (or with `idle_status` for GETSTATUS).
     std::map<std::uint8_t, std::deque<Reply>> replies;
@@ -64,10 +61,11 @@ public:
     dfu_device_ptr open(std::uint16_t product_id, int interface_number) {
         auto device = std::make_unique<dfu_device>();
         device->usb = std::make_unique<usb_device>();
+        device->usb->os = this;
         device->usb->vendor_id = DEVICE_VENDOR_ID;
         device->usb->product_id = product_id;
         device->usb->interface_number = interface_number;
-        device->usb->handle.reset(1);
+        device->usb->handle.reset(*this, 1);
         return device;
     }
 

@@ -60,7 +60,6 @@ struct Rig {
     using Tweak = std::function<void(sim::DfuConfig&)>;
 
     explicit Rig(Start start, const Tweak& tweak = {}) {
-        platform::install(&os);
         if (tweak) tweak(firmware->config());
         if (start == Start::bridge) {
             device = std::make_shared<sim::Bridge>(sim::BridgeConfig{}, firmware);
@@ -72,16 +71,15 @@ struct Rig {
         }
         if (device) os.attach(device);
     }
-    ~Rig() { platform::install(nullptr); }
     // What the path wrote after its interface line.
     std::string out() const { return captured.out.substr(captured.out.find("\n\n") + 2); }
     std::string err() const { return captured.err; }
     // Without an image: information mode. The run's device is the one
     // attached (none: a device that never appears).
     int upgrade(std::optional<std::span<const std::uint8_t>> image, bool reset_after = true) {
-        const std::vector<usb_device_identity> attached = usb_list_devices();
+        const std::vector<usb_device_identity> attached = usb_list_devices(os);
         const usb_device_identity device = attached.empty() ? usb_device_identity{} : attached.front();
-        run_context run{console, device};
+        run_context run{os, console, device};
         run_job job;
         job.image = image;
         job.read_info = !image;
@@ -238,7 +236,7 @@ TEST(DfuWire, TheBridgeAnswersTheNativeProtocolOverBulkPackets) {
     Rig rig(Start::bridge);
     usb_device_identity bridge;
     bridge.product_id = sim::BRIDGE_PRODUCT_ID;
-    EXPECT_TRUE(hid_probe(bridge));
+    EXPECT_TRUE(hid_probe(rig.os, bridge));
     EXPECT_EQ(static_cast<sim::Bridge&>(*rig.device).native().record().commands, std::vector<std::uint8_t>{0});
 }
 

@@ -23,9 +23,6 @@ struct boot_case {
 
 class WaitForBoot : public ::testing::TestWithParam<boot_case> {
 protected:
-    void SetUp() override { platform::install(&platform_); }
-    void TearDown() override { platform::install(nullptr); }
-
     sim::Clock clock_;
     sim::SimPlatform platform_{clock_};
 };
@@ -39,7 +36,7 @@ TEST_P(WaitForBoot, PollsTheBusWithinItsBound) {
     console_capture captured;
     console_reporter console("", captured.sink());
     console.device(device, run_path::kxp);
-    run_context run{console, device};
+    run_context run{platform_, console, device};
     const bool back = kxp_wait_for_boot(run, false).ok();
     EXPECT_EQ(back, c.expected);
     EXPECT_EQ(captured.out, std::string("flash-tool using USB KXP interface\n\n") + c.out);

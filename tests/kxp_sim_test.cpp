@@ -76,8 +76,8 @@ struct Link : sim_test::SimBus {
     }
     ~Link() { kxp_session_close(*session); }
     int open(std::string_view address = "USB") {
-        const auto devices = usb_list_devices();
-        return devices.empty() ? -1 : kxp_session_open(*session, address, KXP_CLIENT_NAME, devices.front());
+        const auto devices = usb_list_devices(platform);
+        return devices.empty() ? -1 : kxp_session_open(platform, *session, address, KXP_CLIENT_NAME, devices.front());
     }
     const sim::KxpRecord& seen() const { return device.link->record(); }
     std::size_t count(std::uint8_t code) const {
@@ -161,7 +161,7 @@ TEST(KxpSim, NoDeviceIsALinkFailure) {
     sim_test::SimBus bus;
     kxp_session session;
     kxp_session_init(session);
-    EXPECT_EQ(kxp_session_open(session, "USB", KXP_CLIENT_NAME, usb_device_identity{}), KXP_ERR_LINK);
+    EXPECT_EQ(kxp_session_open(bus.platform, session, "USB", KXP_CLIENT_NAME, usb_device_identity{}), KXP_ERR_LINK);
     EXPECT_EQ(session.open, 0);
 }
 
@@ -218,10 +218,10 @@ TEST(KxpSim, RestartLeavesTheBusAndComesBack) {
     EXPECT_EQ(kxp_restart(*link.session), 0);
     EXPECT_EQ(link.seen().restarts, 1u);
     EXPECT_EQ(kxp_session_close(*link.session), 0);
-    EXPECT_TRUE(usb_list_devices().empty());
+    EXPECT_TRUE(usb_list_devices(link.platform).empty());
     link.platform.sleep_ms(2000);
-    ASSERT_EQ(usb_list_devices().size(), 1u);
-    EXPECT_EQ(usb_list_devices().front().product_id, sim::TOUCH_PRODUCT_ID);
+    ASSERT_EQ(usb_list_devices(link.platform).size(), 1u);
+    EXPECT_EQ(usb_list_devices(link.platform).front().product_id, sim::TOUCH_PRODUCT_ID);
 }
 
 }  // namespace

@@ -170,7 +170,6 @@ TEST_F(LinuxHidrawRole, SerialNumberFromTheNode) {
 // collections and devices and opens the vendor collection with its length.
 TEST_F(LinuxHidrawRole, DeviceLayerFindsTheVendorCollection) {
     LinuxPlatform linux_platform(config());
-    platform::install(&linux_platform);
     struct Case {
         std::uint16_t vendor, product;
         serial_number serial;
@@ -185,7 +184,7 @@ TEST_F(LinuxHidrawRole, DeviceLayerFindsTheVendorCollection) {
         {0x046D, 0xC31C, std::nullopt, false},
     };
     for (const Case& c : cases) {
-        usbhid_device_ptr device = usbhid_device_open(c.vendor, c.product, c.serial);
+        usbhid_device_ptr device = usbhid_device_open(linux_platform, c.vendor, c.product, c.serial);
         EXPECT_EQ(device != nullptr, c.found) << c.vendor << ":" << c.product;
         if (!device) continue;
         EXPECT_EQ(device->vendor_id, 0x2F5A);
@@ -193,7 +192,6 @@ TEST_F(LinuxHidrawRole, DeviceLayerFindsTheVendorCollection) {
         EXPECT_EQ(usbhid_device_feature_length(device.get()), 257);
         device.reset();
     }
-    platform::install(nullptr);
 }
 
 TEST(LinuxInaccessibleHint, NamesTheDeviceAndTheRule) {

@@ -11,7 +11,7 @@ class NativeChannel : public SimBusTest {};
 
 TEST_F(NativeChannel, HidSetReportLayoutIsIdCommandLengthPayloadThenZeros) {
     attach_device(0x0042, {std::make_shared<ScriptedHidFunction>(257)});
-    cmd_channel_ptr channel = cmd_channel_open(DEVICE_VENDOR_ID, 0x0042, std::nullopt);
+    cmd_channel_ptr channel = cmd_channel_open(os, DEVICE_VENDOR_ID, 0x0042, std::nullopt);
     ASSERT_TRUE(channel);
     EXPECT_EQ(channel->carriage, CARRIAGE_HID);
     EXPECT_EQ(cmd_channel_capacity(*channel), 256);
@@ -33,7 +33,7 @@ TEST_F(NativeChannel, HidSetReportLayoutIsIdCommandLengthPayloadThenZeros) {
 TEST_F(NativeChannel, HidLimitsFollowTheFeatureReportLength) {
     auto scripted = std::make_shared<ScriptedHidFunction>(64);
     attach_device(0x0042, {scripted});
-    cmd_channel_ptr channel = cmd_channel_open(DEVICE_VENDOR_ID, 0x0042, std::nullopt);
+    cmd_channel_ptr channel = cmd_channel_open(os, DEVICE_VENDOR_ID, 0x0042, std::nullopt);
     ASSERT_TRUE(channel);
     std::vector<std::uint8_t> payload(61, 0x55);
     EXPECT_EQ(cmd_channel_set(*channel, 7, std::span(payload).first(60)), 60);
@@ -71,7 +71,7 @@ TEST_P(NativeChannelReply, AcceptsOnlyTheExpectedIdWithZeroStatus) {
     const ReplyCase& c = GetParam();
     auto scripted = std::make_shared<ScriptedHidFunction>(257);
     attach_device(0x0042, {scripted});
-    cmd_channel_ptr channel = cmd_channel_open(DEVICE_VENDOR_ID, 0x0042, std::nullopt);
+    cmd_channel_ptr channel = cmd_channel_open(os, DEVICE_VENDOR_ID, 0x0042, std::nullopt);
     ASSERT_TRUE(channel);
     std::vector<std::uint8_t> reply(257, 0);
     reply[0] = 0xFF;
@@ -94,12 +94,12 @@ TEST_F(NativeChannel, RefusesReportsTheCommandSetCannotUse) {
     for (std::size_t length : {258u, 9u}) {
         auto scripted = std::make_shared<ScriptedHidFunction>(length);
         auto device = attach_device(0x0042, {scripted});
-        EXPECT_FALSE(cmd_channel_open(DEVICE_VENDOR_ID, 0x0042, std::nullopt)) << length;
+        EXPECT_FALSE(cmd_channel_open(os, DEVICE_VENDOR_ID, 0x0042, std::nullopt)) << length;
         os.detach(device);
     }
     auto scripted = std::make_shared<ScriptedHidFunction>(10);
     attach_device(0x0042, {scripted});
-    EXPECT_TRUE(cmd_channel_open(DEVICE_VENDOR_ID, 0x0042, std::nullopt));
+    EXPECT_TRUE(cmd_channel_open(os, DEVICE_VENDOR_ID, 0x0042, std::nullopt));
 }
 
 class BulkChannel : public NativeChannel {
@@ -112,7 +112,7 @@ protected:
 };
 
 TEST_F(BulkChannel, BridgeProductIdTakesTheBulkCarriage) {
-    cmd_channel_ptr channel = cmd_channel_open(DEVICE_VENDOR_ID, BRIDGE_PRODUCT_ID, std::nullopt);
+    cmd_channel_ptr channel = cmd_channel_open(os, DEVICE_VENDOR_ID, BRIDGE_PRODUCT_ID, std::nullopt);
     ASSERT_TRUE(channel);
     EXPECT_EQ(channel->carriage, CARRIAGE_BULK);
     EXPECT_EQ(cmd_channel_capacity(*channel), 256);
@@ -121,7 +121,7 @@ TEST_F(BulkChannel, BridgeProductIdTakesTheBulkCarriage) {
 }
 
 TEST_F(BulkChannel, SetPacketsAre260BytesAndGetRequestsFourBytes) {
-    cmd_channel_ptr channel = cmd_channel_open(DEVICE_VENDOR_ID, BRIDGE_PRODUCT_ID, std::nullopt);
+    cmd_channel_ptr channel = cmd_channel_open(os, DEVICE_VENDOR_ID, BRIDGE_PRODUCT_ID, std::nullopt);
     ASSERT_TRUE(channel);
     std::vector<std::uint8_t> payload(253, 0x5A);
     EXPECT_EQ(cmd_channel_set(*channel, CMD_READ_INFO, std::span(payload).first(252)), 252);
@@ -147,7 +147,7 @@ TEST_F(BulkChannel, SetPacketsAre260BytesAndGetRequestsFourBytes) {
 }
 
 TEST_F(BulkChannel, UpgradeGoesOutIn248ByteChunks) {
-    cmd_channel_ptr channel = cmd_channel_open(DEVICE_VENDOR_ID, BRIDGE_PRODUCT_ID, std::nullopt);
+    cmd_channel_ptr channel = cmd_channel_open(os, DEVICE_VENDOR_ID, BRIDGE_PRODUCT_ID, std::nullopt);
     ASSERT_TRUE(channel);
     native->config().flash_status = 0;
     std::vector<std::uint8_t> image(1000);

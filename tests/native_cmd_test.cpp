@@ -25,7 +25,7 @@ protected:
         touch = attach_touch(std::move(config));
         sent.clear();
         busy = 0;
-        return cmd_channel_open(DEVICE_VENDOR_ID, sim::TOUCH_PRODUCT_ID, std::nullopt);
+        return cmd_channel_open(os, DEVICE_VENDOR_ID, sim::TOUCH_PRODUCT_ID, std::nullopt);
     }
     std::shared_ptr<sim::TouchController> touch;
 };
@@ -201,7 +201,7 @@ protected:
     void SetUp() override {
         scripted = std::make_shared<ScriptedHidFunction>(257);
         attach_device(0x0042, {scripted});
-        channel = cmd_channel_open(DEVICE_VENDOR_ID, 0x0042, std::nullopt);
+        channel = cmd_channel_open(os, DEVICE_VENDOR_ID, 0x0042, std::nullopt);
         ASSERT_TRUE(channel);
     }
     void reply(std::uint8_t command, std::vector<std::uint8_t> data, std::optional<std::uint16_t> length = {}) {

@@ -1,4 +1,4 @@
-// A simulated bus with the platform installed, for the device-layer tests.
+// A simulated bus, the platform of the device-layer tests.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -85,8 +85,7 @@ private:
 
 class SimBusTest : public testing::Test {
 protected:
-    SimBusTest() : os(clock) { platform::install(&os); }
-    ~SimBusTest() override { platform::install(nullptr); }
+    SimBusTest() : os(clock) {}
 
     std::shared_ptr<sim::TouchController> attach_touch(sim::TouchConfig config = {}) {
         auto touch = std::make_shared<sim::TouchController>(std::move(config));

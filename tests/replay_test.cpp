@@ -30,14 +30,12 @@ ToolRun run_tool(platform::Platform& devices, std::vector<char*> args) {
     ToolRun run;
     std::ostringstream trace_text;
     platform::TracePlatform trace(devices, trace_text);
-    platform::install(&trace);
     args.push_back(nullptr);
     std::fflush(stdout);
     testing::internal::CaptureStdout();
-    run.status = frontend_main(static_cast<int>(args.size() - 1), args.data());
+    run.status = frontend_main(trace, static_cast<int>(args.size() - 1), args.data());
     std::fflush(stdout);
     testing::internal::GetCapturedStdout();
-    platform::install(nullptr);
     run.trace = trace_text.str();
     return run;
 }

@@ -1,5 +1,5 @@
-// A simulated bus with its virtual clock, installed as the process platform
-// for the duration of a test.
+// A simulated bus with its virtual clock, the platform a test passes to the
+// code under test.
 #pragma once
 
 #include <memory>
@@ -15,8 +15,7 @@ struct SimBus {
     sim::Clock clock;
     sim::SimPlatform platform{clock};
 
-    SimBus() { platform::install(&platform); }
-    ~SimBus() { platform::install(nullptr); }
+    SimBus() = default;
     SimBus(const SimBus&) = delete;
     SimBus& operator=(const SimBus&) = delete;
 

@@ -90,9 +90,9 @@ TEST(SimPlatformOpen, OnlyWinUsbInterfacesOpen) {
 
 TEST(SimPlatformOpen, DiscoveryFindsTheRunTimeDfuInterfaceInTheSecondPass) {
     SimBus bus;
-    EXPECT_EQ(usb_device_open(DEVICE_VENDOR_ID, ANY_ID, 0, std::nullopt), nullptr);
+    EXPECT_EQ(usb_device_open(bus.platform, DEVICE_VENDOR_ID, ANY_ID, 0, std::nullopt), nullptr);
     bus.attach_touch();
-    auto device = usb_device_open(DEVICE_VENDOR_ID, ANY_ID, 0, std::nullopt);
+    auto device = usb_device_open(bus.platform, DEVICE_VENDOR_ID, ANY_ID, 0, std::nullopt);
     ASSERT_NE(device, nullptr);
     EXPECT_EQ(device->product_id, sim::TOUCH_PRODUCT_ID);
     platform::UsbInterfaceInfo info;
@@ -214,7 +214,7 @@ TEST(SimPlatformUsb, ControlTransferErrors) {
 TEST(SimPlatformUsb, InterfaceSettingsAndPipes) {
     SimBus bus;
     bus.platform.attach(bulk_device(0x800E, "BR1"));
-    auto device = usb_device_open(DEVICE_VENDOR_ID, 0x800E, 0, std::nullopt);
+    auto device = usb_device_open(bus.platform, DEVICE_VENDOR_ID, 0x800E, 0, std::nullopt);
     ASSERT_NE(device, nullptr);
     const auto handle = device->handle.get();
     platform::UsbInterfaceInfo info;
@@ -291,7 +291,7 @@ TEST(SimPlatformHid, FeatureRoundTripThroughTheHost) {
     sim::TouchConfig config;
     config.native.identify_text = "round trip";
     auto touch = bus.attach_touch(config);
-    auto device = usbhid_device_open(DEVICE_VENDOR_ID, ANY_ID, std::nullopt);
+    auto device = usbhid_device_open(bus.platform, DEVICE_VENDOR_ID, ANY_ID, std::nullopt);
     ASSERT_NE(device, nullptr);
     EXPECT_EQ(device->product_id, sim::TOUCH_PRODUCT_ID);
     ASSERT_EQ(usbhid_device_feature_length(device.get()), 257);

@@ -22,8 +22,8 @@ using sim_test::make_dfu_file;
 
 struct Channel {
     cmd_channel_ptr channel;
-    explicit Channel(std::uint16_t product_id = sim::TOUCH_PRODUCT_ID)
-        : channel(cmd_channel_open(DEVICE_VENDOR_ID, product_id, std::nullopt)) {}
+    explicit Channel(SimBus& bus, std::uint16_t product_id = sim::TOUCH_PRODUCT_ID)
+        : channel(cmd_channel_open(bus.platform, DEVICE_VENDOR_ID, product_id, std::nullopt)) {}
     cmd_channel& operator*() { return *channel; }
 };
 
@@ -46,7 +46,7 @@ TEST_P(TouchIdentify, ReplyAsTheHostReadsIt) {
     config.native.identify_status = c.status;
     config.native.identify_text = "TC 2.1 build 7";
     bus.attach_touch(config);
-    Channel channel;
+    Channel channel(bus);
     ASSERT_NE(channel.channel, nullptr);
     int status = -99;
     std::array<char, CMD_TEXT_SIZE> text{};
@@ -71,7 +71,7 @@ TEST(TouchPrepare, ReadyAfterTheConfiguredPolls) {
         sim::TouchConfig config;
         config.native.prepare_not_ready_polls = not_ready;
         auto touch = bus.attach_touch(config);
-        Channel channel;
+        Channel channel(bus);
         ASSERT_EQ(cmd_prepare(*channel), 0) << not_ready;
         EXPECT_EQ(touch->native().record().gets, not_ready + 1) << not_ready;
         EXPECT_EQ(bus.clock.now(), (not_ready + 1) * 100u) << not_ready;
@@ -98,7 +98,7 @@ TEST_P(TouchUpgrade, FirmwareStorageJudgesWhatItReceived) {
     config.native.flash_status = c.forced_status;
     config.native.flash_text = c.forced_text;
     auto touch = bus.attach_touch(config);
-    Channel channel;
+    Channel channel(bus);
     std::array<char, CMD_TEXT_SIZE> text{};
     int status = 99;
     ASSERT_EQ(cmd_upgrade(*channel, c.image, text, status), 0);
@@ -130,7 +130,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(TouchImageData, ChunksRecordedWithOffsets) {
     SimBus bus;
     auto touch = bus.attach_touch();
-    Channel channel;
+    Channel channel(bus);
     const auto image = make_dfu_file(1000 - 16);
     ASSERT_EQ(cmd_prepare(*channel), 0);
     ASSERT_EQ(cmd_send_image(*channel, image), 0);
@@ -150,7 +150,7 @@ TEST(TouchImageData, WrongChunkCountFailsTheTransfer) {
     sim::TouchConfig config;
     config.native.chunk_count_delta = -1;
     bus.attach_touch(config);
-    Channel channel;
+    Channel channel(bus);
     ASSERT_EQ(cmd_prepare(*channel), 0);
     EXPECT_EQ(cmd_send_image(*channel, make_dfu_file(600)), -1);
 }
@@ -164,7 +164,7 @@ TEST(TouchReadInfo, TextArrivesWholeInPiecesOfAnySize) {
         config.native.info_text = text;
         config.native.info_piece = piece;
         bus.attach_touch(config);
-        Channel channel;
+        Channel channel(bus);
         std::vector<char> out(CMD_INFO_TEXT_SIZE, 'x');
         ASSERT_EQ(cmd_read_info(*channel, std::span<char, CMD_INFO_TEXT_SIZE>(out.data(), CMD_INFO_TEXT_SIZE)), 0)
             << piece;
@@ -177,7 +177,7 @@ TEST(TouchReadInfo, EmptyText) {
     sim::TouchConfig config;
     config.native.info_text = "";
     bus.attach_touch(config);
-    Channel channel;
+    Channel channel(bus);
     std::vector<char> out(CMD_INFO_TEXT_SIZE, 'x');
     ASSERT_EQ(cmd_read_info(*channel, std::span<char, CMD_INFO_TEXT_SIZE>(out.data(), CMD_INFO_TEXT_SIZE)), 0);
     EXPECT_EQ(out[0], '\0');
@@ -254,7 +254,7 @@ TEST(TouchFaults, FailTheKthSetOrGet) {
         config.native.fail_set_at = c.fail_set_at;
         config.native.fail_get_at = c.fail_get_at;
         bus.attach_touch(config);
-        Channel channel;
+        Channel channel(bus);
         for (int i = 0; i < 3; ++i) {
             int status = 0;
             std::array<char, CMD_TEXT_SIZE> text{};
@@ -274,15 +274,15 @@ TEST(TouchRestart, LeavesAndComesBackAsANewConnection) {
         sim::TouchConfig config;
         config.restart_back_ms = c.back_ms;
         auto touch = bus.attach_touch(config);
-        Channel channel;
+        Channel channel(bus);
         ASSERT_EQ(cmd_restart(*channel), 0);
-        EXPECT_TRUE(usb_list_devices().empty());
+        EXPECT_TRUE(usb_list_devices(bus.platform).empty());
         bus.platform.sleep_ms(static_cast<std::uint32_t>(c.check_at));
-        EXPECT_EQ(!usb_list_devices().empty(), c.present) << c.check_at;
+        EXPECT_EQ(!usb_list_devices(bus.platform).empty(), c.present) << c.check_at;
         EXPECT_EQ(touch->connection(), c.present ? 2u : 1u);
         EXPECT_EQ(touch->native().record().restarts, 1u);
         if (c.present) {
-            Channel again;
+            Channel again(bus);
             int status = 0;
             std::array<char, CMD_TEXT_SIZE> text{};
             EXPECT_EQ(cmd_identify(*again, status, text), 0);
@@ -299,7 +299,7 @@ TEST(BulkCarriage, UpgradeOverKxpsKxpgPackets) {
     auto device_model = bridge();
     bus.platform.attach(device_model);
     auto* native = &device_model->native();
-    Channel channel(sim::BRIDGE_PRODUCT_ID);
+    Channel channel(bus, sim::BRIDGE_PRODUCT_ID);
     ASSERT_NE(channel.channel, nullptr);
     ASSERT_EQ(channel.channel->carriage, CARRIAGE_BULK);
     int status = -1;
@@ -319,7 +319,7 @@ TEST(BulkCarriage, MalformedPacketsAreRefused) {
     auto device_model = bridge();
     bus.platform.attach(device_model);
     auto* native = &device_model->native();
-    auto device = usb_device_open(DEVICE_VENDOR_ID, sim::BRIDGE_PRODUCT_ID, 0, std::nullopt);
+    auto device = usb_device_open(bus.platform, DEVICE_VENDOR_ID, sim::BRIDGE_PRODUCT_ID, 0, std::nullopt);
     ASSERT_NE(device, nullptr);
     const auto handle = device->handle.get();
     struct Case {
@@ -364,7 +364,7 @@ TEST(LinkPlugIn, FramesGoToThePeerAndNativeTrafficStillWorks) {
     SimBus bus;
     auto peer = std::make_shared<RecordingPeer>();
     auto touch = bus.attach_touch({}, {nullptr, peer, nullptr});
-    auto device = usbhid_device_open(DEVICE_VENDOR_ID, ANY_ID, std::nullopt);
+    auto device = usbhid_device_open(bus.platform, DEVICE_VENDOR_ID, ANY_ID, std::nullopt);
     ASSERT_NE(device, nullptr);
     std::vector<std::uint8_t> report(257, 0);
     report[0] = 0xFF;
@@ -397,7 +397,7 @@ TEST(LinkPlugIn, FramesGoToThePeerAndNativeTrafficStillWorks) {
 TEST(LinkPlugIn, WithoutAPeerLinkFramesStall) {
     SimBus bus;
     auto touch = bus.attach_touch();
-    auto device = usbhid_device_open(DEVICE_VENDOR_ID, ANY_ID, std::nullopt);
+    auto device = usbhid_device_open(bus.platform, DEVICE_VENDOR_ID, ANY_ID, std::nullopt);
     ASSERT_NE(device, nullptr);
     std::vector<std::uint8_t> report(257, 0);
     report[0] = 0xFF;
@@ -429,7 +429,7 @@ TEST_P(TouchMisbehaviour, ReportBytes) {
     sim_config.touch.native.info_text = "abc";
     SimBus bus;
     bus.attach_touch(sim_config.touch);
-    auto device = usbhid_device_open(DEVICE_VENDOR_ID, ANY_ID, std::nullopt);
+    auto device = usbhid_device_open(bus.platform, DEVICE_VENDOR_ID, ANY_ID, std::nullopt);
     ASSERT_NE(device, nullptr);
     std::vector<std::uint8_t> report(257, 0);
     report[0] = 0xFF;
@@ -479,7 +479,7 @@ TEST(TouchMisbehaviour, HostCopes) {
         sim_config.touch.native.info_text = "abc";
         SimBus bus;
         bus.attach_touch(sim_config.touch);
-        Channel channel;
+        Channel channel(bus);
         int status = 0;
         std::array<char, CMD_TEXT_SIZE> text{};
         text.fill('x');

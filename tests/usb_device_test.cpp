@@ -8,26 +8,26 @@ namespace {
 class UsbDevice : public SimBusTest {};
 
 // The product ID of the first listed device with `serial`, or 0.
-std::uint16_t find_product_id(serial_number serial) {
-    const auto devices = usb_select(usb_list_devices(), {serial, std::nullopt});
+std::uint16_t find_product_id(platform::Platform& os, serial_number serial) {
+    const auto devices = usb_select(usb_list_devices(os), {serial, std::nullopt});
     return devices.empty() ? 0 : devices.front().product_id;
 }
 
 TEST_F(UsbDevice, CompositeDeviceWhoseInterfaceZeroIsHidOpensInTheSecondPass) {
     attach_touch();  // interface 0 HID, interface 1 DFU run-time
-    usb_device_ptr device = usb_device_open(DEVICE_VENDOR_ID, ANY_ID, 0, std::nullopt);
+    usb_device_ptr device = usb_device_open(os, DEVICE_VENDOR_ID, ANY_ID, 0, std::nullopt);
     ASSERT_TRUE(device);
     EXPECT_EQ(device->product_id, sim::TOUCH_PRODUCT_ID);
     EXPECT_EQ(device->vendor_id, DEVICE_VENDOR_ID);
     EXPECT_EQ(device->interface_number, 0);
     EXPECT_STREQ(device->product_name.data(), "Touch Controller");
-    EXPECT_EQ(find_product_id(std::nullopt), sim::TOUCH_PRODUCT_ID);
+    EXPECT_EQ(find_product_id(os, std::nullopt), sim::TOUCH_PRODUCT_ID);
 }
 
 TEST_F(UsbDevice, FindsNothingWithoutADevice) {
-    EXPECT_EQ(find_product_id(std::nullopt), 0);
-    EXPECT_FALSE(usb_device_open(ANY_ID, ANY_ID, 0, std::nullopt));
-    EXPECT_FALSE(usbhid_device_open(ANY_ID, ANY_ID, std::nullopt));
+    EXPECT_EQ(find_product_id(os, std::nullopt), 0);
+    EXPECT_FALSE(usb_device_open(os, ANY_ID, ANY_ID, 0, std::nullopt));
+    EXPECT_FALSE(usbhid_device_open(os, ANY_ID, ANY_ID, std::nullopt));
 }
 
 TEST_F(UsbDevice, SerialNumberSelectsOneOfTwoControllers) {
@@ -39,14 +39,14 @@ TEST_F(UsbDevice, SerialNumberSelectsOneOfTwoControllers) {
     second.product_id = 0x0022;
     attach_touch(first);
     attach_touch(second);
-    EXPECT_EQ(find_product_id(std::nullopt), 0x0011);
-    EXPECT_EQ(find_product_id(std::string_view("BBB2")), 0x0022);
-    EXPECT_EQ(find_product_id(std::string_view("AAA1")), 0x0011);
-    EXPECT_EQ(find_product_id(std::string_view("BBB")), 0) << "serials compare whole";
-    usbhid_device_ptr hid = usbhid_device_open(DEVICE_VENDOR_ID, ANY_ID, std::string_view("BBB2"));
+    EXPECT_EQ(find_product_id(os, std::nullopt), 0x0011);
+    EXPECT_EQ(find_product_id(os, std::string_view("BBB2")), 0x0022);
+    EXPECT_EQ(find_product_id(os, std::string_view("AAA1")), 0x0011);
+    EXPECT_EQ(find_product_id(os, std::string_view("BBB")), 0) << "serials compare whole";
+    usbhid_device_ptr hid = usbhid_device_open(os, DEVICE_VENDOR_ID, ANY_ID, std::string_view("BBB2"));
     ASSERT_TRUE(hid);
     EXPECT_EQ(hid->product_id, 0x0022);
-    EXPECT_FALSE(usbhid_device_open(DEVICE_VENDOR_ID, ANY_ID, std::string_view("CCC3")));
+    EXPECT_FALSE(usbhid_device_open(os, DEVICE_VENDOR_ID, ANY_ID, std::string_view("CCC3")));
 }
 
 TEST_F(UsbDevice, HidOpenTakesOnlyTheVendorCollection) {
@@ -59,7 +59,7 @@ TEST_F(UsbDevice, HidOpenTakesOnlyTheVendorCollection) {
         }
     };
     attach_device(0x0042, {std::make_shared<KeyboardHid>(), std::make_shared<ScriptedHidFunction>(65)});
-    usbhid_device_ptr hid = usbhid_device_open(ANY_ID, ANY_ID, std::nullopt);
+    usbhid_device_ptr hid = usbhid_device_open(os, ANY_ID, ANY_ID, std::nullopt);
     ASSERT_TRUE(hid);
     EXPECT_EQ(hid->vendor_id, DEVICE_VENDOR_ID);
     EXPECT_EQ(hid->product_id, 0x0042);
@@ -82,22 +82,22 @@ TEST_F(UsbDevice, RestartedDeviceIsFoundAgainAndOldHandlesFail) {
     sim::TouchConfig config;
     config.restart_back_ms = 1000;
     auto touch = attach_touch(config);
-    usbhid_device_ptr hid = usbhid_device_open(DEVICE_VENDOR_ID, ANY_ID, std::nullopt);
+    usbhid_device_ptr hid = usbhid_device_open(os, DEVICE_VENDOR_ID, ANY_ID, std::nullopt);
     ASSERT_TRUE(hid);
     touch->reenumerate(clock.now(), clock.now() + 1000, touch->run_time_configuration());
     clock.advance(10);
-    EXPECT_EQ(find_product_id(std::nullopt), 0);
+    EXPECT_EQ(find_product_id(os, std::nullopt), 0);
     std::vector<std::uint8_t> report(257, 0);
     report[0] = 0xFF;
     EXPECT_EQ(usbhid_device_get_feature(hid.get(), report), -1);
     clock.advance(1000);
-    EXPECT_EQ(find_product_id(std::nullopt), sim::TOUCH_PRODUCT_ID);
+    EXPECT_EQ(find_product_id(os, std::nullopt), sim::TOUCH_PRODUCT_ID);
     EXPECT_EQ(usbhid_device_get_feature(hid.get(), report), -1) << "a handle of the old connection";
 }
 
 TEST_F(UsbDevice, ControlRequestsCarryTheInterfaceAndFailWithZeroTransferred) {
     attach_touch();
-    usb_device_ptr device = usb_device_open(DEVICE_VENDOR_ID, ANY_ID, 1, std::nullopt);
+    usb_device_ptr device = usb_device_open(os, DEVICE_VENDOR_ID, ANY_ID, 1, std::nullopt);
     ASSERT_TRUE(device);
     EXPECT_EQ(device->interface_number, 1);
     std::array<std::uint8_t, 64> buffer{};
@@ -112,7 +112,7 @@ TEST_F(UsbDevice, ControlRequestsCarryTheInterfaceAndFailWithZeroTransferred) {
 
 TEST_F(UsbDevice, BulkChannelWithoutBulkPipesStillOpens) {
     attach_touch();
-    usb_bulk_channel_ptr channel = usb_bulk_channel_open(DEVICE_VENDOR_ID, ANY_ID, 1, std::nullopt);
+    usb_bulk_channel_ptr channel = usb_bulk_channel_open(os, DEVICE_VENDOR_ID, ANY_ID, 1, std::nullopt);
     ASSERT_TRUE(channel);
     EXPECT_EQ(channel->packet_size, 256);
     EXPECT_EQ(channel->in_pipe, 0);
@@ -138,7 +138,7 @@ TEST_F(UsbDevice, BulkChannelTakesTheFirstBulkPipeOfEachDirection) {
         }
     };
     attach_device(0x0042, {std::make_shared<ManyPipes>()});
-    usb_bulk_channel_ptr channel = usb_bulk_channel_open(DEVICE_VENDOR_ID, ANY_ID, 0, std::nullopt);
+    usb_bulk_channel_ptr channel = usb_bulk_channel_open(os, DEVICE_VENDOR_ID, ANY_ID, 0, std::nullopt);
     ASSERT_TRUE(channel);
     EXPECT_EQ(channel->in_pipe, 0x83);
     EXPECT_EQ(channel->out_pipe, 0x02);

@@ -13,14 +13,14 @@ dfu_device_ptr dfu_device_over(usb_device_ptr usb) {
 
 }  // namespace
 
-dfu_device_ptr dfu_open(std::uint16_t vendor_id, std::uint16_t product_id, int interface_number,
+dfu_device_ptr dfu_open(platform::Platform& os, std::uint16_t vendor_id, std::uint16_t product_id, int interface_number,
                         serial_number serial) {
-    return dfu_device_over(usb_device_open(vendor_id, product_id, interface_number, serial));
+    return dfu_device_over(usb_device_open(os, vendor_id, product_id, interface_number, serial));
 }
 
-dfu_device_ptr dfu_open_same(std::uint16_t vendor_id, std::uint16_t product_id, int interface_number,
-                             const usb_device_identity& device) {
-    return dfu_device_over(usb_device_open_same(vendor_id, product_id, interface_number, device));
+dfu_device_ptr dfu_open_same(platform::Platform& os, std::uint16_t vendor_id, std::uint16_t product_id,
+                             int interface_number, const usb_device_identity& device) {
+    return dfu_device_over(usb_device_open_same(os, vendor_id, product_id, interface_number, device));
 }
 
 const char* dfu_take_message(dfu_device& device) { return std::exchange(device.pending_message, nullptr); }

@@ -21,11 +21,11 @@ using dfu_device_ptr = std::unique_ptr<dfu_device>;
 
 // Opens the device's interface `interface_number` (0 in DFU mode, 1 in
 // run-time mode); null when no such device opens.
-dfu_device_ptr dfu_open(std::uint16_t vendor_id, std::uint16_t product_id, int interface_number,
+dfu_device_ptr dfu_open(platform::Platform& os, std::uint16_t vendor_id, std::uint16_t product_id, int interface_number,
                         serial_number serial);
 // The same, on that physical device only.
-dfu_device_ptr dfu_open_same(std::uint16_t vendor_id, std::uint16_t product_id, int interface_number,
-                             const usb_device_identity& device);
+dfu_device_ptr dfu_open_same(platform::Platform& os, std::uint16_t vendor_id, std::uint16_t product_id,
+                             int interface_number, const usb_device_identity& device);
 
 // The pending message, which is cleared; null when there is none.
 const char* dfu_take_message(dfu_device& device);

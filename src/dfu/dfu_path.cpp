@@ -34,18 +34,18 @@ dfu_device_ptr wait_for_device(dfu_run& run, outcome& cause, bool detached, plat
     request.device = &run.device;
     request.restarted = detached;
     request.watch = watch;
-    if (detached) usb_wait_pause(request, DFU_DETACH_SETTLE_MS);
+    if (detached) usb_wait_pause(run.context.os, request, DFU_DETACH_SETTLE_MS);
     report.phase_begin(phase::wait);
     dfu_device_ptr opened;
     bool unopened = false;  // found, but its DFU interface did not open
     request.take = [&](const usb_device_identity& candidate) {
-        opened = dfu_open_same(DEVICE_VENDOR_ID, candidate.product_id, interface_for(candidate.product_id),
+        opened = dfu_open_same(run.context.os, DEVICE_VENDOR_ID, candidate.product_id, interface_for(candidate.product_id),
                                candidate);
         unopened = opened == nullptr;
         return opened != nullptr;
     };
     request.missed = [&report] { report.poll(phase::wait); };
-    const usb_wait_result result = usb_wait_for_device(request);
+    const usb_wait_result result = usb_wait_for_device(run.context.os, request);
     if (result == usb_wait_result::back) {
         run.device = request.found;
         const usb_device& usb = dfu_usb_device(*opened);
@@ -60,7 +60,7 @@ dfu_device_ptr wait_for_device(dfu_run& run, outcome& cause, bool detached, plat
         // Seen through its HID interface, or without the rights or the
         // driver its DFU interface needs: say so rather than "not found".
         cause = failed(failure::open_failed);
-        report.error(error_of(message::dfu_interface_unopened, cause, platform::current().inaccessible_device_hint()));
+        report.error(error_of(message::dfu_interface_unopened, cause, run.context.os.inaccessible_device_hint()));
     }
     return nullptr;
 }
@@ -98,7 +98,7 @@ outcome upgrade(dfu_run& run, const run_job& job, bool reset_after) {
     const dfu_event_fn callback = [&run](dfu_device& device, dfu_event event, int value, const char* text) {
         dfu_relay_event(run.relay, device, event, value, text);
     };
-    auto& os = platform::current();
+    platform::Platform& os = run.context.os;
     outcome cause = failed(failure::communication);
     auto fail = [&](dfu_device_ptr& device) { return run_failed(run, device, cause); };
 
@@ -109,7 +109,7 @@ outcome upgrade(dfu_run& run, const run_job& job, bool reset_after) {
     const platform::interrupt_critical_phase critical;
 
     if (!in_dfu_mode(*device)) {
-        const platform::DepartureWatchOwner watch(os.usb_watch_departure(dfu_usb_device(*device).handle.get()));
+        const platform::DepartureWatchOwner watch(os, os.usb_watch_departure(dfu_usb_device(*device).handle.get()));
         cause = failed(failure::communication);
         if (dfu_leave_mode(*device, "run-time", callback) < 0) return fail(device);
         device.reset();
@@ -137,7 +137,7 @@ outcome upgrade(dfu_run& run, const run_job& job, bool reset_after) {
     if (image) report.phase_end(phase::upgrade, transfer_result);
     platform::DepartureWatchOwner watch;
     if (reset_after) {
-        watch.reset(os.usb_watch_departure(dfu_usb_device(*device).handle.get()));
+        watch.reset(os, os.usb_watch_departure(dfu_usb_device(*device).handle.get()));
         cause = failed(failure::communication);
         if (dfu_leave_mode(*device, "DFU", callback) < 0) return fail(device);
     }

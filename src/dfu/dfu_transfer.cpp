@@ -36,7 +36,7 @@ bool download(dfu_device& device, std::span<const std::uint8_t> image, const dfu
 std::optional<dfu_status> wait_for_manifestation(dfu_device& device, const dfu_event_fn& callback) {
     usb_device& usb = dfu_usb_device(device);
     for (int poll = 0; poll < DFU_MANIFEST_MAX_POLLS; ++poll) {
-        platform::current().sleep_ms(DFU_MANIFEST_POLL_MS);
+        usb.os->sleep_ms(DFU_MANIFEST_POLL_MS);
         dfu_status status;
         if (dfu_get_status(usb, status) < 0) {
             device.pending_message = DFU_MSG_MANIFEST_POLL_FAILED;

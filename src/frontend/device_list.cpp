@@ -16,12 +16,12 @@ std::string location_text(const usb_device_identity& device) {
 
 // The path a run would take on this device. A device that neither a location
 // nor a serial number tells apart is only addressed when it is alone.
-std::optional<run_path> path_of(const usb_device_identity& device, bool alone, std::string& name) {
+std::optional<run_path> path_of(platform::Platform& os, const usb_device_identity& device, bool alone, std::string& name) {
     if (usb_identity_is_weak(device) && !alone) {
         name = "unknown (no location or serial to select it by)";
         return std::nullopt;
     }
-    switch (choose_path(device.product_id, false, false, [&] { return hid_probe(device) ? 0 : -1; })) {
+    switch (choose_path(device.product_id, false, false, [&] { return hid_probe(os, device) ? 0 : -1; })) {
         case device_path::hid: name = "HID"; return run_path::hid;
         case device_path::dfu: name = "DFU"; return run_path::dfu;
         case device_path::kxp: name = "KXP"; return run_path::kxp;
@@ -51,7 +51,7 @@ std::string location_asked(const usb_selection& selection) {
 
 }  // namespace
 
-bool list_devices(reporter& report, const std::vector<usb_device_identity>& devices) {
+bool list_devices(platform::Platform& os, reporter& report, const std::vector<usb_device_identity>& devices) {
     if (devices.empty()) {
         report.say("No Korvix device detected\n\n");
         return false;
@@ -61,10 +61,10 @@ bool list_devices(reporter& report, const std::vector<usb_device_identity>& devi
         std::string state = "no access (" + device.no_access + ")";
         if (device.no_access.empty()) {
             // The probe talks to the device: only while no other flash-tool does.
-            const device_lock lock = device_lock_take(device);
+            const device_lock lock = device_lock_take(os, device);
             if (lock.taken()) {
                 std::string name;
-                path = path_of(device, devices.size() == 1, name);
+                path = path_of(os, device, devices.size() == 1, name);
                 state = "path " + name;
             } else {
                 state = "in use (" + device_lock_holder_text(lock) + ")";

@@ -9,8 +9,9 @@
 #include "usb/usb_device_identity.h"
 
 // One `listed` event per device: what a run with -p LOCATION would do with
-// it. False (after "No Korvix device detected") when there is none.
-bool list_devices(reporter& report, const std::vector<usb_device_identity>& devices);
+// it. False (after "No Korvix device detected") when there is none. The probe
+// for the path talks to each device through `os`.
+bool list_devices(platform::Platform& os, reporter& report, const std::vector<usb_device_identity>& devices);
 
 // The error that several devices fit the selection, saying how to choose one,
 // with one line per device.

@@ -1,12 +1,12 @@
 #include "frontend/device_lock.h"
 
-device_lock device_lock_take(const usb_device_identity& device) {
+device_lock device_lock_take(platform::Platform& os, const usb_device_identity& device) {
     device_lock lock;
     if (device.location.empty()) {
         lock.guarded = false;
         return lock;
     }
-    lock.handle.reset(platform::current().lock_device(device.location, lock.holder));
+    lock.handle.reset(os, os.lock_device(device.location, lock.holder));
     return lock;
 }
 

@@ -19,7 +19,7 @@ struct device_lock {
 
 // A device without a location cannot be named to other processes: it is
 // not guarded, and the run goes on.
-device_lock device_lock_take(const usb_device_identity& device);
+device_lock device_lock_take(platform::Platform& os, const usb_device_identity& device);
 
 // "process 1234", or "process unknown".
 std::string device_lock_holder_text(const device_lock& lock);

@@ -96,15 +96,16 @@ outcome prepare_image(reporter& report, run_mode mode, const char* image_path, s
 }
 
 // A device seen but not openable for lack of permission, and what grants it.
-void report_inaccessible_device_hint(reporter& report) {
-    const std::string hint = platform::current().inaccessible_device_hint();
+void report_inaccessible_device_hint(platform::Platform& os, reporter& report) {
+    const std::string hint = os.inaccessible_device_hint();
     if (!hint.empty()) report.hint(hint);
 }
 
 // The one device the selection names; nothing (after saying why) when none or
 // several fit it. Nothing has been sent to any device yet.
-std::optional<usb_device_identity> choose_device(reporter& report, const usb_selection& selection, outcome& why) {
-    const std::vector<usb_device_identity> attached = usb_list_devices();
+std::optional<usb_device_identity> choose_device(platform::Platform& os, reporter& report,
+                                                 const usb_selection& selection, outcome& why) {
+    const std::vector<usb_device_identity> attached = usb_list_devices(os);
     std::vector<usb_device_identity> devices = usb_select(attached, selection);
     if (devices.size() > 1) {
         report_several_devices(report, devices, selection);
@@ -114,7 +115,7 @@ std::optional<usb_device_identity> choose_device(reporter& report, const usb_sel
     if (devices.empty()) {
         report.say("No Korvix device detected\n\n");
         if (selection.serial || selection.location) report_no_match(report, selection, attached);
-        report_inaccessible_device_hint(report);
+        report_inaccessible_device_hint(os, report);
         why = failed(failure::no_device);
         return std::nullopt;
     }
@@ -142,15 +143,15 @@ outcome check_image_product(reporter& report, const usb_device_identity& device,
 }
 
 // Finds the one device of the run, chooses the path and runs it.
-outcome run_device_path(reporter& report, const run_options& options, firmware_image image,
+outcome run_device_path(platform::Platform& os, reporter& report, const run_options& options, firmware_image image,
                         const std::optional<dfu_suffix>& suffix) {
     outcome why = succeeded();
-    const std::optional<usb_device_identity> chosen = choose_device(report, {options.serial, options.location}, why);
+    const std::optional<usb_device_identity> chosen = choose_device(os, report, {options.serial, options.location}, why);
     if (!chosen) return why;
     const usb_device_identity& device = *chosen;
     // Held until the run ends: no other flash-tool talks to the device
     // meanwhile, across its restarts and mode changes (it keeps its port).
-    const device_lock lock = device_lock_take(device);
+    const device_lock lock = device_lock_take(os, device);
     if (!lock.taken()) {
         const outcome result = failed(failure::device_in_use);
         report.error(error_of(message::device_in_use, result, device.location, device_lock_holder_text(lock)));
@@ -161,8 +162,8 @@ outcome run_device_path(reporter& report, const run_options& options, firmware_i
     if (product_id == BRIDGE_PRODUCT_ID && options.enable_kxp)
         report.notice("Talking to a bridge, will ignore option --enable_kxp");
     const device_path path = choose_path(product_id, options.force_dfu, options.enable_kxp,
-                                         [&] { return hid_probe(device) ? 0 : -1; });
-    run_context run{report, device};
+                                         [&] { return hid_probe(os, device) ? 0 : -1; });
+    run_context run{os, report, device};
     run_job job;
     job.reset = options.reset;
     job.read_info = options.read_info;
@@ -193,10 +194,10 @@ int finish(reporter& report, const outcome& result, const run_options& options) 
 
 // The devices -l shows: those that fit the selection, and those it cannot
 // open too, by location (their serial cannot be read).
-std::vector<usb_device_identity> devices_to_list(const usb_selection& selection,
+std::vector<usb_device_identity> devices_to_list(platform::Platform& os, const usb_selection& selection,
                                                  const std::vector<usb_device_identity>& attached) {
     std::vector<usb_device_identity> shown = usb_select(attached, selection);
-    for (usb_device_identity& unopened : usb_list_unopened(attached))
+    for (usb_device_identity& unopened : usb_list_unopened(os, attached))
         if (!selection.serial && (!selection.location || unopened.location == *selection.location))
             shown.push_back(std::move(unopened));
     std::stable_sort(shown.begin(), shown.end(), [](const usb_device_identity& a, const usb_device_identity& b) {
@@ -205,26 +206,26 @@ std::vector<usb_device_identity> devices_to_list(const usb_selection& selection,
     return shown;
 }
 
-outcome list(reporter& report, const run_options& options) {
+outcome list(platform::Platform& os, reporter& report, const run_options& options) {
     const usb_selection selection{options.serial, options.location};
-    const std::vector<usb_device_identity> attached = usb_list_devices();
-    const bool listed = list_devices(report, devices_to_list(selection, attached));
+    const std::vector<usb_device_identity> attached = usb_list_devices(os);
+    const bool listed = list_devices(os, report, devices_to_list(os, selection, attached));
     if (!listed && (selection.serial || selection.location)) report_no_match(report, selection, attached);
     // Also after a list: a device may be listed through one interface while
     // another of it could not be opened.
-    report_inaccessible_device_hint(report);
+    report_inaccessible_device_hint(os, report);
     return listed ? succeeded() : failed(failure::no_device);
 }
 
 }  // namespace
 
-int frontend_main(int argc, char** argv, option_set set, const console_sink* console_text) {
+int frontend_main(platform::Platform& os, int argc, char** argv, option_set set, const console_sink* console_text) {
     // Error lines are written out at once, so that a log of both streams has
     // them where they happened. The Windows C runtime buffers standard error
     // when it is a file (every error line would end up after the final
     // banner); the C standard asks for it unbuffered everywhere else.
     std::setvbuf(stderr, nullptr, _IONBF, 0);
-    platform::current().console_clear_quick_edit();
+    os.console_clear_quick_edit();
 
     // Whether the run speaks JSON decides its first line, whatever comes
     // before or after --json (a --help, a bad option).
@@ -248,7 +249,7 @@ int frontend_main(int argc, char** argv, option_set set, const console_sink* con
             // -V and -l are questions a script asks: the answer ends without a
             // key wait, on a terminal too. -h keeps it.
             options.non_interactive = true;
-            report.info(info_kind::version, version_text());
+            report.info(info_kind::version, version_text(os));
             return finish(report, succeeded(), options);
         case parse_outcome::bad: return finish(report, failed(failure::usage), options);
     }
@@ -259,7 +260,7 @@ int frontend_main(int argc, char** argv, option_set set, const console_sink* con
     if (options.list) {
         // A question, not an operation: it never waits for a key.
         options.non_interactive = true;
-        const outcome listed = list(report, options);
+        const outcome listed = list(os, report, options);
         platform::interrupt_disarm();
         platform::interrupt_abort_texts(platform::INTERRUPT_ERROR, platform::INTERRUPT_BANNER);
         return finish(report, listed, options);
@@ -273,7 +274,7 @@ int frontend_main(int argc, char** argv, option_set set, const console_sink* con
         std::vector<std::uint8_t> file_buffer;
         std::optional<dfu_suffix> suffix;
         result = prepare_image(report, mode, options.image_path, file_buffer, suffix);
-        if (result.ok()) result = run_device_path(report, options, image_for(mode, file_buffer), suffix);
+        if (result.ok()) result = run_device_path(os, report, options, image_for(mode, file_buffer), suffix);
     }
     platform::interrupt_disarm();
     platform::interrupt_abort_texts(platform::INTERRUPT_ERROR, platform::INTERRUPT_BANNER);

@@ -4,4 +4,6 @@
 
 #include <string>
 
-std::string version_text();
+#include "platform/platform.h"
+
+std::string version_text(platform::Platform& os);

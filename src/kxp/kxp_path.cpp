@@ -65,7 +65,7 @@ outcome run_session(run_context& run, const run_job& job, kxp_session& session,
     if (job.reset || job.restart_after) {
         report.phase_begin(phase::reset);
         if (session.holder.device)
-            watch.reset(platform::current().hid_watch_departure(session.holder.device->handle.get()));
+            watch.reset(run.os, run.os.hid_watch_departure(session.holder.device->handle.get()));
         if (const int result = kxp_restart(session); result != 0)
             return link_failed(run, message::link_restart, result);
         report.phase_end(phase::reset, succeeded());
@@ -81,10 +81,10 @@ outcome kxp_wait_for_boot(run_context& run, bool restarted, platform::DepartureW
     request.device = &run.device;
     request.restarted = restarted;
     request.watch = watch;
-    usb_wait_pause(request, BOOT_WAIT_FIRST_PAUSE_MS);
+    usb_wait_pause(run.os, request, BOOT_WAIT_FIRST_PAUSE_MS);
     report.phase_begin(phase::wait);
     request.missed = [&report] { report.poll(phase::wait); };
-    const usb_wait_result result = usb_wait_for_device(request);
+    const usb_wait_result result = usb_wait_for_device(run.os, request);
     report.waited(result == usb_wait_result::back, request.found.product_id, std::nullopt);
     if (result == usb_wait_result::back) {
         if (!restarted || request.found.product_id != DFU_PRODUCT_ID) return succeeded();
@@ -112,7 +112,7 @@ std::optional<outcome> kxp_path(run_context& run, const run_job& job) {
 
     auto session = std::make_unique<kxp_session>();
     kxp_session_init(*session);
-    const int opened = kxp_session_open(*session, address, KXP_CLIENT_NAME, run.device);
+    const int opened = kxp_session_open(run.os, *session, address, KXP_CLIENT_NAME, run.device);
     if (opened == KXP_ERR_LINK) {
         // The first line is the link layer's own; the error line names the
         // device, as the HID path does when it cannot open one.

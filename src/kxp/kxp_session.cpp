@@ -35,15 +35,16 @@ void kxp_session_init(kxp_session& session) {
     session.retry_count = 0;
 }
 
-int kxp_session_open(kxp_session& session, std::string_view address, std::string_view client_name,
-                     const usb_device_identity& device) {
+int kxp_session_open(platform::Platform& os, kxp_session& session, std::string_view address,
+                     std::string_view client_name, const usb_device_identity& device) {
     if (address.substr(0, LINK_PREFIX.size()) != LINK_PREFIX) return KXP_ERR_LINK;
     if (address.size() > LINK_PREFIX.size()) {
         if (address[LINK_PREFIX.size()] != ':' || device.serial != address.substr(LINK_PREFIX.size() + 1))
             return KXP_ERR_LINK;
     }
 
-    if (usb_link_open(session.holder, device) != 0) return KXP_ERR_LINK;
+    if (usb_link_open(os, session.holder, device) != 0) return KXP_ERR_LINK;
+    if (!session.driver.now_ms) session.driver.now_ms = [&os] { return os.now_ms(); };
     kxp_link carrier;
     usb_link_bind(session.holder, carrier);
     if (kxptransport_init(session.driver, carrier) != 0) {

@@ -37,13 +37,14 @@ struct kxp_session {
 // Defaults: message operations that fail, a peer
 // without a valid version, closed.
 void kxp_session_init(kxp_session& session);
-// Opens the link to the physical device `device`. 0 when the link is up and
-// the hello succeeded; KXP_ERR_LINK when the address is not "USB" or
-// "USB:<serial>" (a serial that is not the device's included) or the link
-// cannot be opened; KXP_ERR_HELLO when the hello failed (the session is then
-// closed again).
-int kxp_session_open(kxp_session& session, std::string_view address, std::string_view client_name,
-                     const usb_device_identity& device);
+// Opens the link to the physical device `device` through `os`, whose clock
+// times the reply waits unless the session's driver has a clock already. 0
+// when the link is up and the hello succeeded; KXP_ERR_LINK when the address
+// is not "USB" or "USB:<serial>" (a serial that is not the device's
+// included) or the link cannot be opened; KXP_ERR_HELLO when the hello
+// failed (the session is then closed again).
+int kxp_session_open(platform::Platform& os, kxp_session& session, std::string_view address,
+                     std::string_view client_name, const usb_device_identity& device);
 // Always 0; `info` then refers to the device's client information.
 int kxp_session_peer_info(kxp_session& session, const client_info*& info);
 // Says goodbye to the device and closes the link; nothing on a closed

@@ -4,7 +4,6 @@
 
 #include "kxp/kxp_codes.h"
 #include "kxp/kxp_session.h"
-#include "platform/platform.h"
 
 namespace {
 
@@ -13,8 +12,6 @@ constexpr std::uint8_t LONG_FIRST = 0x80;
 constexpr std::uint8_t CONTINUATION = 0xC0;
 constexpr std::uint8_t SEQUENCE_MASK = 0x1F;
 constexpr std::size_t SHORT_LIMIT = 127;
-
-std::uint64_t platform_now_ms() { return platform::current().now_ms(); }
 
 bool send_whole_frame(transport_driver& driver) {
     return !driver.send_frame(driver.device, std::span<const std::uint8_t>(
@@ -25,14 +22,13 @@ bool send_whole_frame(transport_driver& driver) {
 }  // namespace
 
 int kxptransport_init(transport_driver& driver, const kxp_link& carrier) {
-    if (carrier.kx_frame_size < KXP_MIN_FRAME_SIZE || carrier.kx_frame_size > KXP_MAX_FRAME_SIZE)
+    if (carrier.kx_frame_size < KXP_MIN_FRAME_SIZE || carrier.kx_frame_size > KXP_MAX_FRAME_SIZE || !driver.now_ms)
         return 1;
     driver.frame_out_tmp_buffer.fill(0);
     driver.send_frame = carrier.send_frame;
     driver.receive_frame = carrier.receive_frame;
     driver.kx_frame_size = carrier.kx_frame_size;
     driver.device = carrier.device;
-    if (driver.now_ms == nullptr) driver.now_ms = platform_now_ms;
     driver.sent_at_ms = driver.now_ms();
     return 0;
 }

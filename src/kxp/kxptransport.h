@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 
 #include "kxp/usb_link.h"
@@ -26,7 +27,8 @@ inline constexpr std::uint64_t KXP_REPLY_TIMEOUT_MS = 5000;
 inline constexpr std::uint32_t KXP_MIN_FRAME_SIZE = 3;
 inline constexpr std::uint32_t KXP_MAX_FRAME_SIZE = 255;
 
-using kxp_clock = std::uint64_t (*)();
+// Milliseconds on the clock of the run the link belongs to.
+using kxp_clock = std::function<std::uint64_t()>;
 
 struct transport_driver {
     std::array<std::uint8_t, KXP_MAX_FRAME_SIZE> frame_out_tmp_buffer{};
@@ -38,12 +40,12 @@ struct transport_driver {
     std::uint32_t kx_frame_size = 0;
     void* device = nullptr;
     // Time source of the reply wait, and when the last message went out.
-    kxp_clock now_ms = nullptr;
+    kxp_clock now_ms;
     std::uint64_t sent_at_ms = 0;
 };
 
 // Binds the carrier. 0; 1 when its frame size is outside what the frame
-// formats allow (the driver then stays unbound).
+// formats allow or the driver has no clock (the driver then stays unbound).
 int kxptransport_init(transport_driver& driver, const kxp_link& carrier);
 void kxptransport_release(transport_driver& driver);
 // Installs the transport as the session's message operations and sets the

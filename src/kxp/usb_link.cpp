@@ -4,8 +4,8 @@
 
 #include "usb/usb_device.h"
 
-int usb_link_open(usb_link_holder& holder, const usb_device_identity& device) {
-    holder.device = usbhid_device_open_same(device);
+int usb_link_open(platform::Platform& os, usb_link_holder& holder, const usb_device_identity& device) {
+    holder.device = usbhid_device_open_same(os, device);
     if (!holder.device) return 1;
     if (usbhid_device_feature_length(holder.device.get()) !=
         static_cast<int>(LINK_REPORT_LENGTH)) {

@@ -43,7 +43,7 @@ struct usb_link_holder {
 // device is present, the interface cannot be opened, or its feature report
 // is not the link's 257 bytes (a shorter or longer report cannot carry the
 // 255-byte frames, so such a device is refused rather than half used).
-int usb_link_open(usb_link_holder& holder, const usb_device_identity& device);
+int usb_link_open(platform::Platform& os, usb_link_holder& holder, const usb_device_identity& device);
 void usb_link_close(usb_link_holder& holder);
 void usb_link_bind(usb_link_holder& holder, kxp_link& record);
 

@@ -32,12 +32,7 @@ int run(int argc, char** argv) {
     const std::vector<char*> command_line(argv, argv + argc);
     std::unique_ptr<platform::Platform> native = platform_make_native();
     const char* path = trace_path(argc, argv);
-    if (path == nullptr) {
-        platform::install(native.get());
-        const int status = frontend_main(argc, argv, option_set::with_trace);
-        platform::install(nullptr);
-        return status;
-    }
+    if (path == nullptr) return frontend_main(*native, argc, argv, option_set::with_trace);
 
     std::ofstream trace_file(path, std::ios::out | std::ios::trunc);
     if (!trace_file) {
@@ -49,11 +44,9 @@ int run(int argc, char** argv) {
     {
         const platform::TraceConsole console(traced);
         traced.record_start(tool_version(), command_line, platform::trace_wall_clock_now());
-        platform::install(&traced);
-        status = frontend_main(argc, argv, option_set::with_trace);
+        status = frontend_main(traced, argc, argv, option_set::with_trace);
         traced.record_exit(status);
     }
-    platform::install(nullptr);
     return status;
 }
 

@@ -61,7 +61,7 @@ int cmd_prepare(cmd_channel& channel) {
     for (int poll = 0; poll < MAX_POLLS; ++poll) {
         Reply reply;
         if (get_reply(channel, CMD_PREPARE, reply, 1) < 0) return -1;
-        platform::current().sleep_ms(POLL_INTERVAL_MS);
+        channel.os->sleep_ms(POLL_INTERVAL_MS);
         if (reply[0] != 0) return 0;
     }
     return -1;
@@ -115,7 +115,7 @@ int cmd_flash(cmd_channel& channel, std::int32_t image_length, int& status,
             return 0;
         }
         if (progress.busy) progress.busy();
-        platform::current().sleep_ms(POLL_INTERVAL_MS);
+        channel.os->sleep_ms(POLL_INTERVAL_MS);
     }
     return -1;
 }

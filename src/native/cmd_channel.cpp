@@ -78,9 +78,10 @@ int usb_bulk_channel_get(usb_bulk_channel& channel, std::uint8_t id, std::span<s
 
 namespace {
 
-cmd_channel_ptr over_hid(usbhid_device_ptr hid) {
+cmd_channel_ptr over_hid(platform::Platform& os, usbhid_device_ptr hid) {
     if (!hid) return nullptr;
     auto channel = std::make_unique<cmd_channel>();
+    channel->os = &os;
     channel->carriage = CARRIAGE_HID;
     channel->hid = std::move(hid);
     const int capacity = cmd_channel_capacity(*channel);
@@ -88,9 +89,10 @@ cmd_channel_ptr over_hid(usbhid_device_ptr hid) {
     return channel;
 }
 
-cmd_channel_ptr over_bulk(usb_bulk_channel_ptr bulk) {
+cmd_channel_ptr over_bulk(platform::Platform& os, usb_bulk_channel_ptr bulk) {
     if (!bulk) return nullptr;
     auto channel = std::make_unique<cmd_channel>();
+    channel->os = &os;
     channel->carriage = CARRIAGE_BULK;
     channel->bulk = std::move(bulk);
     return channel;
@@ -98,26 +100,27 @@ cmd_channel_ptr over_bulk(usb_bulk_channel_ptr bulk) {
 
 }  // namespace
 
-cmd_channel_ptr cmd_channel_open_carriage(std::uint16_t vendor_id, std::uint16_t product_id, int carriage,
-                                          serial_number serial) {
-    if (carriage == CARRIAGE_HID) return over_hid(usbhid_device_open(vendor_id, product_id, serial));
-    if (carriage == CARRIAGE_BULK) return over_bulk(usb_bulk_channel_open(vendor_id, product_id, 0, serial));
+cmd_channel_ptr cmd_channel_open_carriage(platform::Platform& os, std::uint16_t vendor_id, std::uint16_t product_id,
+                                          int carriage, serial_number serial) {
+    if (carriage == CARRIAGE_HID) return over_hid(os, usbhid_device_open(os, vendor_id, product_id, serial));
+    if (carriage == CARRIAGE_BULK) return over_bulk(os, usb_bulk_channel_open(os, vendor_id, product_id, 0, serial));
     return nullptr;
 }
 
-cmd_channel_ptr cmd_channel_open(std::uint16_t vendor_id, std::uint16_t product_id, serial_number serial) {
+cmd_channel_ptr cmd_channel_open(platform::Platform& os, std::uint16_t vendor_id, std::uint16_t product_id,
+                                 serial_number serial) {
     const int carriage =
         vendor_id == DEVICE_VENDOR_ID && product_id == BRIDGE_PRODUCT_ID ? CARRIAGE_BULK : CARRIAGE_HID;
-    return cmd_channel_open_carriage(vendor_id, product_id, carriage, serial);
+    return cmd_channel_open_carriage(os, vendor_id, product_id, carriage, serial);
 }
 
-cmd_channel_ptr cmd_channel_open_same(const usb_device_identity& device) {
-    if (device.product_id == BRIDGE_PRODUCT_ID) return over_bulk(usb_bulk_channel_open_same(0, device));
-    return over_hid(usbhid_device_open_same(device));
+cmd_channel_ptr cmd_channel_open_same(platform::Platform& os, const usb_device_identity& device) {
+    if (device.product_id == BRIDGE_PRODUCT_ID) return over_bulk(os, usb_bulk_channel_open_same(os, 0, device));
+    return over_hid(os, usbhid_device_open_same(os, device));
 }
 
 platform::DepartureWatch cmd_channel_watch_departure(const cmd_channel& channel) {
-    auto& os = platform::current();
+    platform::Platform& os = *channel.os;
     if (channel.carriage == CARRIAGE_HID && channel.hid) return os.hid_watch_departure(channel.hid->handle.get());
     if (channel.carriage == CARRIAGE_BULK && channel.bulk && channel.bulk->device)
         return os.usb_watch_departure(channel.bulk->device->handle.get());

@@ -14,6 +14,7 @@ inline constexpr int CARRIAGE_HID = 1;
 inline constexpr int CARRIAGE_BULK = 2;
 
 struct cmd_channel {
+    platform::Platform* os = nullptr;  // the platform that opened it, which every call on it goes through
     int carriage = 0;
     usbhid_device_ptr hid;          // CARRIAGE_HID
     usb_bulk_channel_ptr bulk;      // CARRIAGE_BULK
@@ -21,13 +22,13 @@ struct cmd_channel {
 
 using cmd_channel_ptr = std::unique_ptr<cmd_channel>;
 
-cmd_channel_ptr cmd_channel_open(std::uint16_t vendor_id, std::uint16_t product_id,
+cmd_channel_ptr cmd_channel_open(platform::Platform& os, std::uint16_t vendor_id, std::uint16_t product_id,
                                  serial_number serial);
-cmd_channel_ptr cmd_channel_open_carriage(std::uint16_t vendor_id, std::uint16_t product_id,
+cmd_channel_ptr cmd_channel_open_carriage(platform::Platform& os, std::uint16_t vendor_id, std::uint16_t product_id,
                                           int carriage, serial_number serial);
 // The channel to the physical device `device`: its vendor HID interface, or
 // for the bridge its bulk pipes; never another device with the same IDs.
-cmd_channel_ptr cmd_channel_open_same(const usb_device_identity& device);
+cmd_channel_ptr cmd_channel_open_same(platform::Platform& os, const usb_device_identity& device);
 
 // The system's watch on the channel's device for its departure (see
 // Platform::usb_watch_departure); 0 when none.

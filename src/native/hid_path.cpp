@@ -34,17 +34,17 @@ outcome run_failed(run_context& run, const run_job& job, outcome result) {
 // again in run-time mode.
 outcome restart_and_wait(run_context& run, cmd_channel& channel) {
     run.report.phase_begin(phase::restart);
-    const platform::DepartureWatchOwner watch(cmd_channel_watch_departure(channel));
+    const platform::DepartureWatchOwner watch(run.os, cmd_channel_watch_departure(channel));
     if (cmd_restart(channel) < 0) return report_error(run, message::communication_error, failed(failure::communication));
     run.report.phase_end(phase::restart, succeeded());
     usb_wait_request request;
     request.device = &run.device;
     request.restarted = true;
     request.watch = watch.get();
-    usb_wait_pause(request, RESTART_PAUSE_MS);
+    usb_wait_pause(run.os, request, RESTART_PAUSE_MS);
     run.report.phase_begin(phase::wait);
     request.missed = [&run] { run.report.poll(phase::wait); };
-    const usb_wait_result result = usb_wait_for_device(request);
+    const usb_wait_result result = usb_wait_for_device(run.os, request);
     run.report.waited(result == usb_wait_result::back, request.found.product_id, std::nullopt);
     if (result == usb_wait_result::back) {
         if (request.found.product_id != DFU_PRODUCT_ID) return succeeded();
@@ -103,7 +103,7 @@ outcome flash(run_context& run, const run_job& job, cmd_channel& channel) {
 
 outcome restart(run_context& run) {
     run.report.phase_begin(phase::reset);
-    cmd_channel_ptr channel = cmd_channel_open_same(run.device);
+    cmd_channel_ptr channel = cmd_channel_open_same(run.os, run.device);
     if (!channel) {
         const outcome result =
             failed(failure::open_failed);
@@ -121,8 +121,8 @@ outcome restart(run_context& run) {
 
 }  // namespace
 
-bool hid_probe(const usb_device_identity& device) {
-    cmd_channel_ptr channel = cmd_channel_open_same(device);
+bool hid_probe(platform::Platform& os, const usb_device_identity& device) {
+    cmd_channel_ptr channel = cmd_channel_open_same(os, device);
     if (!channel) return false;
     int status = 0;
     std::array<char, CMD_TEXT_SIZE> text{};
@@ -132,7 +132,7 @@ bool hid_probe(const usb_device_identity& device) {
 outcome hid_path(run_context& run, const run_job& job) {
     run.report.device(run.device, run_path::hid);
     if (job.reset) return restart(run);
-    cmd_channel_ptr channel = cmd_channel_open_same(run.device);
+    cmd_channel_ptr channel = cmd_channel_open_same(run.os, run.device);
     if (!channel) {
         const outcome result = failed(failure::open_failed);
         run.report.error(error_of(message::open_device, result, run.device.product_id));

@@ -7,7 +7,7 @@
 #include "report/run_context.h"
 
 // True when the device answers identify with the right magic and status 0.
-bool hid_probe(const usb_device_identity& device);
+bool hid_probe(platform::Platform& os, const usb_device_identity& device);
 
 // The path's one entry point: -r restarts the device; otherwise it upgrades
 // it with the job's image, or reads its information when there is none.

@@ -1,5 +1,5 @@
-// RAII owners for the seam's handles: each closes its handle through the
-// installed platform when it goes out of scope.
+// RAII owners for the seam's handles: each keeps the platform its handle
+// came from and closes the handle through it when it goes out of scope.
 #pragma once
 
 #include <utility>
@@ -12,13 +12,15 @@ template <typename Handle, void (Platform::*Close)(Handle)>
 class HandleOwner {
 public:
     HandleOwner() = default;
-    explicit HandleOwner(Handle handle) : handle_(handle) {}
+    HandleOwner(Platform& platform, Handle handle) : platform_(&platform), handle_(handle) {}
     HandleOwner(const HandleOwner&) = delete;
     HandleOwner& operator=(const HandleOwner&) = delete;
-    HandleOwner(HandleOwner&& other) noexcept : handle_(std::exchange(other.handle_, Handle{})) {}
+    HandleOwner(HandleOwner&& other) noexcept
+        : platform_(std::exchange(other.platform_, nullptr)), handle_(std::exchange(other.handle_, Handle{})) {}
     HandleOwner& operator=(HandleOwner&& other) noexcept {
         if (this != &other) {
             reset();
+            platform_ = std::exchange(other.platform_, nullptr);
             handle_ = std::exchange(other.handle_, Handle{});
         }
         return *this;
@@ -27,12 +29,21 @@ public:
 
     Handle get() const { return handle_; }
     explicit operator bool() const { return handle_ != Handle{}; }
-    void reset(Handle handle = Handle{}) {
-        if (handle_ != Handle{}) (current().*Close)(handle_);
+    // Closes the handle held, if any; the owner then holds nothing.
+    void reset() {
+        if (handle_ != Handle{}) (platform_->*Close)(handle_);
+        platform_ = nullptr;
+        handle_ = Handle{};
+    }
+    // Closes the handle held, if any, and takes `handle` of `platform`.
+    void reset(Platform& platform, Handle handle) {
+        reset();
+        platform_ = &platform;
         handle_ = handle;
     }
 
 private:
+    Platform* platform_ = nullptr;
     Handle handle_{};
 };
 

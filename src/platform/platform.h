@@ -192,9 +192,4 @@ public:
     virtual std::string last_os_error() { return ""; }
 };
 
-// The one instance of the process. Installed once by main (or a test) before
-// any device layer runs; the installer keeps ownership.
-Platform& current();
-void install(Platform* instance);
-
 }  // namespace platform

@@ -1,17 +1,20 @@
-// One run: the reporter it speaks through, the one physical device it acts
-// on, and what it was asked to do. Passed explicitly to each path's entry
-// point, so that several runs can live in one process.
+// One run: the platform it reaches the system through, the reporter it
+// speaks through, the one physical device it acts on, and what it was asked
+// to do. Passed explicitly to each path's entry point, so that several runs
+// can live in one process.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <span>
 
+#include "platform/platform.h"
 #include "report/reporter.h"
 #include "usb/usb_device_identity.h"
 #include "usb/usb_ids.h"
 
 struct run_context {
+    platform::Platform& os;  // what the run reaches the system through
     reporter& report;
     const usb_device_identity& device;
 };

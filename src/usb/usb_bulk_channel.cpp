@@ -20,11 +20,12 @@ usb_bulk_channel_ptr over(usb_device_ptr device) {
 
 }  // namespace
 
-usb_bulk_channel_ptr usb_bulk_channel_open(std::uint16_t vendor_id, std::uint16_t product_id,
+usb_bulk_channel_ptr usb_bulk_channel_open(platform::Platform& os, std::uint16_t vendor_id, std::uint16_t product_id,
                                            int interface_number, serial_number serial) {
-    return over(usb_device_open(vendor_id, product_id, interface_number, serial));
+    return over(usb_device_open(os, vendor_id, product_id, interface_number, serial));
 }
 
-usb_bulk_channel_ptr usb_bulk_channel_open_same(int interface_number, const usb_device_identity& device) {
-    return over(usb_device_open_same(DEVICE_VENDOR_ID, device.product_id, interface_number, device));
+usb_bulk_channel_ptr usb_bulk_channel_open_same(platform::Platform& os, int interface_number,
+                                                const usb_device_identity& device) {
+    return over(usb_device_open_same(os, DEVICE_VENDOR_ID, device.product_id, interface_number, device));
 }

@@ -14,7 +14,8 @@ struct usb_bulk_channel {
 
 using usb_bulk_channel_ptr = std::unique_ptr<usb_bulk_channel>;
 
-usb_bulk_channel_ptr usb_bulk_channel_open(std::uint16_t vendor_id, std::uint16_t product_id,
+usb_bulk_channel_ptr usb_bulk_channel_open(platform::Platform& os, std::uint16_t vendor_id, std::uint16_t product_id,
                                            int interface_number, serial_number serial);
 // The same on the physical device `device` (usb_device_open_same).
-usb_bulk_channel_ptr usb_bulk_channel_open_same(int interface_number, const usb_device_identity& device);
+usb_bulk_channel_ptr usb_bulk_channel_open_same(platform::Platform& os, int interface_number,
+                                                const usb_device_identity& device);

@@ -17,7 +17,7 @@ constexpr std::size_t DEVICE_DESCRIPTOR_SIZE = 18;
 
 // The product string in single-byte characters: units above 0xFF become '?'.
 void read_product_name(usb_device& device, std::uint8_t product_index) {
-    auto& os = platform::current();
+    platform::Platform& os = *device.os;
     device.product_name.fill('\0');
     std::array<std::uint8_t, DESCRIPTOR_BUFFER_SIZE> buffer{};
     std::size_t got = 0;
@@ -44,24 +44,23 @@ void read_product_name(usb_device& device, std::uint8_t product_index) {
 
 void read_speed(usb_device& device) {
     std::uint8_t speed = 0;
-    if (platform::current().usb_device_speed(device.handle.get(), speed))
-        device.high_speed = speed > platform::USB_SPEED_FULL;
+    if (device.os->usb_device_speed(device.handle.get(), speed)) device.high_speed = speed > platform::USB_SPEED_FULL;
 }
 
-bool serial_matches(platform::UsbHandle handle, serial_number serial) {
+bool serial_matches(platform::Platform& os, platform::UsbHandle handle, serial_number serial) {
     if (!serial) return true;
     std::string actual;
-    return platform::current().usb_serial_number(handle, actual) && actual == *serial;
+    return os.usb_serial_number(handle, actual) && actual == *serial;
 }
 
 using device_descriptor_bytes = std::array<std::uint8_t, DESCRIPTOR_BUFFER_SIZE>;
 
 // Opens `name` and reads its device descriptor; an empty owner when either
 // fails or the descriptor is short.
-platform::UsbHandleOwner open_with_descriptor(const std::string& name, device_descriptor_bytes& descriptor) {
-    auto& os = platform::current();
+platform::UsbHandleOwner open_with_descriptor(platform::Platform& os, const std::string& name,
+                                              device_descriptor_bytes& descriptor) {
     if (!usb_name_fits_path(name)) return {};
-    platform::UsbHandleOwner handle(os.usb_open(name));
+    platform::UsbHandleOwner handle(os, os.usb_open(name));
     if (!handle) return {};
     std::size_t got = 0;
     if (!os.usb_get_descriptor(handle.get(), DESCRIPTOR_DEVICE, 0, 0, descriptor, got) ||
@@ -72,27 +71,28 @@ platform::UsbHandleOwner open_with_descriptor(const std::string& name, device_de
 
 // One pass over the platform's device names; true when `device` now holds an
 // open device. With `same_as`, only that physical device is taken.
-bool usb_device_search(usb_device& device, bool with_interface, serial_number serial,
+bool usb_device_search(platform::Platform& os, usb_device& device, bool with_interface, serial_number serial,
                        const usb_device_identity* same_as) {
     std::vector<std::string> names;
-    if (!platform::current().usb_device_names(names) || names.empty()) return false;
+    if (!os.usb_device_names(names) || names.empty()) return false;
     const usb_name_patterns patterns =
         usb_name_patterns_make(device.vendor_id, device.product_id,
                                with_interface ? std::optional<int>(device.interface_number) : std::nullopt);
     for (const std::string& name : names) {
         if (!usb_name_matches(patterns, name)) continue;
         device_descriptor_bytes descriptor{};
-        platform::UsbHandleOwner handle = open_with_descriptor(name, descriptor);
+        platform::UsbHandleOwner handle = open_with_descriptor(os, name, descriptor);
         if (!handle) continue;
         const std::uint16_t vendor = le16(descriptor, 8);
         const std::uint16_t product = le16(descriptor, 10);
         if ((device.vendor_id != ANY_ID && vendor != device.vendor_id) ||
             (device.product_id != ANY_ID && product != device.product_id))
             continue;
-        if (!serial_matches(handle.get(), serial)) continue;
+        if (!serial_matches(os, handle.get(), serial)) continue;
         if (same_as != nullptr && !usb_identity_is_weak(*same_as) &&
-            !usb_same_device(*same_as, usb_device_identity_read(handle.get(), name, product)))
+            !usb_same_device(*same_as, usb_device_identity_read(os, handle.get(), name, product)))
             continue;
+        device.os = &os;
         device.handle = std::move(handle);
         device.vendor_id = vendor;
         device.product_id = product;
@@ -118,44 +118,44 @@ void fill_setup(std::uint8_t (&setup)[8], std::uint8_t request_type, std::uint8_
 
 namespace {
 
-usb_device_ptr open_device(std::uint16_t vendor_id, std::uint16_t product_id, int interface_number,
-                           serial_number serial, const usb_device_identity* same_as) {
+usb_device_ptr open_device(platform::Platform& os, std::uint16_t vendor_id, std::uint16_t product_id,
+                           int interface_number, serial_number serial, const usb_device_identity* same_as) {
     auto device = std::make_unique<usb_device>();
     device->vendor_id = vendor_id;
     device->product_id = product_id;
     device->interface_number = interface_number;
-    if (usb_device_search(*device, true, serial, same_as) || usb_device_search(*device, false, serial, same_as))
+    if (usb_device_search(os, *device, true, serial, same_as) || usb_device_search(os, *device, false, serial, same_as))
         return device;
     return nullptr;
 }
 
 }  // namespace
 
-usb_device_ptr usb_device_open(std::uint16_t vendor_id, std::uint16_t product_id, int interface_number,
-                               serial_number serial) {
-    return open_device(vendor_id, product_id, interface_number, serial, nullptr);
+usb_device_ptr usb_device_open(platform::Platform& os, std::uint16_t vendor_id, std::uint16_t product_id,
+                               int interface_number, serial_number serial) {
+    return open_device(os, vendor_id, product_id, interface_number, serial, nullptr);
 }
 
-usb_device_ptr usb_device_open_same(std::uint16_t vendor_id, std::uint16_t product_id, int interface_number,
-                                    const usb_device_identity& device) {
-    return open_device(vendor_id, product_id, interface_number, std::nullopt, &device);
+usb_device_ptr usb_device_open_same(platform::Platform& os, std::uint16_t vendor_id, std::uint16_t product_id,
+                                    int interface_number, const usb_device_identity& device) {
+    return open_device(os, vendor_id, product_id, interface_number, std::nullopt, &device);
 }
 
 std::uint16_t usb_device_vendor_id(const usb_device& device) { return device.vendor_id; }
 std::uint16_t usb_device_product_id(const usb_device& device) { return device.product_id; }
 std::uint16_t usb_device_release(const usb_device& device) { return device.release; }
 
-std::vector<usb_device_identity> usb_list_winusb_devices() {
+std::vector<usb_device_identity> usb_list_winusb_devices(platform::Platform& os) {
     std::vector<usb_device_identity> devices;
     std::vector<std::string> names;
-    if (!platform::current().usb_device_names(names)) return devices;
+    if (!os.usb_device_names(names)) return devices;
     const usb_name_patterns patterns = usb_name_patterns_make(DEVICE_VENDOR_ID, ANY_ID, std::nullopt);
     for (const std::string& name : names) {
         if (!usb_name_matches(patterns, name)) continue;
         device_descriptor_bytes descriptor{};
-        platform::UsbHandleOwner handle = open_with_descriptor(name, descriptor);
+        platform::UsbHandleOwner handle = open_with_descriptor(os, name, descriptor);
         if (!handle || le16(descriptor, 8) != DEVICE_VENDOR_ID) continue;
-        devices.push_back(usb_device_identity_read(handle.get(), name, le16(descriptor, 10)));
+        devices.push_back(usb_device_identity_read(os, handle.get(), name, le16(descriptor, 10)));
     }
     return devices;
 }
@@ -174,7 +174,7 @@ int control(usb_device& device, std::uint8_t request_type, std::uint8_t request,
                length);
     std::size_t moved = 0;
     const platform::UsbError error =
-        platform::current().usb_control_transfer(device.handle.get(), setup, buffer.first(length), moved);
+        device.os->usb_control_transfer(device.handle.get(), setup, buffer.first(length), moved);
     device.last_error = error;
     if (error != platform::UsbError::none) return -1;
     transferred = static_cast<int>(moved > length ? length : moved);
@@ -197,7 +197,7 @@ int usb_device_control_out(usb_device& device, std::uint8_t request, std::uint16
 }
 
 int usb_device_transfer(usb_device& device, std::uint8_t pipe_id, std::span<std::uint8_t> buffer) {
-    auto& os = platform::current();
+    platform::Platform& os = *device.os;
     std::size_t moved = 0;
     const platform::UsbError error = (pipe_id & 0x80) != 0
                                          ? os.usb_read_pipe(device.handle.get(), pipe_id, buffer, moved)
@@ -207,7 +207,7 @@ int usb_device_transfer(usb_device& device, std::uint8_t pipe_id, std::span<std:
 }
 
 int usb_device_find_pipes(usb_device& device, std::uint8_t& in_pipe, std::uint8_t& out_pipe) {
-    auto& os = platform::current();
+    platform::Platform& os = *device.os;
     platform::UsbInterfaceInfo info;
     if (!os.usb_interface_settings(device.handle.get(), 0, info)) return -1;
     bool found_in = false;

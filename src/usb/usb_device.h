@@ -13,6 +13,7 @@
 #include "usb/usb_ids.h"
 
 struct usb_device {
+    platform::Platform* os = nullptr;  // the platform that opened it, which every call on it goes through
     std::uint16_t vendor_id = 0;   // wanted before the open, idVendor after it
     std::uint16_t product_id = 0;  // wanted before the open, idProduct after it
     std::uint16_t release = 0;     // bcdDevice
@@ -28,14 +29,14 @@ using usb_device_ptr = std::unique_ptr<usb_device>;
 
 // First matching device: vendor and product ID (or ANY_ID), preferring a name
 // that carries the interface number; null when none opens through WinUSB.
-usb_device_ptr usb_device_open(std::uint16_t vendor_id, std::uint16_t product_id,
+usb_device_ptr usb_device_open(platform::Platform& os, std::uint16_t vendor_id, std::uint16_t product_id,
                                int interface_number, serial_number serial);
 // The same, on the physical device `device` only (usb_same_device), e.g.
 // after it enumerated again in another mode. A device known by neither
 // location nor serial number is taken as the first match: the caller has made
 // sure it is the only one.
-usb_device_ptr usb_device_open_same(std::uint16_t vendor_id, std::uint16_t product_id, int interface_number,
-                                    const usb_device_identity& device);
+usb_device_ptr usb_device_open_same(platform::Platform& os, std::uint16_t vendor_id, std::uint16_t product_id,
+                                    int interface_number, const usb_device_identity& device);
 
 std::uint16_t usb_device_vendor_id(const usb_device& device);
 std::uint16_t usb_device_product_id(const usb_device& device);
@@ -43,7 +44,7 @@ std::uint16_t usb_device_release(const usb_device& device);
 
 // The devices of DEVICE_VENDOR_ID that open through the WinUSB role, one
 // entry per opened name (a composite device gives one per interface).
-std::vector<usb_device_identity> usb_list_winusb_devices();
+std::vector<usb_device_identity> usb_list_winusb_devices(platform::Platform& os);
 
 // Class requests to the device's interface (bmRequestType 0xA1 / 0x21).
 // 0 and the byte count in `transferred`; -1 on failure with `transferred` 0

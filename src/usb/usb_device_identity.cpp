@@ -30,9 +30,8 @@ void take_placement(bool placed, const platform::UsbPlacement& placement, usb_de
 
 }  // namespace
 
-usb_device_identity usb_device_identity_read(platform::UsbHandle handle, const std::string& name,
-                                             std::uint16_t product_id) {
-    auto& os = platform::current();
+usb_device_identity usb_device_identity_read(platform::Platform& os, platform::UsbHandle handle,
+                                             const std::string& name, std::uint16_t product_id) {
     usb_device_identity identity;
     identity.product_id = product_id;
     std::string serial;
@@ -43,8 +42,8 @@ usb_device_identity usb_device_identity_read(platform::UsbHandle handle, const s
     return identity;
 }
 
-usb_device_identity usb_device_identity_read_hid(platform::HidHandle handle, std::uint16_t product_id) {
-    auto& os = platform::current();
+usb_device_identity usb_device_identity_read_hid(platform::Platform& os, platform::HidHandle handle,
+                                                 std::uint16_t product_id) {
     usb_device_identity identity;
     identity.product_id = product_id;
     std::string serial;

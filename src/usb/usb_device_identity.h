@@ -31,10 +31,11 @@ struct usb_device_identity {
 
 // The identity of a device opened through the WinUSB role from `name`
 // whose device descriptor gave `product_id`.
-usb_device_identity usb_device_identity_read(platform::UsbHandle handle, const std::string& name,
-                                             std::uint16_t product_id);
+usb_device_identity usb_device_identity_read(platform::Platform& os, platform::UsbHandle handle,
+                                             const std::string& name, std::uint16_t product_id);
 // The identity of the device behind an opened HID interface.
-usb_device_identity usb_device_identity_read_hid(platform::HidHandle handle, std::uint16_t product_id);
+usb_device_identity usb_device_identity_read_hid(platform::Platform& os, platform::HidHandle handle,
+                                                 std::uint16_t product_id);
 
 // Whether a device went from run-time mode to DFU mode or back between two
 // sightings (its product ID became or stopped being DFU_PRODUCT_ID).
@@ -53,11 +54,12 @@ bool usb_identity_is_weak(const usb_device_identity& device);
 // Every attached device with DEVICE_VENDOR_ID, once however many interfaces
 // it has and whichever role (WinUSB or HID) the system lets the tool see it
 // through, sorted by location.
-std::vector<usb_device_identity> usb_list_devices();
+std::vector<usb_device_identity> usb_list_devices(platform::Platform& os);
 
 // The devices of DEVICE_VENDOR_ID that the last listing saw but could not
 // open, each once, none of them one of `listed`.
-std::vector<usb_device_identity> usb_list_unopened(const std::vector<usb_device_identity>& listed);
+std::vector<usb_device_identity> usb_list_unopened(platform::Platform& os,
+                                                   const std::vector<usb_device_identity>& listed);
 
 // What the command line asks for: a serial number (-S) and a location (-p).
 struct usb_selection {

@@ -34,10 +34,10 @@ void add_sightings(std::vector<usb_device_identity>& devices, std::vector<usb_de
 
 }  // namespace
 
-std::vector<usb_device_identity> usb_list_devices() {
+std::vector<usb_device_identity> usb_list_devices(platform::Platform& os) {
     std::vector<usb_device_identity> devices;
-    add_sightings(devices, usb_list_winusb_devices(), false);
-    add_sightings(devices, usbhid_list_devices(), true);
+    add_sightings(devices, usb_list_winusb_devices(os), false);
+    add_sightings(devices, usbhid_list_devices(os), true);
     // Systems list devices in an order of their own (libusb: the newest
     // first); by port they read the same on every system.
     std::stable_sort(devices.begin(), devices.end(), [](const usb_device_identity& a, const usb_device_identity& b) {
@@ -46,9 +46,10 @@ std::vector<usb_device_identity> usb_list_devices() {
     return devices;
 }
 
-std::vector<usb_device_identity> usb_list_unopened(const std::vector<usb_device_identity>& listed) {
+std::vector<usb_device_identity> usb_list_unopened(platform::Platform& os,
+                                                   const std::vector<usb_device_identity>& listed) {
     std::vector<usb_device_identity> devices;
-    for (const platform::UnopenedDevice& seen : platform::current().unopened_devices()) {
+    for (const platform::UnopenedDevice& seen : os.unopened_devices()) {
         if (seen.vendor_id != DEVICE_VENDOR_ID) continue;
         // Without a location only the product ID can tell that one interface
         // of a listed device is what could not be opened.

@@ -26,10 +26,11 @@ const usb_device_identity* find_device(const usb_wait_request& request,
 
 // One lookup: notes in the request whether the device has left, and returns
 // it if it is there.
-const usb_device_identity* observe(usb_wait_request& request, const std::vector<usb_device_identity>& attached) {
+const usb_device_identity* observe(platform::Platform& os, usb_wait_request& request,
+                                   const std::vector<usb_device_identity>& attached) {
     const usb_device_identity* found = find_device(request, attached);
     const usb_device_identity* device = request.device;
-    if (request.watch != 0 && platform::current().departed(request.watch)) request.left = true;
+    if (request.watch != 0 && os.departed(request.watch)) request.left = true;
     if (found == nullptr) {
         request.left = true;
     } else if (device != nullptr) {
@@ -42,31 +43,30 @@ const usb_device_identity* observe(usb_wait_request& request, const std::vector<
 
 }  // namespace
 
-void usb_wait_pause(usb_wait_request& request, std::uint32_t milliseconds) {
-    auto& os = platform::current();
+void usb_wait_pause(platform::Platform& os, usb_wait_request& request, std::uint32_t milliseconds) {
     if (!request.restarted || request.device == nullptr || request.device->enumeration) {
         os.sleep_ms(milliseconds);
         return;
     }
     while (milliseconds > 0) {
-        observe(request, usb_list_devices());
+        observe(os, request, usb_list_devices(os));
         const std::uint32_t step = std::min(milliseconds, USB_WAIT_INTERVAL_MS);
         os.sleep_ms(step);
         milliseconds -= step;
     }
 }
 
-usb_wait_result usb_wait_for_device(usb_wait_request& request) {
+usb_wait_result usb_wait_for_device(platform::Platform& os, usb_wait_request& request) {
     if (!request.restarted || request.device == nullptr) request.left = true;
     for (int attempt = 0; attempt < USB_WAIT_ATTEMPTS; ++attempt) {
-        const std::vector<usb_device_identity> attached = usb_list_devices();
-        const usb_device_identity* found = observe(request, attached);
+        const std::vector<usb_device_identity> attached = usb_list_devices(os);
+        const usb_device_identity* found = observe(os, request, attached);
         if (found != nullptr && request.left && (!request.take || request.take(*found))) {
             request.found = *found;
             return usb_wait_result::back;
         }
         if (request.missed) request.missed();
-        platform::current().sleep_ms(USB_WAIT_INTERVAL_MS);
+        os.sleep_ms(USB_WAIT_INTERVAL_MS);
     }
     return request.left ? usb_wait_result::not_back : usb_wait_result::did_not_restart;
 }

@@ -46,11 +46,11 @@ struct usb_wait_request {
 // no enumeration token, a device that is back within the pause would look as
 // if it never left: the pause is then spent in lookups USB_WAIT_INTERVAL_MS
 // apart, each an observation for the wait that follows.
-void usb_wait_pause(usb_wait_request& request, std::uint32_t milliseconds);
+void usb_wait_pause(platform::Platform& os, usb_wait_request& request, std::uint32_t milliseconds);
 
 // Up to USB_WAIT_ATTEMPTS lookups, USB_WAIT_INTERVAL_MS apart (a pause also
 // follows the last one).
-usb_wait_result usb_wait_for_device(usb_wait_request& request);
+usb_wait_result usb_wait_for_device(platform::Platform& os, usb_wait_request& request);
 
 // The line a path prints after a failed wait that ended in did_not_restart.
 inline constexpr const char* USB_WAIT_DID_NOT_RESTART_TEXT =

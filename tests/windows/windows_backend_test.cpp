@@ -64,7 +64,7 @@ private:
 TEST_F(WindowsBackend, DefaultRunUpgradesTheBuiltInImageOverHid) {
     auto touch = attach_touch();
     std::string output;
-    EXPECT_EQ(run_tool({"-n"}, output), 0) << output;
+    EXPECT_EQ(run_tool(*windows, {"-n"}, output), 0) << output;
     EXPECT_TRUE(has_part(output, "flash-tool using USB HID interface")) << output;
     ASSERT_TRUE(touch->native().record().flashed.has_value());
     EXPECT_EQ(touch->native().record().flashed->size(), 865856u);
@@ -77,21 +77,21 @@ TEST_F(WindowsBackend, DefaultRunUpgradesTheBuiltInImageOverHid) {
 TEST_F(WindowsBackend, ReadsDeviceInformationOverHid) {
     attach_touch();
     std::string output;
-    EXPECT_EQ(run_tool({"-n", "-r"}, output), 0) << output;
+    EXPECT_EQ(run_tool(*windows, {"-n", "-r"}, output), 0) << output;
     EXPECT_TRUE(has_part(output, "Get Info Mode")) << output;
     EXPECT_EQ(fake_win32::open_objects(), 0u);
 }
 
 TEST_F(WindowsBackend, NoDeviceIsReportedAfterOneListing) {
     std::string output;
-    EXPECT_EQ(run_tool({"-n"}, output), 1);
+    EXPECT_EQ(run_tool(*windows, {"-n"}, output), 1);
     EXPECT_TRUE(has_part(output, "No Korvix device detected")) << output;
     EXPECT_EQ(state().query_dos_calls, 1u);
 }
 
 // The product ID of the first device the WinUSB two-pass search opens, or 0.
-std::uint16_t winusb_product_id(serial_number serial) {
-    const usb_device_ptr device = usb_device_open(DEVICE_VENDOR_ID, ANY_ID, 0, serial);
+std::uint16_t winusb_product_id(platform::Platform& windows, serial_number serial) {
+    const usb_device_ptr device = usb_device_open(windows, DEVICE_VENDOR_ID, ANY_ID, 0, serial);
     return device ? device->product_id : 0;
 }
 
@@ -99,7 +99,7 @@ std::uint16_t winusb_product_id(serial_number serial) {
 // "MI_00" but WinUSB refuses them, so the second pass takes interface 1.
 TEST_F(WindowsBackend, TwoPassSearchFindsTheWinUsbInterfaceOfACompositeDevice) {
     attach_touch();
-    EXPECT_EQ(winusb_product_id(std::nullopt), sim::TOUCH_PRODUCT_ID);
+    EXPECT_EQ(winusb_product_id(*windows, std::nullopt), sim::TOUCH_PRODUCT_ID);
     ASSERT_EQ(state().winusb_accepted.size(), 1u);
     EXPECT_TRUE(has_part(state().winusb_accepted[0], "&MI_01#"));
     const auto& paths = state().created_paths;
@@ -119,7 +119,7 @@ TEST_F(WindowsBackend, NamesBeyondMaxPathAreOpenedUpToTheLongPathLimit) {
     const std::string fits = stem + std::string(400, 'f');
     const std::string too_long = stem + std::string(32763 - stem.size(), 'x');
     state().extra_dos_names = {too_long, fits};
-    EXPECT_EQ(winusb_product_id(std::nullopt), sim::TOUCH_PRODUCT_ID);
+    EXPECT_EQ(winusb_product_id(*windows, std::nullopt), sim::TOUCH_PRODUCT_ID);
     const auto& paths = state().created_paths;
     EXPECT_NE(std::find(paths.begin(), paths.end(), "\\\\?\\" + fits), paths.end());
     for (const std::string& path : paths) EXPECT_LT(path.size(), 32767u);
@@ -128,7 +128,7 @@ TEST_F(WindowsBackend, NamesBeyondMaxPathAreOpenedUpToTheLongPathLimit) {
 TEST_F(WindowsBackend, ANameListBeyondOneMebibyteFindsNothing) {
     attach_touch();
     state().extra_dos_names.assign(5000, std::string(250, 'n'));
-    EXPECT_EQ(winusb_product_id(std::nullopt), 0);
+    EXPECT_EQ(winusb_product_id(*windows, std::nullopt), 0);
     EXPECT_TRUE(state().created_paths.empty());
 }
 
@@ -148,7 +148,7 @@ TEST_P(WindowsHidInterfaces, OnlyTheVendorCollectionIsOpened) {
     config.functions = GetParam().functions;
     simulator.attach(std::make_shared<sim::CompositeDevice>(config));
 
-    usbhid_device_ptr device = usbhid_device_open(DEVICE_VENDOR_ID, ANY_ID, std::nullopt);
+    usbhid_device_ptr device = usbhid_device_open(*windows, DEVICE_VENDOR_ID, ANY_ID, std::nullopt);
     ASSERT_NE(device, nullptr);
     EXPECT_EQ(device->product_id, 0x0042);
     EXPECT_EQ(usbhid_device_feature_length(device.get()), static_cast<int>(sim::NATIVE_REPORT_LENGTH));
@@ -199,8 +199,8 @@ TEST_P(WindowsSerialSelection, BothRolesSelectByTheDevicesSerialString) {
     attach_touch(second);
     const serial_number serial = std::string_view(GetParam().serial);
 
-    EXPECT_EQ(winusb_product_id(serial), GetParam().product_id);
-    usbhid_device_ptr hid = usbhid_device_open(DEVICE_VENDOR_ID, ANY_ID, serial);
+    EXPECT_EQ(winusb_product_id(*windows, serial), GetParam().product_id);
+    usbhid_device_ptr hid = usbhid_device_open(*windows, DEVICE_VENDOR_ID, ANY_ID, serial);
     if (GetParam().product_id == 0) {
         EXPECT_EQ(hid, nullptr);
     } else {
@@ -222,7 +222,7 @@ TEST_F(WindowsBackend, DevicesAreToldApartByTheirPortLocation) {
     unnamed.serial = "";
     attach_touch(unnamed);
     attach_touch(unnamed);
-    const std::vector<usb_device_identity> devices = usb_list_devices();
+    const std::vector<usb_device_identity> devices = usb_list_devices(*windows);
     ASSERT_EQ(devices.size(), 2u);
     EXPECT_EQ(devices[0].location, "PCIROOT(0)#PCI(1400)#USB(1-1)");
     EXPECT_EQ(devices[1].location, "PCIROOT(0)#PCI(1400)#USB(1-2)");
@@ -234,7 +234,7 @@ TEST_F(WindowsBackend, DevicesAreToldApartByTheirPortLocation) {
 
 TEST_F(WindowsBackend, ControlInDataNeverOverrunsTheCallersBuffer) {
     attach_touch();
-    usb_device_ptr device = usb_device_open(DEVICE_VENDOR_ID, ANY_ID, 1, std::nullopt);
+    usb_device_ptr device = usb_device_open(*windows, DEVICE_VENDOR_ID, ANY_ID, 1, std::nullopt);
     ASSERT_NE(device, nullptr);
     state().control_in_overrun = true;
     std::array<std::uint8_t, 80> storage{};
@@ -261,7 +261,7 @@ class WindowsDetach : public WindowsBackend, public testing::WithParamInterface<
 // the wait that follows decides whether the device came back.
 TEST_P(WindowsDetach, TheErrorOfAFailedDetachReachesTheDfuLayerByKind) {
     attach_touch();
-    usb_device_ptr device = usb_device_open(DEVICE_VENDOR_ID, ANY_ID, 1, std::nullopt);
+    usb_device_ptr device = usb_device_open(*windows, DEVICE_VENDOR_ID, ANY_ID, 1, std::nullopt);
     ASSERT_NE(device, nullptr);
     state().control_failure = GetParam().error;
     const int result = dfu_detach(*device);
@@ -318,7 +318,6 @@ TEST_P(WindowsConsole, QuickEditIsOffWhileTheToolRunsAndRestoredAfterwards) {
     EXPECT_NE(running & ENABLE_EXTENDED_FLAGS, 0u);
     EXPECT_EQ(running & ~static_cast<DWORD>(ENABLE_QUICK_EDIT_MODE | ENABLE_EXTENDED_FLAGS),
               original & ~static_cast<DWORD>(ENABLE_QUICK_EDIT_MODE | ENABLE_EXTENDED_FLAGS));
-    platform::install(nullptr);
     windows.reset();
     EXPECT_EQ(*state().console_mode, original);
 }
@@ -328,7 +327,6 @@ INSTANTIATE_TEST_SUITE_P(Modes, WindowsConsole, testing::Values(DWORD{0x01F7}, D
 
 TEST_F(WindowsBackend, AnInputThatIsNoConsoleIsLeftAlone) {
     windows->console_clear_quick_edit();
-    platform::install(nullptr);
     windows.reset();
     EXPECT_TRUE(state().console_modes_set.empty());
     EXPECT_TRUE(state().control_handlers.empty());

@@ -24,7 +24,7 @@ class WindowsFeatureTimeout : public WindowsBackend, public testing::WithParamIn
 
 TEST_P(WindowsFeatureTimeout, AFeatureReportTheDeviceNeverAnswersFailsAfterFiveSeconds) {
     attach_touch();
-    usbhid_device_ptr device = usbhid_device_open(DEVICE_VENDOR_ID, ANY_ID, std::nullopt);
+    usbhid_device_ptr device = usbhid_device_open(*windows, DEVICE_VENDOR_ID, ANY_ID, std::nullopt);
     ASSERT_NE(device, nullptr);
     std::vector<std::uint8_t> report(static_cast<std::size_t>(device->feature_report_length));
     report[0] = 0xFF;

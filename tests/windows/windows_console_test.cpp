@@ -33,7 +33,6 @@ TEST_F(WindowsBackend, TheControlHandlerGoesWithThePlatform) {
     windows->console_clear_quick_edit();
     windows->console_clear_quick_edit();
     EXPECT_EQ(state().control_handlers.size(), 1u);
-    platform::install(nullptr);
     windows.reset();
     EXPECT_TRUE(state().control_handlers.empty());
     EXPECT_EQ(*state().console_mode, USER_MODE);
@@ -47,13 +46,10 @@ struct CodePageCase {
 class WindowsOutputCodePage : public WindowsBackend, public testing::WithParamInterface<CodePageCase> {};
 
 TEST_P(WindowsOutputCodePage, OutputIsUtf8WhileThePlatformLivesAndTheUsersAfterwards) {
-    platform::install(nullptr);
     windows.reset();
     state().output_code_page = GetParam().before;
     windows = std::make_unique<platform::windows::WindowsPlatform>();
-    platform::install(windows.get());
     EXPECT_EQ(state().output_code_page, GetParam().running);
-    platform::install(nullptr);
     windows.reset();
     EXPECT_EQ(state().output_code_page, GetParam().before);
 }

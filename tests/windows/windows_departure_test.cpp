@@ -16,8 +16,8 @@ constexpr wchar_t DEVICE_NODE[] = L"USB\\VID_2F5A&PID_0001\\5&1&0&1";
 
 TEST_F(WindowsBackend, AWatchOnEitherRoleHearsItsDeviceNodeGo) {
     attach_touch();
-    usbhid_device_ptr hid = usbhid_device_open(DEVICE_VENDOR_ID, ANY_ID, std::nullopt);
-    usb_device_ptr usb = usb_device_open(DEVICE_VENDOR_ID, ANY_ID, 1, std::nullopt);
+    usbhid_device_ptr hid = usbhid_device_open(*windows, DEVICE_VENDOR_ID, ANY_ID, std::nullopt);
+    usb_device_ptr usb = usb_device_open(*windows, DEVICE_VENDOR_ID, ANY_ID, 1, std::nullopt);
     ASSERT_NE(hid, nullptr);
     ASSERT_NE(usb, nullptr);
     const platform::DepartureWatch by_hid = windows->hid_watch_departure(hid->handle.get());

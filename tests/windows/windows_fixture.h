@@ -1,5 +1,5 @@
-// The Windows backend installed as the process platform over the Win32 test
-// doubles, which are backed by a simulated bus; every test ends by checking
+// The Windows backend as the tests' platform over the Win32 test doubles,
+// which are backed by a simulated bus; every test ends by checking
 // that the backend passed the system no wrong argument.
 #pragma once
 
@@ -25,10 +25,8 @@ protected:
     void SetUp() override {
         fake_win32::reset(&simulator);
         windows = std::make_unique<platform::windows::WindowsPlatform>();
-        platform::install(windows.get());
     }
     void TearDown() override {
-        platform::install(nullptr);
         windows.reset();
         EXPECT_TRUE(state().violations.empty()) << testing::PrintToString(state().violations);
     }
@@ -44,13 +42,13 @@ protected:
     std::unique_ptr<platform::windows::WindowsPlatform> windows;
 };
 
-inline int run_tool(std::vector<std::string> arguments, std::string& output) {
+inline int run_tool(platform::Platform& os, std::vector<std::string> arguments, std::string& output) {
     arguments.insert(arguments.begin(), "flash-tool");
     std::vector<char*> argv;
     for (std::string& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);
     testing::internal::CaptureStdout();
-    const int status = frontend_main(static_cast<int>(arguments.size()), argv.data());
+    const int status = frontend_main(os, static_cast<int>(arguments.size()), argv.data());
     output = testing::internal::GetCapturedStdout();
     return status;
 }

@@ -34,10 +34,10 @@ struct RoleLocations {
 RoleLocations locations_of(platform::Platform& windows, const char* serial) {
     RoleLocations found;
     platform::UsbPlacement placement;
-    usbhid_device_ptr hid = usbhid_device_open(DEVICE_VENDOR_ID, ANY_ID, std::string_view(serial));
+    usbhid_device_ptr hid = usbhid_device_open(windows, DEVICE_VENDOR_ID, ANY_ID, std::string_view(serial));
     if (hid != nullptr && windows.hid_placement(hid->handle.get(), placement)) found.hid = placement.location;
     hid.reset();
-    usb_device_ptr usb = usb_device_open(DEVICE_VENDOR_ID, ANY_ID, 1, std::string_view(serial));
+    usb_device_ptr usb = usb_device_open(windows, DEVICE_VENDOR_ID, ANY_ID, 1, std::string_view(serial));
     if (usb != nullptr && windows.usb_placement(usb->handle.get(), placement)) found.usb = placement.location;
     return found;
 }
@@ -61,8 +61,8 @@ TEST_F(WindowsBackend, BothRolesOfADeviceGiveItsUsbDeviceNodesLocation) {
 TEST_F(WindowsBackend, ADeviceWithOnlyItsHidCollectionIsStillLocated) {
     attach_touch();
     state().unlisted_names = {"USB#VID_2F5A"};
-    EXPECT_TRUE(usb_list_winusb_devices().empty());
-    const std::vector<usb_device_identity> devices = usb_list_devices();
+    EXPECT_TRUE(usb_list_winusb_devices(*windows).empty());
+    const std::vector<usb_device_identity> devices = usb_list_devices(*windows);
     ASSERT_EQ(devices.size(), 1u);
     EXPECT_EQ(devices[0].location, "PCIROOT(0)#PCI(1400)#USB(1-1)");
     EXPECT_EQ(devices[0].serial, "TC0001");
@@ -103,13 +103,13 @@ TEST_F(WindowsBackend, SerialsBeyondAsciiArriveInUtf8InBothRoles) {
     // (a surrogate pair in UTF-16).
     state().serial_units = u"Z\u00e4hler-\u03a9-\U0001F600";
     const std::string utf8 = "Z\xc3\xa4hler-\xce\xa9-\xf0\x9f\x98\x80";
-    usbhid_device_ptr hid = usbhid_device_open(DEVICE_VENDOR_ID, ANY_ID, std::string_view(utf8));
+    usbhid_device_ptr hid = usbhid_device_open(*windows, DEVICE_VENDOR_ID, ANY_ID, std::string_view(utf8));
     ASSERT_NE(hid, nullptr);
     std::string serial;
     ASSERT_TRUE(windows->hid_serial_number(hid->handle.get(), serial));
     EXPECT_EQ(serial, utf8);
     hid.reset();
-    usb_device_ptr usb = usb_device_open(DEVICE_VENDOR_ID, ANY_ID, 1, std::string_view(utf8));
+    usb_device_ptr usb = usb_device_open(*windows, DEVICE_VENDOR_ID, ANY_ID, 1, std::string_view(utf8));
     ASSERT_NE(usb, nullptr);
     ASSERT_TRUE(windows->usb_serial_number(usb->handle.get(), serial));
     EXPECT_EQ(serial, utf8);
@@ -139,13 +139,13 @@ TEST_F(WindowsBackend, HidListingOpensOnlyTheVendorsCollectionsWithoutAccess) {
     EXPECT_TRUE(has_part(paths[0], "vid_2f5a")) << paths[0];
     EXPECT_TRUE(state().created_paths.empty());
     // A lookup reads attributes, capabilities and serial without access.
-    usbhid_device_ptr device = usbhid_device_open(DEVICE_VENDOR_ID, ANY_ID, std::string_view("TC0001"));
+    usbhid_device_ptr device = usbhid_device_open(*windows, DEVICE_VENDOR_ID, ANY_ID, std::string_view("TC0001"));
     ASSERT_NE(device, nullptr);
     device.reset();
     EXPECT_EQ(state().created_access, std::vector<DWORD>(state().created_paths.size(), 0));
 
     std::string output;
-    EXPECT_EQ(windows_test::run_tool({"-n", "-r"}, output), 0) << output;
+    EXPECT_EQ(windows_test::run_tool(*windows, {"-n", "-r"}, output), 0) << output;
     const auto& created = state().created_paths;
     const auto& access = state().created_access;
     int read_write = 0;

@@ -32,7 +32,7 @@ TEST_P(WindowsOpenErrors, TheHintNamesTheDeviceAndWhyItCouldNotBeUsed) {
     attach_touch();
     state().create_failures = GetParam().create_failures;
     state().not_winusb = GetParam().not_winusb;
-    EXPECT_TRUE(usb_list_winusb_devices().empty());
+    EXPECT_TRUE(usb_list_winusb_devices(*windows).empty());
     EXPECT_EQ(windows->inaccessible_device_hint(), GetParam().hint);
     EXPECT_EQ(fake_win32::open_objects(), 0u);
 }
@@ -70,7 +70,7 @@ TEST_F(WindowsBackend, AListingFollowedByTheHint) {
     state().not_winusb = {"PID_0001&MI_01"};
     std::string output;
     testing::internal::CaptureStderr();
-    EXPECT_EQ(windows_test::run_tool({"-n", "-l"}, output), 0) << output;
+    EXPECT_EQ(windows_test::run_tool(*windows, {"-n", "-l"}, output), 0) << output;
     EXPECT_TRUE(has_part(output, "2f5a:0001  run-time  serial TC0001")) << output;
     const std::string errors = testing::internal::GetCapturedStderr();
     EXPECT_TRUE(has_part(errors, "USB\\VID_2F5A&PID_0001&MI_01 is present but not driven by WinUSB; bind WinUSB to "
@@ -81,7 +81,7 @@ TEST_F(WindowsBackend, AListingFollowedByTheHint) {
 TEST_F(WindowsBackend, AHidCollectionInUseIsNamed) {
     attach_touch();
     state().create_failures = {{"hid#", ERROR_SHARING_VIOLATION}};
-    usbhid_device_ptr device = usbhid_device_open(DEVICE_VENDOR_ID, ANY_ID, std::nullopt);
+    usbhid_device_ptr device = usbhid_device_open(*windows, DEVICE_VENDOR_ID, ANY_ID, std::nullopt);
     ASSERT_NE(device, nullptr);
     std::vector<std::uint8_t> report(static_cast<std::size_t>(device->feature_report_length));
     report[0] = 0xFF;
@@ -98,8 +98,8 @@ TEST_F(WindowsBackend, OpensBesideAnotherProgramThatSharesTheDevice) {
     auto touch = attach_touch();
     state().held_by_other_program = true;
     std::string output;
-    EXPECT_EQ(windows_test::run_tool({"-n", "-l"}, output), 0) << output;
-    EXPECT_EQ(windows_test::run_tool({"-n"}, output), 0) << output;
+    EXPECT_EQ(windows_test::run_tool(*windows, {"-n", "-l"}, output), 0) << output;
+    EXPECT_EQ(windows_test::run_tool(*windows, {"-n"}, output), 0) << output;
     EXPECT_TRUE(touch->native().record().flashed.has_value());
 }
 

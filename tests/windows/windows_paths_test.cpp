@@ -42,7 +42,7 @@ TEST_P(WindowsDfuUpgrade, InstallsTheBuiltInImageAndComesBack) {
     }
 
     std::string output;
-    EXPECT_EQ(run_tool(GetParam().arguments, output), 0) << output;
+    EXPECT_EQ(run_tool(*windows, GetParam().arguments, output), 0) << output;
     EXPECT_TRUE(has_part(output, "flash-tool using USB DFU interface")) << output;
     ASSERT_TRUE(firmware->installed().has_value());
     const auto image = builtin_image();
@@ -66,7 +66,7 @@ TEST_F(WindowsBackend, KxpUpgradeProgramsTheBuiltInImageAndWaitsForTheBoot) {
     simulator.attach(device.touch);
 
     std::string output;
-    EXPECT_EQ(run_tool({"-n", "-f"}, output), 0) << output;
+    EXPECT_EQ(run_tool(*windows, {"-n", "-f"}, output), 0) << output;
     EXPECT_TRUE(has_part(output, "flash-tool using USB KXP interface")) << output;
     EXPECT_TRUE(has_part(output, "[OK - ")) << output;
     ASSERT_TRUE(device.link->record().programmed.has_value());
