@@ -23,13 +23,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     int status = 0;
     std::array<char, CMD_TEXT_SIZE> text;
-    cmd_identify(*channel, status, text);
+    (void)cmd_identify(*channel, status, text);
     if (std::memchr(text.data(), '\0', text.size()) == nullptr) std::abort();
     static std::array<char, CMD_INFO_TEXT_SIZE> info;
-    cmd_read_info(*channel, info);
+    (void)cmd_read_info(*channel, info);
     const std::array<std::uint8_t, 600> image{};
-    cmd_upgrade(*channel, image, text, status);
+    (void)cmd_upgrade(*channel, image, text, status);
     if (std::memchr(text.data(), '\0', text.size()) == nullptr) std::abort();
-    cmd_restart(*channel);
+    (void)cmd_restart(*channel);
     return 0;
 }

@@ -3,6 +3,7 @@
 #include "native/cmd.h"
 #include "native/cmd_channel.h"
 #include "native_sim_fixture.h"
+#include "outcome_codes.h"
 #include "usb/le.h"
 
 namespace {
@@ -139,7 +140,7 @@ TEST_F(BulkChannel, SetPacketsAre260BytesAndGetRequestsFourBytes) {
     std::array<char, CMD_TEXT_SIZE> text{};
     os.pipe_writes.clear();
     // Identify sets again, then gets: the get request is exactly "KXPG".
-    EXPECT_EQ(cmd_identify(*channel, status, text), 0);
+    EXPECT_EQ(result_code(cmd_identify(*channel, status, text)), 0);
     ASSERT_EQ(os.pipe_writes.size(), 2u);
     EXPECT_EQ(os.pipe_writes[1], (std::vector<std::uint8_t>{'K', 'X', 'P', 'G'}));
     EXPECT_EQ(status, 0);
@@ -154,7 +155,7 @@ TEST_F(BulkChannel, UpgradeGoesOutIn248ByteChunks) {
     for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 7);
     std::array<char, CMD_TEXT_SIZE> text{};
     int status = -1;
-    ASSERT_EQ(cmd_upgrade(*channel, image, text, status), 0);
+    ASSERT_EQ(result_code(cmd_upgrade(*channel, image, text, status)), 0);
     EXPECT_EQ(status, 0);
     const auto& chunks = native->record().chunks;
     ASSERT_EQ(chunks.size(), 5u);

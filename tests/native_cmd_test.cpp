@@ -9,6 +9,7 @@
 #include "native/cmd.h"
 #include "report/console_reporter.h"
 #include "native_sim_fixture.h"
+#include "outcome_codes.h"
 #include "usb/le.h"
 
 namespace {
@@ -49,8 +50,8 @@ TEST_P(NativeChunks, ImageGoesOutAtItsOffsetsWithProgressSteps) {
     cmd_channel_ptr channel = open();
     ASSERT_TRUE(channel);
     const auto image = pattern(c.image_length);
-    ASSERT_EQ(cmd_prepare(*channel), 0);
-    ASSERT_EQ(cmd_send_image(*channel, image, record_progress), 0);
+    ASSERT_EQ(result_code(cmd_prepare(*channel)), 0);
+    ASSERT_EQ(result_code(cmd_send_image(*channel, image, record_progress)), 0);
     const auto& record = touch->native().record();
     std::vector<std::uint32_t> offsets;
     for (const auto& chunk : record.chunks) offsets.push_back(chunk.offset);
@@ -70,8 +71,8 @@ TEST_F(NativeCommands, WrongChunkCountFailsTheTransferAfterEveryChunkWasAccepted
     config.native.chunk_count_delta = 1;
     cmd_channel_ptr channel = open(config);
     ASSERT_TRUE(channel);
-    ASSERT_EQ(cmd_prepare(*channel), 0);
-    EXPECT_EQ(cmd_send_image(*channel, pattern(600), record_progress), -1);
+    ASSERT_EQ(result_code(cmd_prepare(*channel)), 0);
+    EXPECT_EQ(result_code(cmd_send_image(*channel, pattern(600), record_progress)), -1);
     EXPECT_EQ(touch->native().record().chunks.size(), 3u);
     EXPECT_EQ(sent.size(), 3u);
 }
@@ -83,7 +84,7 @@ TEST_F(NativeCommands, PreparePollsEvery100MsUntilReady) {
     ASSERT_TRUE(channel);
     const unsigned gets_before = os.get_reports;
     const auto start = clock.now();
-    EXPECT_EQ(cmd_prepare(*channel), 0);
+    EXPECT_EQ(result_code(cmd_prepare(*channel)), 0);
     EXPECT_EQ(os.get_reports - gets_before, 3u);
     EXPECT_EQ(clock.now() - start, 300u);
 }
@@ -93,7 +94,7 @@ TEST_F(NativeCommands, PrepareGivesUpOnADeviceThatIsNeverReady) {
     config.native.prepare_not_ready_polls = 1000000;
     cmd_channel_ptr channel = open(config);
     ASSERT_TRUE(channel);
-    EXPECT_EQ(cmd_prepare(*channel), -1);
+    EXPECT_EQ(result_code(cmd_prepare(*channel)), -1);
     EXPECT_LE(clock.now(), 301'000u);
 }
 
@@ -119,7 +120,7 @@ TEST_P(NativeIdentify, ChecksMagicThenStatus) {
     int status = -7;
     std::array<char, CMD_TEXT_SIZE> text;
     text.fill('x');
-    EXPECT_EQ(cmd_identify(*channel, status, text), c.result) << c.what;
+    EXPECT_EQ(result_code(cmd_identify(*channel, status, text)), c.result) << c.what;
     if (c.result != -1) {
         EXPECT_EQ(status, c.expected_status) << c.what;
     }
@@ -141,7 +142,7 @@ TEST_F(NativeCommands, FlashReportsBusyPollsThenTheSignedStatus) {
     ASSERT_TRUE(channel);
     std::array<char, CMD_TEXT_SIZE> text{};
     int status = 0;
-    ASSERT_EQ(cmd_upgrade(*channel, pattern(100), text, status, record_progress), 0);
+    ASSERT_EQ(result_code(cmd_upgrade(*channel, pattern(100), text, status, record_progress)), 0);
     EXPECT_EQ(status, -1);
     EXPECT_STREQ(text.data(), "verify failed");
     EXPECT_EQ(busy, 3);  // polls at 0, 100 and 200 ms of the 250 ms flash
@@ -153,7 +154,7 @@ TEST_F(NativeCommands, FlashOfAValidDfuFileSucceedsAndACorruptOneIsRejectedByThe
     std::array<char, CMD_TEXT_SIZE> text{};
     int status = 0;
     // Not a DFU file at all: the device's own check says no.
-    ASSERT_EQ(cmd_upgrade(*channel, pattern(300), text, status), 0);
+    ASSERT_EQ(result_code(cmd_upgrade(*channel, pattern(300), text, status)), 0);
     EXPECT_NE(status, 0);
     EXPECT_NE(std::string(text.data()), "");
 }
@@ -175,7 +176,7 @@ TEST_P(NativeInfo, TextArrivesWholeFromItsPieces) {
     ASSERT_TRUE(channel);
     auto text = std::make_unique<std::array<char, CMD_INFO_TEXT_SIZE>>();
     text->fill('x');
-    ASSERT_EQ(cmd_read_info(*channel, *text), 0) << c.what;
+    ASSERT_EQ(result_code(cmd_read_info(*channel, *text)), 0) << c.what;
     EXPECT_EQ(std::string(text->data()), c.text) << c.what;
 }
 
@@ -192,7 +193,7 @@ TEST_F(NativeCommands, InformationTextPassingTheBufferFails) {
     cmd_channel_ptr channel = open(config);
     ASSERT_TRUE(channel);
     auto text = std::make_unique<std::array<char, CMD_INFO_TEXT_SIZE>>();
-    EXPECT_EQ(cmd_read_info(*channel, *text), -1);
+    EXPECT_EQ(result_code(cmd_read_info(*channel, *text)), -1);
 }
 
 // Replies the touch controller never sends, from a scripted device.
@@ -223,7 +224,7 @@ TEST_F(NativeHostileReplies, IdentifyTextWithoutNulIsCutAtTheBuffer) {
     int status = -1;
     std::array<char, CMD_TEXT_SIZE> text;
     text.fill('x');
-    ASSERT_EQ(cmd_identify(*channel, status, text), 0);
+    ASSERT_EQ(result_code(cmd_identify(*channel, status, text)), 0);
     EXPECT_EQ(std::string(text.data()), std::string(247, 'T'));
 }
 
@@ -233,7 +234,7 @@ TEST_F(NativeHostileReplies, ReadInfoPieceBeyondTheBufferFails) {
     put_le32(data, 4, 65500);  // 65,500 + 100 passes the 65,535-byte text
     reply(CMD_READ_INFO, data);
     auto text = std::make_unique<std::array<char, CMD_INFO_TEXT_SIZE>>();
-    EXPECT_EQ(cmd_read_info(*channel, *text), -1);
+    EXPECT_EQ(result_code(cmd_read_info(*channel, *text)), -1);
 }
 
 TEST_F(NativeHostileReplies, ReadInfoReplyLongerThanTheCarriageFails) {
@@ -242,7 +243,7 @@ TEST_F(NativeHostileReplies, ReadInfoReplyLongerThanTheCarriageFails) {
     put_le32(data, 4, 0);
     reply(CMD_READ_INFO, data, 253);  // claims more than a 257-byte report holds
     auto text = std::make_unique<std::array<char, CMD_INFO_TEXT_SIZE>>();
-    EXPECT_EQ(cmd_read_info(*channel, *text), -1);
+    EXPECT_EQ(result_code(cmd_read_info(*channel, *text)), -1);
 }
 
 TEST_F(NativeHostileReplies, ReadInfoEndsOnADeviceThatNeverFinishes) {
@@ -253,7 +254,7 @@ TEST_F(NativeHostileReplies, ReadInfoEndsOnADeviceThatNeverFinishes) {
     reply(CMD_READ_INFO, data);
     reply(CMD_READ_INFO, data);
     auto text = std::make_unique<std::array<char, CMD_INFO_TEXT_SIZE>>();
-    EXPECT_EQ(cmd_read_info(*channel, *text), -1);
+    EXPECT_EQ(result_code(cmd_read_info(*channel, *text)), -1);
     EXPECT_EQ(scripted->replies.size(), 1u) << "the first empty piece ends the read";
 }
 
@@ -261,7 +262,7 @@ TEST_F(NativeHostileReplies, FlashBusyForEverIsAbandoned) {
     for (int i = 0; i < 3001; ++i) reply(CMD_FLASH, {1, 0});
     std::array<char, CMD_TEXT_SIZE> text{};
     int status = 0;
-    EXPECT_EQ(cmd_flash(*channel, 100, status, text), -1);
+    EXPECT_EQ(result_code(cmd_flash(*channel, 100, status, text)), -1);
     EXPECT_EQ(clock.now(), 300'000u);
 }
 

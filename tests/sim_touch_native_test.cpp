@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "outcome_codes.h"
+
 #include <algorithm>
 #include <array>
 #include <functional>
@@ -50,7 +52,7 @@ TEST_P(TouchIdentify, ReplyAsTheHostReadsIt) {
     ASSERT_NE(channel.channel, nullptr);
     int status = -99;
     std::array<char, CMD_TEXT_SIZE> text{};
-    EXPECT_EQ(cmd_identify(*channel, status, text), c.result);
+    EXPECT_EQ(result_code(cmd_identify(*channel, status, text)), c.result);
     if (c.result != -1) {
         EXPECT_EQ(status, c.reported_status);
     }
@@ -72,7 +74,7 @@ TEST(TouchPrepare, ReadyAfterTheConfiguredPolls) {
         config.native.prepare_not_ready_polls = not_ready;
         auto touch = bus.attach_touch(config);
         Channel channel(bus);
-        ASSERT_EQ(cmd_prepare(*channel), 0) << not_ready;
+        ASSERT_EQ(result_code(cmd_prepare(*channel)), 0) << not_ready;
         EXPECT_EQ(touch->native().record().gets, not_ready + 1) << not_ready;
         EXPECT_EQ(bus.clock.now(), (not_ready + 1) * 100u) << not_ready;
     }
@@ -101,7 +103,7 @@ TEST_P(TouchUpgrade, FirmwareStorageJudgesWhatItReceived) {
     Channel channel(bus);
     std::array<char, CMD_TEXT_SIZE> text{};
     int status = 99;
-    ASSERT_EQ(cmd_upgrade(*channel, c.image, text, status), 0);
+    ASSERT_EQ(result_code(cmd_upgrade(*channel, c.image, text, status)), 0);
     EXPECT_EQ(status, c.status);
     EXPECT_EQ(std::string(text.data()), c.text);
     EXPECT_EQ(touch->native().record().flashed.has_value(), c.stored);
@@ -132,8 +134,8 @@ TEST(TouchImageData, ChunksRecordedWithOffsets) {
     auto touch = bus.attach_touch();
     Channel channel(bus);
     const auto image = make_dfu_file(1000 - 16);
-    ASSERT_EQ(cmd_prepare(*channel), 0);
-    ASSERT_EQ(cmd_send_image(*channel, image), 0);
+    ASSERT_EQ(result_code(cmd_prepare(*channel)), 0);
+    ASSERT_EQ(result_code(cmd_send_image(*channel, image)), 0);
     const auto& chunks = touch->native().record().chunks;
     ASSERT_EQ(chunks.size(), 5u);
     const std::uint32_t offsets[] = {0, 248, 496, 744, 992};
@@ -151,8 +153,8 @@ TEST(TouchImageData, WrongChunkCountFailsTheTransfer) {
     config.native.chunk_count_delta = -1;
     bus.attach_touch(config);
     Channel channel(bus);
-    ASSERT_EQ(cmd_prepare(*channel), 0);
-    EXPECT_EQ(cmd_send_image(*channel, make_dfu_file(600)), -1);
+    ASSERT_EQ(result_code(cmd_prepare(*channel)), 0);
+    EXPECT_EQ(result_code(cmd_send_image(*channel, make_dfu_file(600))), -1);
 }
 
 TEST(TouchReadInfo, TextArrivesWholeInPiecesOfAnySize) {
@@ -166,7 +168,7 @@ TEST(TouchReadInfo, TextArrivesWholeInPiecesOfAnySize) {
         bus.attach_touch(config);
         Channel channel(bus);
         std::vector<char> out(CMD_INFO_TEXT_SIZE, 'x');
-        ASSERT_EQ(cmd_read_info(*channel, std::span<char, CMD_INFO_TEXT_SIZE>(out.data(), CMD_INFO_TEXT_SIZE)), 0)
+        ASSERT_EQ(result_code(cmd_read_info(*channel, std::span<char, CMD_INFO_TEXT_SIZE>(out.data(), CMD_INFO_TEXT_SIZE))), 0)
             << piece;
         EXPECT_EQ(std::string(out.data()), text) << piece;
     }
@@ -179,7 +181,7 @@ TEST(TouchReadInfo, EmptyText) {
     bus.attach_touch(config);
     Channel channel(bus);
     std::vector<char> out(CMD_INFO_TEXT_SIZE, 'x');
-    ASSERT_EQ(cmd_read_info(*channel, std::span<char, CMD_INFO_TEXT_SIZE>(out.data(), CMD_INFO_TEXT_SIZE)), 0);
+    ASSERT_EQ(result_code(cmd_read_info(*channel, std::span<char, CMD_INFO_TEXT_SIZE>(out.data(), CMD_INFO_TEXT_SIZE))), 0);
     EXPECT_EQ(out[0], '\0');
 }
 
@@ -258,7 +260,7 @@ TEST(TouchFaults, FailTheKthSetOrGet) {
         for (int i = 0; i < 3; ++i) {
             int status = 0;
             std::array<char, CMD_TEXT_SIZE> text{};
-            EXPECT_EQ(cmd_identify(*channel, status, text), c.identify_results[i]) << i;
+            EXPECT_EQ(result_code(cmd_identify(*channel, status, text)), c.identify_results[i]) << i;
         }
     }
 }
@@ -275,7 +277,7 @@ TEST(TouchRestart, LeavesAndComesBackAsANewConnection) {
         config.restart_back_ms = c.back_ms;
         auto touch = bus.attach_touch(config);
         Channel channel(bus);
-        ASSERT_EQ(cmd_restart(*channel), 0);
+        ASSERT_EQ(result_code(cmd_restart(*channel)), 0);
         EXPECT_TRUE(usb_list_devices(bus.platform).empty());
         bus.platform.sleep_ms(static_cast<std::uint32_t>(c.check_at));
         EXPECT_EQ(!usb_list_devices(bus.platform).empty(), c.present) << c.check_at;
@@ -285,7 +287,7 @@ TEST(TouchRestart, LeavesAndComesBackAsANewConnection) {
             Channel again(bus);
             int status = 0;
             std::array<char, CMD_TEXT_SIZE> text{};
-            EXPECT_EQ(cmd_identify(*again, status, text), 0);
+            EXPECT_EQ(result_code(cmd_identify(*again, status, text)), 0);
         }
     }
 }
@@ -304,10 +306,10 @@ TEST(BulkCarriage, UpgradeOverKxpsKxpgPackets) {
     ASSERT_EQ(channel.channel->carriage, CARRIAGE_BULK);
     int status = -1;
     std::array<char, CMD_TEXT_SIZE> text{};
-    ASSERT_EQ(cmd_identify(*channel, status, text), 0);
+    ASSERT_EQ(result_code(cmd_identify(*channel, status, text)), 0);
     EXPECT_EQ(std::string(text.data()), "TC firmware 1.0.0");
     const auto image = make_dfu_file(700);
-    ASSERT_EQ(cmd_upgrade(*channel, image, text, status), 0);
+    ASSERT_EQ(result_code(cmd_upgrade(*channel, image, text, status)), 0);
     EXPECT_EQ(status, 0);
     ASSERT_EQ(native->record().chunks.size(), 3u);
     EXPECT_EQ(native->record().chunks[1].offset, 248u);
@@ -483,10 +485,10 @@ TEST(TouchMisbehaviour, HostCopes) {
         int status = 0;
         std::array<char, CMD_TEXT_SIZE> text{};
         text.fill('x');
-        EXPECT_EQ(cmd_identify(*channel, status, text), c.identify) << c.knob;
+        EXPECT_EQ(result_code(cmd_identify(*channel, status, text)), c.identify) << c.knob;
         EXPECT_NE(std::find(text.begin(), text.end(), '\0'), text.end()) << c.knob;
         std::vector<char> info(CMD_INFO_TEXT_SIZE, 'x');
-        EXPECT_EQ(cmd_read_info(*channel, std::span<char, CMD_INFO_TEXT_SIZE>(info.data(), CMD_INFO_TEXT_SIZE)),
+        EXPECT_EQ(result_code(cmd_read_info(*channel, std::span<char, CMD_INFO_TEXT_SIZE>(info.data(), CMD_INFO_TEXT_SIZE))),
                   c.read_info)
             << c.knob;
     }

@@ -23,6 +23,9 @@ constexpr int IDENTIFY_MIN_REPLY = 5;
 
 using Reply = std::array<std::uint8_t, REPLY_SIZE>;
 
+// A request or its reply failed, or the reply made no sense.
+constexpr outcome LINK_FAILED = failed(failure::communication);
+
 // Fetches the reply to `id` into a zero-filled buffer. The reply length, or
 // -1 on failure, when it is shorter than `minimum`, or when it is longer than
 // the carriage could deliver (its data then never reached the buffer).
@@ -44,39 +47,39 @@ void copy_text(const Reply& reply, std::size_t offset, std::span<char> text) {
 
 }  // namespace
 
-int cmd_identify(cmd_channel& channel, int& status, std::span<char, CMD_TEXT_SIZE> text) {
+outcome cmd_identify(cmd_channel& channel, int& status, std::span<char, CMD_TEXT_SIZE> text) {
     text[0] = '\0';
-    if (cmd_channel_set(channel, CMD_IDENTIFY, {}) < 0) return -1;
+    if (cmd_channel_set(channel, CMD_IDENTIFY, {}) < 0) return LINK_FAILED;
     Reply reply;
-    if (get_reply(channel, CMD_IDENTIFY, reply, IDENTIFY_MIN_REPLY) < 0) return -1;
-    if (le32(reply, 0) != IDENTIFY_MAGIC) return -1;
+    if (get_reply(channel, CMD_IDENTIFY, reply, IDENTIFY_MIN_REPLY) < 0) return LINK_FAILED;
+    if (le32(reply, 0) != IDENTIFY_MAGIC) return LINK_FAILED;
     status = reply[4];
-    if (status != 0) return -2;
+    if (status != 0) return failed(failure::device_status, status);
     copy_text(reply, 5, text);
-    return 0;
+    return succeeded();
 }
 
-int cmd_prepare(cmd_channel& channel) {
-    if (cmd_channel_set(channel, CMD_PREPARE, {}) < 0) return -1;
+outcome cmd_prepare(cmd_channel& channel) {
+    if (cmd_channel_set(channel, CMD_PREPARE, {}) < 0) return LINK_FAILED;
     for (int poll = 0; poll < MAX_POLLS; ++poll) {
         Reply reply;
-        if (get_reply(channel, CMD_PREPARE, reply, 1) < 0) return -1;
+        if (get_reply(channel, CMD_PREPARE, reply, 1) < 0) return LINK_FAILED;
         channel.os->sleep_ms(POLL_INTERVAL_MS);
-        if (reply[0] != 0) return 0;
+        if (reply[0] != 0) return succeeded();
     }
-    return -1;
+    return LINK_FAILED;
 }
 
-int cmd_restart(cmd_channel& channel) {
-    if (cmd_prepare(channel) < 0) return -1;
-    return cmd_channel_set(channel, CMD_RESTART, {}) < 0 ? -1 : 0;
+outcome cmd_restart(cmd_channel& channel) {
+    if (const outcome prepared = cmd_prepare(channel); !prepared.ok()) return prepared;
+    return cmd_channel_set(channel, CMD_RESTART, {}) < 0 ? LINK_FAILED : succeeded();
 }
 
-int cmd_send_image(cmd_channel& channel, std::span<const std::uint8_t> image, const cmd_progress& progress) {
+outcome cmd_send_image(cmd_channel& channel, std::span<const std::uint8_t> image, const cmd_progress& progress) {
     const int chunk_size = cmd_channel_capacity(channel) - 8;
     const auto length = static_cast<std::int64_t>(image.size());
     if (chunk_size <= 0 || chunk_size + 4 > static_cast<int>(CHUNK_PAYLOAD_SIZE)) {
-        return -1;
+        return LINK_FAILED;
     }
     std::uint32_t chunks = 0;
     for (std::int64_t offset = 0; offset < length; offset += chunk_size) {
@@ -85,26 +88,26 @@ int cmd_send_image(cmd_channel& channel, std::span<const std::uint8_t> image, co
         put_le32(payload, 0, static_cast<std::uint32_t>(offset));
         std::copy_n(image.begin() + offset, n, payload.begin() + 4);
         if (cmd_channel_set(channel, CMD_IMAGE_DATA, std::span(payload).first(n + 4)) < 0) {
-                return -1;
+                return LINK_FAILED;
         }
         ++chunks;
         if (progress.sent) progress.sent(static_cast<std::uint64_t>(offset) + n, static_cast<std::uint64_t>(length));
     }
     Reply reply;
     if (get_reply(channel, CMD_IMAGE_DATA, reply, 2) < 0 || le16(reply, 0) != (chunks & 0xFFFF)) {
-        return -1;
+        return LINK_FAILED;
     }
-    return 0;
+    return succeeded();
 }
 
-int cmd_flash(cmd_channel& channel, std::int32_t image_length, int& status,
+outcome cmd_flash(cmd_channel& channel, std::int32_t image_length, int& status,
               std::span<char, CMD_TEXT_SIZE> status_text, const cmd_progress& progress) {
     status = 0;
     status_text[0] = '\0';
     std::array<std::uint8_t, 4> payload{};
     put_le32(payload, 0, static_cast<std::uint32_t>(image_length));
     if (cmd_channel_set(channel, CMD_FLASH, payload) < 0) {
-        return -1;
+        return LINK_FAILED;
     }
     for (int poll = 0; poll < MAX_POLLS; ++poll) {
         Reply reply;
@@ -112,44 +115,43 @@ int cmd_flash(cmd_channel& channel, std::int32_t image_length, int& status,
         if (reply[0] == 0) {
             status = static_cast<std::int8_t>(reply[1]);
             copy_text(reply, 2, status_text);
-            return 0;
+            return succeeded();
         }
         if (progress.busy) progress.busy();
         channel.os->sleep_ms(POLL_INTERVAL_MS);
     }
-    return -1;
+    return LINK_FAILED;
 }
 
-int cmd_upgrade(cmd_channel& channel, std::span<const std::uint8_t> image,
+outcome cmd_upgrade(cmd_channel& channel, std::span<const std::uint8_t> image,
                 std::span<char, CMD_TEXT_SIZE> status_text, int& status, const cmd_progress& progress) {
     status = 0;
-    if (const int result = cmd_prepare(channel); result < 0) return result;
-    if (const int result = cmd_send_image(channel, image, progress); result < 0) return result;
+    if (const outcome prepared = cmd_prepare(channel); !prepared.ok()) return prepared;
+    if (const outcome sent = cmd_send_image(channel, image, progress); !sent.ok()) return sent;
     status_text[0] = '\0';
-    const int result = cmd_flash(channel, static_cast<std::int32_t>(image.size()), status, status_text, progress);
-    return result > 0 ? 0 : result;
+    return cmd_flash(channel, static_cast<std::int32_t>(image.size()), status, status_text, progress);
 }
 
-int cmd_read_info(cmd_channel& channel, std::span<char, CMD_INFO_TEXT_SIZE> text) {
-    if (cmd_channel_set(channel, CMD_READ_INFO, {}) < 0) return -1;
+outcome cmd_read_info(cmd_channel& channel, std::span<char, CMD_INFO_TEXT_SIZE> text) {
+    if (cmd_channel_set(channel, CMD_READ_INFO, {}) < 0) return LINK_FAILED;
     // Every piece but the last must hold at least one byte; a device that
     // sends overlapping pieces is still stopped after this many replies.
     for (std::uint32_t piece = 0; piece <= MAX_INFO_TEXT + 1; ++piece) {
         Reply reply;
         const int length = get_reply(channel, CMD_READ_INFO, reply, 8);
-        if (length < 0) return -1;
+        if (length < 0) return LINK_FAILED;
         const std::uint32_t total = le32(reply, 0);
         const std::uint32_t offset = le32(reply, 4);
-        if (total > MAX_INFO_TEXT) return -1;
+        if (total > MAX_INFO_TEXT) return LINK_FAILED;
         if (offset >= total) {
             text[total] = '\0';
-            return 0;
+            return succeeded();
         }
         // Only the bytes the reply actually holds are taken.
         // A piece that is neither the end nor adds a byte would never finish.
         const auto held = static_cast<std::size_t>(length) - 8;
-        if (held == 0 || offset + held > MAX_INFO_TEXT) return -1;
+        if (held == 0 || offset + held > MAX_INFO_TEXT) return LINK_FAILED;
         std::copy_n(reply.begin() + 8, held, text.begin() + offset);
     }
-    return -1;
+    return LINK_FAILED;
 }

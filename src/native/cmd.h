@@ -6,6 +6,7 @@
 #include <span>
 
 #include "native/cmd_channel.h"
+#include "report/outcome.h"
 
 inline constexpr std::uint8_t CMD_IDENTIFY = 0;
 inline constexpr std::uint8_t CMD_PREPARE = 1;
@@ -28,12 +29,17 @@ struct cmd_progress {
 inline constexpr std::size_t CMD_TEXT_SIZE = 256;
 inline constexpr std::size_t CMD_INFO_TEXT_SIZE = 65536;
 
-int cmd_identify(cmd_channel& channel, int& status, std::span<char, CMD_TEXT_SIZE> text);
-int cmd_prepare(cmd_channel& channel);
-int cmd_restart(cmd_channel& channel);
-int cmd_send_image(cmd_channel& channel, std::span<const std::uint8_t> image, const cmd_progress& progress = {});
-int cmd_flash(cmd_channel& channel, std::int32_t image_length, int& status,
+// Each command succeeds, or fails with failure::communication (a request or
+// reply failed or made no sense, or the device stayed busy past its bound);
+// identify also with failure::device_status and the device's status byte.
+// The flash's own status is data: it is handed back in `status`.
+
+outcome cmd_identify(cmd_channel& channel, int& status, std::span<char, CMD_TEXT_SIZE> text);
+outcome cmd_prepare(cmd_channel& channel);
+outcome cmd_restart(cmd_channel& channel);
+outcome cmd_send_image(cmd_channel& channel, std::span<const std::uint8_t> image, const cmd_progress& progress = {});
+outcome cmd_flash(cmd_channel& channel, std::int32_t image_length, int& status,
               std::span<char, CMD_TEXT_SIZE> status_text, const cmd_progress& progress = {});
-int cmd_upgrade(cmd_channel& channel, std::span<const std::uint8_t> image,
+outcome cmd_upgrade(cmd_channel& channel, std::span<const std::uint8_t> image,
                 std::span<char, CMD_TEXT_SIZE> status_text, int& status, const cmd_progress& progress = {});
-int cmd_read_info(cmd_channel& channel, std::span<char, CMD_INFO_TEXT_SIZE> text);
+outcome cmd_read_info(cmd_channel& channel, std::span<char, CMD_INFO_TEXT_SIZE> text);

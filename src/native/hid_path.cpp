@@ -16,12 +16,6 @@ outcome report_error(run_context& run, message id, outcome result) {
     return result;
 }
 
-// A command that failed: the device's word where it gave one (identify's
-// status), else the link itself.
-outcome command_failure(int result, int status = 0) {
-    return result == -2 ? failed(failure::device_status, status) : failed(failure::communication);
-}
-
 // The closing error line of a failed upgrade or information read, and the
 // empty line after it.
 outcome run_failed(run_context& run, const run_job& job, outcome result) {
@@ -35,7 +29,8 @@ outcome run_failed(run_context& run, const run_job& job, outcome result) {
 outcome restart_and_wait(run_context& run, cmd_channel& channel) {
     run.report.phase_begin(phase::restart);
     const platform::DepartureWatchOwner watch(run.os, cmd_channel_watch_departure(channel));
-    if (cmd_restart(channel) < 0) return report_error(run, message::communication_error, failed(failure::communication));
+    if (const outcome restarted = cmd_restart(channel); !restarted.ok())
+        return report_error(run, message::communication_error, restarted);
     run.report.phase_end(phase::restart, succeeded());
     usb_wait_request request;
     request.device = &run.device;
@@ -57,8 +52,8 @@ outcome restart_and_wait(run_context& run, cmd_channel& channel) {
 
 outcome read_info(run_context& run, const run_job& job, cmd_channel& channel) {
     auto text = std::make_unique<std::array<char, CMD_INFO_TEXT_SIZE>>();
-    if (cmd_read_info(channel, *text) < 0)
-        return run_failed(run, job, report_error(run, message::communication_error, failed(failure::communication)));
+    if (const outcome read = cmd_read_info(channel, *text); !read.ok())
+        return run_failed(run, job, report_error(run, message::communication_error, read));
     run.report.info(info_kind::information, text->data());
     return succeeded();
 }
@@ -68,25 +63,25 @@ outcome flash(run_context& run, const run_job& job, cmd_channel& channel) {
     const std::span<const std::uint8_t> image = *job.image;
     report.phase_begin(phase::upgrade);
     const platform::interrupt_critical_phase flashing;
-    const auto communication_failed = [&] {
-        return run_failed(run, job, report_error(run, message::communication_error, failed(failure::communication)));
+    const auto command_failed = [&](const outcome& cause) {
+        return run_failed(run, job, report_error(run, message::communication_error, cause));
     };
-    if (cmd_prepare(channel) < 0) return communication_failed();
+    if (const outcome prepared = cmd_prepare(channel); !prepared.ok()) return command_failed(prepared);
 
     report.phase_begin(phase::transfer);
     cmd_progress progress;
     progress.sent = [&report](std::uint64_t done, std::uint64_t total) { report.progress(phase::transfer, done, total); };
     progress.busy = [&report] { report.poll(phase::flash); };
-    const bool sent = cmd_send_image(channel, image, progress) == 0;
-    report.phase_end(phase::transfer, sent ? succeeded() : failed(failure::communication));
-    if (!sent) return communication_failed();
+    const outcome sent = cmd_send_image(channel, image, progress);
+    report.phase_end(phase::transfer, sent);
+    if (!sent.ok()) return command_failed(sent);
 
     report.phase_begin(phase::flash);
     std::array<char, CMD_TEXT_SIZE> status_text{};
     int status = 0;
-    const bool flashed = cmd_flash(channel, static_cast<std::int32_t>(image.size()), status, status_text, progress) == 0;
-    report.phase_end(phase::flash, flashed ? succeeded() : failed(failure::communication));
-    if (!flashed) return communication_failed();
+    const outcome flashed = cmd_flash(channel, static_cast<std::int32_t>(image.size()), status, status_text, progress);
+    report.phase_end(phase::flash, flashed);
+    if (!flashed.ok()) return command_failed(flashed);
     report.info(info_kind::flash_status, status_text.data(), status);
     const outcome flash_result = status == 0 ? succeeded() : failed(failure::device_status, status);
     report.phase_end(phase::upgrade, flash_result);
@@ -113,7 +108,8 @@ outcome restart(run_context& run) {
     }
     outcome result = succeeded();
     const platform::interrupt_critical_phase restarting;
-    if (cmd_restart(*channel) < 0) result = report_error(run, message::communication_error, failed(failure::communication));
+    if (const outcome restarted = cmd_restart(*channel); !restarted.ok())
+        result = report_error(run, message::communication_error, restarted);
     run.report.say("\n");
     channel.reset();  // closed inside the critical phase
     return result;
@@ -126,7 +122,7 @@ bool hid_probe(platform::Platform& os, const usb_device_identity& device) {
     if (!channel) return false;
     int status = 0;
     std::array<char, CMD_TEXT_SIZE> text{};
-    return cmd_identify(*channel, status, text) == 0;
+    return cmd_identify(*channel, status, text).ok();
 }
 
 outcome hid_path(run_context& run, const run_job& job) {
@@ -140,8 +136,8 @@ outcome hid_path(run_context& run, const run_job& job) {
     }
     int status = 0;
     std::array<char, CMD_TEXT_SIZE> text{};
-    if (const int identified = cmd_identify(*channel, status, text); identified < 0)
-        return run_failed(run, job, report_error(run, message::communication_error, command_failure(identified, status)));
+    if (const outcome identified = cmd_identify(*channel, status, text); !identified.ok())
+        return run_failed(run, job, report_error(run, message::communication_error, identified));
     run.report.info(info_kind::identity, text.data(), status);
     return job.image ? flash(run, job, *channel) : read_info(run, job, *channel);
 }
