@@ -73,7 +73,7 @@ TEST(DfuTransfer, SendsFullBlocksTheRemainderAndAZeroLengthBlock) {
         dfu_device_ptr device = fake.open(DFU_PRODUCT_ID, 0);
         Recorder recorder;
         const auto image = image_of(c.length);
-        EXPECT_EQ(dfu_transfer(*device, std::span<const std::uint8_t>(image), recorder.callback()), 0);
+        EXPECT_TRUE(dfu_transfer(*device, std::span<const std::uint8_t>(image), recorder.callback()).ok());
         EXPECT_EQ(dnload_blocks(fake), c.blocks) << c.length;
         EXPECT_EQ(recorder.values(DFU_EVENT_PROGRESS), c.progress) << c.length;
         std::vector<std::uint8_t> sent;
@@ -91,7 +91,7 @@ TEST(DfuTransfer, RunsTheEventsOfADownloadInOrder) {
     dfu_device_ptr device = fake.open(DFU_PRODUCT_ID, 0);
     Recorder recorder;
     const auto image = image_of(10);
-    EXPECT_EQ(dfu_transfer(*device, std::span<const std::uint8_t>(image), recorder.callback()), 0);
+    EXPECT_TRUE(dfu_transfer(*device, std::span<const std::uint8_t>(image), recorder.callback()).ok());
     const std::vector<Event> expected = {
         {DFU_EVENT_TRANSFER_BEGIN, 0}, {DFU_EVENT_PROGRESS, 0},     {DFU_EVENT_PROGRESS, 10},
         {DFU_EVENT_PROGRESS, 10},      {DFU_EVENT_MANIFEST_BEGIN, 0}, {DFU_EVENT_MANIFEST_POLL, 0},
@@ -112,33 +112,33 @@ TEST(DfuTransfer, AShortDnloadAdvancesByTheCountMoved) {
     fake.replies[DFU_DNLOAD] = {{UsbError::none, {}, std::size_t{1000}}};
     dfu_device_ptr device = fake.open(DFU_PRODUCT_ID, 0);
     const auto image = image_of(5000);
-    EXPECT_EQ(dfu_transfer(*device, std::span<const std::uint8_t>(image), nullptr), 0);
+    EXPECT_TRUE(dfu_transfer(*device, std::span<const std::uint8_t>(image), nullptr).ok());
     EXPECT_EQ(dnload_blocks(fake), (Blocks{{0, 4096}, {1, 4000}, {2, 0}}));
     ASSERT_GE(fake.calls.size(), 3u);
     EXPECT_EQ(fake.calls[2].data, std::vector<std::uint8_t>(image.begin() + 1000, image.end()));
 }
 
-TEST(DfuTransfer, CommunicationFailuresLeaveTheirMessage) {
+TEST(DfuTransfer, CommunicationFailuresNameTheirRequest) {
     const struct {
         const char* name;
         std::map<std::uint8_t, std::deque<Reply>> replies;
-        const char* message;
+        int request;
         std::vector<int> transfer_end;
         std::size_t requests;
     } cases[] = {
-        {"first status", {{DFU_GETSTATUS, {dfu_test::failure()}}}, DFU_MSG_GETSTATUS_FAILED, {}, 1},
+        {"first status", {{DFU_GETSTATUS, {dfu_test::failure()}}}, DFU_FAILED_GETSTATUS, {}, 1},
         {"clear error",
          {{DFU_GETSTATUS, {status_reply(DFU_STATE_ERROR, 7)}}, {DFU_CLRSTATUS, {dfu_test::failure()}}},
-         DFU_MSG_CLRSTATUS_FAILED, {}, 2},
+         DFU_FAILED_CLRSTATUS, {}, 2},
         {"abort download",
          {{DFU_GETSTATUS, {status_reply(DFU_STATE_DNLOAD_IDLE)}}, {DFU_ABORT, {dfu_test::failure()}}},
-         DFU_MSG_ABORT_FAILED, {}, 2},
-        {"second block", {{DFU_DNLOAD, {Reply{}, dfu_test::failure()}}}, DFU_MSG_DNLOAD_FAILED, {0}, 3},
+         DFU_FAILED_ABORT, {}, 2},
+        {"second block", {{DFU_DNLOAD, {Reply{}, dfu_test::failure()}}}, DFU_FAILED_DNLOAD, {0}, 3},
         {"block moves nothing", {{DFU_DNLOAD, {Reply{UsbError::none, {}, std::size_t{0}}}}},
-         DFU_MSG_DNLOAD_FAILED, {0}, 2},
+         DFU_FAILED_DNLOAD, {0}, 2},
         {"manifestation poll",
          {{DFU_GETSTATUS, {status_reply(DFU_STATE_IDLE), status_reply(DFU_STATE_MANIFEST), dfu_test::failure()}}},
-         DFU_MSG_MANIFEST_POLL_FAILED, {0}, 6},
+         DFU_FAILED_MANIFEST_POLL, {0}, 6},
     };
     for (const auto& c : cases) {
         FakePlatform fake;
@@ -146,8 +146,9 @@ TEST(DfuTransfer, CommunicationFailuresLeaveTheirMessage) {
         dfu_device_ptr device = fake.open(DFU_PRODUCT_ID, 0);
         Recorder recorder;
         const auto image = image_of(8192);
-        EXPECT_EQ(dfu_transfer(*device, std::span<const std::uint8_t>(image), recorder.callback()), -1) << c.name;
-        EXPECT_EQ(device->pending_message, c.message) << c.name;
+        const outcome expected = failed(failure::communication, c.request);
+        EXPECT_EQ(dfu_transfer(*device, std::span<const std::uint8_t>(image), recorder.callback()), expected) << c.name;
+        EXPECT_EQ(device->failure, expected) << c.name;
         EXPECT_EQ(recorder.values(DFU_EVENT_TRANSFER_END), c.transfer_end) << c.name;
         EXPECT_EQ(fake.calls.size(), c.requests) << c.name;
         EXPECT_TRUE(recorder.values(DFU_EVENT_TEXT).empty()) << c.name;
@@ -161,8 +162,8 @@ TEST(DfuTransfer, AManifestationThatNeverEndsIsGivenUp) {
     dfu_device_ptr device = fake.open(DFU_PRODUCT_ID, 0);
     Recorder recorder;
     const auto image = image_of(16);
-    EXPECT_EQ(dfu_transfer(*device, std::span<const std::uint8_t>(image), recorder.callback()), -1);
-    EXPECT_EQ(device->pending_message, DFU_MSG_MANIFEST_TIMEOUT);
+    EXPECT_EQ(dfu_transfer(*device, std::span<const std::uint8_t>(image), recorder.callback()),
+              failed(failure::communication, DFU_FAILED_MANIFEST_TIMEOUT));
     EXPECT_EQ(recorder.values(DFU_EVENT_MANIFEST_POLL).size(), std::size_t(DFU_MANIFEST_MAX_POLLS));
     EXPECT_EQ(recorder.values(DFU_EVENT_TRANSFER_END), std::vector<int>{0});
     EXPECT_EQ(fake.clock_ms, std::uint64_t{DFU_MANIFEST_MAX_POLLS} * DFU_MANIFEST_POLL_MS);
@@ -178,19 +179,18 @@ TEST(DfuTransfer, EveryStateOfManifestationIsPolledUntilIdle) {
     dfu_device_ptr device = fake.open(DFU_PRODUCT_ID, 0);
     Recorder recorder;
     const auto image = image_of(16);
-    EXPECT_EQ(dfu_transfer(*device, std::span<const std::uint8_t>(image), recorder.callback()), 0);
+    EXPECT_TRUE(dfu_transfer(*device, std::span<const std::uint8_t>(image), recorder.callback()).ok());
     EXPECT_EQ(recorder.values(DFU_EVENT_MANIFEST_POLL).size(), 4u);
 }
 
 TEST(DfuTransfer, ADeviceErrorAfterManifestationIsClearedAndReported) {
     const struct {
         std::uint8_t status;
-        int result;
-        const char* message;
+        outcome result;
     } cases[] = {
-        {7, -2, "ERROR Verify"},
-        {200, -2, "ERROR Unknown Status Value"},
-        {0, 0, "OK"},
+        {7, failed(failure::device_status, 7)},
+        {200, failed(failure::device_status, 200)},
+        {0, succeeded()},
     };
     for (const auto& c : cases) {
         FakePlatform fake;
@@ -201,8 +201,7 @@ TEST(DfuTransfer, ADeviceErrorAfterManifestationIsClearedAndReported) {
         Recorder recorder;
         const auto image = image_of(100);
         EXPECT_EQ(dfu_transfer(*device, std::span<const std::uint8_t>(image), recorder.callback()), c.result);
-        EXPECT_STREQ(device->pending_message, c.message);
-        EXPECT_EQ(device->status_code, c.status);
+        EXPECT_EQ(device->failure, c.result);
         EXPECT_EQ(recorder.values(DFU_EVENT_TRANSFER_END), std::vector<int>{-1});
         EXPECT_EQ(recorder.values(DFU_EVENT_TEXT), std::vector<int>{2});
         const std::vector<std::uint8_t> tail = {DFU_GETSTATUS, DFU_GETSTATUS, DFU_CLRSTATUS, DFU_UPLOAD};
@@ -233,7 +232,7 @@ TEST(DfuTransfer, UploadsTheStatusText) {
         fake.replies[DFU_UPLOAD] = c.uploads;
         dfu_device_ptr device = fake.open(DFU_PRODUCT_ID, 0);
         Recorder recorder;
-        EXPECT_EQ(dfu_transfer(*device, std::nullopt, recorder.callback()), 0) << c.name;
+        EXPECT_TRUE(dfu_transfer(*device, std::nullopt, recorder.callback()).ok()) << c.name;
         EXPECT_EQ(recorder.values(DFU_EVENT_TEXT), std::vector<int>{c.text_event}) << c.name;
         EXPECT_EQ(std::string(dfu_status_text(*device)), c.text) << c.name;
         std::vector<std::uint16_t> blocks;
@@ -265,7 +264,7 @@ TEST(DfuTransfer, ATextIsKeptUpToTheBufferAndACutOneIsAborted) {
         fake.replies[DFU_UPLOAD] = c.uploads;
         dfu_device_ptr device = fake.open(DFU_PRODUCT_ID, 0);
         Recorder recorder;
-        EXPECT_EQ(dfu_transfer(*device, std::nullopt, recorder.callback()), 0) << c.name;
+        EXPECT_TRUE(dfu_transfer(*device, std::nullopt, recorder.callback()).ok()) << c.name;
         EXPECT_EQ(std::string(dfu_status_text(*device)), std::string(c.kept, 'z')) << c.name;
         EXPECT_EQ(fake.requests().back(), c.aborted ? DFU_ABORT : DFU_UPLOAD) << c.name;
         EXPECT_EQ(recorder.values(DFU_EVENT_TEXT), std::vector<int>{1}) << c.name;
@@ -277,7 +276,7 @@ TEST(DfuTransfer, WithoutAnImageNothingIsDownloaded) {
     fake.replies[DFU_GETSTATUS] = {status_reply(DFU_STATE_UPLOAD_IDLE)};
     dfu_device_ptr device = fake.open(DFU_PRODUCT_ID, 0);
     Recorder recorder;
-    EXPECT_EQ(dfu_transfer(*device, std::nullopt, recorder.callback()), 0);
+    EXPECT_TRUE(dfu_transfer(*device, std::nullopt, recorder.callback()).ok());
     const std::vector<std::uint8_t> requests = {DFU_GETSTATUS, DFU_ABORT, DFU_GETSTATUS, DFU_UPLOAD};
     EXPECT_EQ(fake.requests(), requests);
     EXPECT_TRUE(recorder.values(DFU_EVENT_PROGRESS).empty());
@@ -299,9 +298,9 @@ TEST(DfuMakeIdle, ActsOnlyOnTheStatesThatNeedIt) {
         FakePlatform fake;
         fake.replies[DFU_GETSTATUS] = {status_reply(c.state)};
         dfu_device_ptr device = fake.open(DFU_PRODUCT_ID, 0);
-        EXPECT_EQ(dfu_make_idle(*device), 0);
+        EXPECT_TRUE(dfu_make_idle(*device).ok());
         EXPECT_EQ(fake.requests(), c.requests) << int(c.state);
-        EXPECT_EQ(device->pending_message, nullptr);
+        EXPECT_TRUE(device->failure.ok());
     }
 }
 
@@ -333,12 +332,12 @@ TEST(DfuLeaveMode, DetachesFromEitherMode) {
         fake.replies = c.replies;
         dfu_device_ptr device = fake.open(c.product_id, c.product_id == DFU_PRODUCT_ID ? 0 : 1);
         Recorder recorder;
-        EXPECT_EQ(dfu_leave_mode(*device, "run-time", recorder.callback()), c.result) << c.name;
+        EXPECT_EQ(dfu_leave_mode(*device, "run-time", recorder.callback()).ok() ? 0 : -1, c.result) << c.name;
         EXPECT_EQ(fake.requests(), c.requests) << c.name;
         const std::vector<Event> events = {{DFU_EVENT_DETACH_BEGIN, 0}, {DFU_EVENT_DETACH_END, c.result == 0 ? 1 : 0}};
         EXPECT_EQ(recorder.events, events) << c.name;
         EXPECT_EQ(recorder.texts, std::vector<std::string>{"run-time"}) << c.name;
-        EXPECT_EQ(device->pending_message, nullptr) << c.name;
+        EXPECT_TRUE(device->failure.ok()) << c.name;
         for (const auto& call : fake.calls)
             if (call.request() == DFU_DETACH) {
                 EXPECT_EQ(call.value(), DFU_DETACH_TIMEOUT) << c.name;

@@ -138,7 +138,7 @@ TEST(DfuRelay, WritesTheLinesOfEachTransferEvent) {
     const struct {
         const char* name;
         std::vector<Step> steps;
-        const char* pending;
+        outcome failure;
         std::string out;
         bool failed;
     } cases[] = {
@@ -146,40 +146,39 @@ TEST(DfuRelay, WritesTheLinesOfEachTransferEvent) {
          {{DFU_EVENT_TRANSFER_BEGIN, 0}, {DFU_EVENT_PROGRESS, 0}, {DFU_EVENT_PROGRESS, 99}, {DFU_EVENT_PROGRESS, 100},
           {DFU_EVENT_PROGRESS, 100}, {DFU_EVENT_MANIFEST_BEGIN, 0}, {DFU_EVENT_MANIFEST_POLL, 0},
           {DFU_EVENT_MANIFEST_POLL, 0}, {DFU_EVENT_TRANSFER_END, 1}, {DFU_EVENT_TEXT_BEGIN, 0}, {DFU_EVENT_TEXT, 2}},
-         nullptr, "Transfer image: ..........\nFlashing: ..\n\nFlash status: text here\n", false},
+         succeeded(), "Transfer image: ..........\nFlashing: ..\n\nFlash status: text here\n", false},
         {"progress restarts with a transfer",
          {{DFU_EVENT_TRANSFER_BEGIN, 0}, {DFU_EVENT_PROGRESS, 35}, {DFU_EVENT_TRANSFER_BEGIN, 0},
           {DFU_EVENT_PROGRESS, 5}},
-         nullptr, "Transfer image: ....Transfer image: .", false},
-        {"communication failure", {{DFU_EVENT_TRANSFER_END, 0}}, DFU_MSG_DNLOAD_FAILED,
+         succeeded(), "Transfer image: ....Transfer image: .", false},
+        {"communication failure", {{DFU_EVENT_TRANSFER_END, 0}}, failed(failure::communication, DFU_FAILED_DNLOAD),
          "\n[ERROR: Communication error (4)]\n", true},
-        {"communication failure without message", {{DFU_EVENT_TRANSFER_END, 0}}, nullptr, "", true},
-        {"device error", {{DFU_EVENT_TRANSFER_END, -1}}, "ERROR Verify", "\n", true},
-        {"image info", {{DFU_EVENT_TEXT, 1}}, nullptr, "\nImage Info:\ntext here\n", false},
-        {"no text", {{DFU_EVENT_TEXT, 0}}, nullptr, "\nFlash status: No status available\n\n", false},
-        {"no information", {{DFU_EVENT_TEXT, -1}}, nullptr, "\nImage Info: No information available\n\n", false},
-        {"detach", {{DFU_EVENT_DETACH_BEGIN, 0, "run-time"}, {DFU_EVENT_DETACH_END, 1}}, nullptr,
+        {"manifestation never ends", {{DFU_EVENT_TRANSFER_END, 0}},
+         failed(failure::communication, DFU_FAILED_MANIFEST_TIMEOUT),
+         "\n[ERROR: Communication error (6): device still flashing after 3000 status polls]\n", true},
+        {"device error", {{DFU_EVENT_TRANSFER_END, -1}}, failed(failure::device_status, 7), "\n", true},
+        {"image info", {{DFU_EVENT_TEXT, 1}}, succeeded(), "\nImage Info:\ntext here\n", false},
+        {"no text", {{DFU_EVENT_TEXT, 0}}, succeeded(), "\nFlash status: No status available\n\n", false},
+        {"no information", {{DFU_EVENT_TEXT, -1}}, succeeded(), "\nImage Info: No information available\n\n", false},
+        {"detach", {{DFU_EVENT_DETACH_BEGIN, 0, "run-time"}, {DFU_EVENT_DETACH_END, 1}}, succeeded(),
          "Detaching run-time device\n", false},
-        {"failed detach", {{DFU_EVENT_DETACH_BEGIN, 0, "DFU"}, {DFU_EVENT_DETACH_END, 0}}, nullptr,
+        {"failed detach", {{DFU_EVENT_DETACH_BEGIN, 0, "DFU"}, {DFU_EVENT_DETACH_END, 0}}, succeeded(),
          "Detaching DFU device\n", true},
     };
     for (const auto& c : cases) {
         dfu_test::FakePlatform fake;
         dfu_device_ptr device = fake.open(DFU_PRODUCT_ID, 0);
         std::snprintf(device->status_text.data(), device->status_text.size(), "text here");
-        device->pending_message = c.pending;
+        device->failure = c.failure;
         console_capture captured;
         console_reporter console("", captured.sink());
         console.device(DEVICE, run_path::dfu);
         captured.out.clear();
-        dfu_relay relay{console, 100, false, false, succeeded()};
+        dfu_relay relay{console, 100, false, false, false, succeeded()};
         for (const Step& step : c.steps) dfu_relay_event(relay, *device, step.event, step.value, step.text);
         EXPECT_EQ(captured.out, c.out) << c.name;
         EXPECT_EQ(captured.err, "") << c.name;
         EXPECT_EQ(relay.failed, c.failed) << c.name;
-        if (c.pending != nullptr && c.steps.back().value == 0) {
-            EXPECT_EQ(device->pending_message, nullptr) << c.name;
-        }
     }
 }
 

@@ -23,8 +23,6 @@ dfu_device_ptr dfu_open_same(platform::Platform& os, std::uint16_t vendor_id, st
     return dfu_device_over(usb_device_open_same(os, vendor_id, product_id, interface_number, device));
 }
 
-const char* dfu_take_message(dfu_device& device) { return std::exchange(device.pending_message, nullptr); }
-
 const char* dfu_status_text(const dfu_device& device) { return device.status_text.data(); }
 
 usb_device& dfu_usb_device(dfu_device& device) { return *device.usb; }

@@ -1,19 +1,22 @@
-// One opened DFU interface: its device, the message and status code that a
-// failed transfer leaves for the caller, and the text uploaded from the device.
+// One opened DFU interface: its device, what a failed transfer leaves for the
+// caller, and the text uploaded from the device.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <memory>
 
+#include "report/outcome.h"
 #include "usb/usb_device.h"
 
 inline constexpr std::size_t DFU_TEXT_SIZE = 16384;
 
 struct dfu_device {
-    const char* pending_message = nullptr;  // constant text, never owned
-    usb_device_ptr usb;                     // never null in a live object
-    int status_code = 0;                    // bStatus of a download that ended in dfuERROR
+    usb_device_ptr usb;  // never null in a live object
+    // The last transfer's failure: failure::communication with the
+    // DFU_FAILED_* request, or failure::device_status with the bStatus a
+    // download ended in dfuERROR with.
+    outcome failure;
     std::array<char, DFU_TEXT_SIZE> status_text{};  // NUL-terminated
 };
 
@@ -27,7 +30,5 @@ dfu_device_ptr dfu_open(platform::Platform& os, std::uint16_t vendor_id, std::ui
 dfu_device_ptr dfu_open_same(platform::Platform& os, std::uint16_t vendor_id, std::uint16_t product_id,
                              int interface_number, const usb_device_identity& device);
 
-// The pending message, which is cleared; null when there is none.
-const char* dfu_take_message(dfu_device& device);
 const char* dfu_status_text(const dfu_device& device);
 usb_device& dfu_usb_device(dfu_device& device);

@@ -1,5 +1,6 @@
 #include "dfu/dfu_path.h"
 
+#include "dfu/dfu_request.h"
 #include "platform/interrupt.h"
 #include "platform/platform.h"
 #include "usb/usb_device_wait.h"
@@ -80,6 +81,15 @@ outcome check_back_in_run_time(dfu_run& run, dfu_device& device, std::uint16_t i
     return succeeded();
 }
 
+}  // namespace
+
+std::string dfu_failure_text(const outcome& failure) {
+    if (failure.kind == failure::device_status) return dfu_status_name(static_cast<unsigned>(failure.code));
+    return message_text(error_of(message::dfu_request_failed, failure));
+}
+
+namespace {
+
 bool in_dfu_mode(dfu_device& device) { return usb_device_product_id(dfu_usb_device(device)) == DFU_PRODUCT_ID; }
 
 // The closing error line and the empty line after it; the device is closed.
@@ -111,7 +121,7 @@ outcome upgrade(dfu_run& run, const run_job& job, bool reset_after) {
     if (!in_dfu_mode(*device)) {
         const platform::DepartureWatchOwner watch(os, os.usb_watch_departure(dfu_usb_device(*device).handle.get()));
         cause = failed(failure::communication);
-        if (dfu_leave_mode(*device, "run-time", callback) < 0) return fail(device);
+        if (!dfu_leave_mode(*device, "run-time", callback).ok()) return fail(device);
         device.reset();
         device = wait_for_device(run, cause, true, watch.get());
         if (!device) return fail(device);
@@ -122,14 +132,10 @@ outcome upgrade(dfu_run& run, const run_job& job, bool reset_after) {
     }
 
     if (image) report.phase_begin(phase::upgrade);
-    const int transferred = dfu_transfer(*device, image, callback);
-    outcome transfer_result = succeeded();
-    if (transferred != 0) {
-        if (const char* message = dfu_take_message(*device))
-            report.info(info_kind::device_message, std::string(message) + "\n");
-        transfer_result = transferred == -2 ? failed(failure::device_status, device->status_code)
-                                            : failed(failure::communication);
-    }
+    outcome transfer_result = dfu_transfer(*device, image, callback);
+    // What failed, unless the transfer's events said so already.
+    if (!transfer_result.ok() && !run.relay.failure_shown)
+        report.info(info_kind::device_message, dfu_failure_text(transfer_result) + "\n");
     // The information text is what an information read is for: without one
     // (a failed or empty upload) the read failed.
     if (read_info && dfu_status_text(*device)[0] == '\0' && transfer_result.ok())
@@ -139,7 +145,7 @@ outcome upgrade(dfu_run& run, const run_job& job, bool reset_after) {
     if (reset_after) {
         watch.reset(os, os.usb_watch_departure(dfu_usb_device(*device).handle.get()));
         cause = failed(failure::communication);
-        if (dfu_leave_mode(*device, "DFU", callback) < 0) return fail(device);
+        if (!dfu_leave_mode(*device, "DFU", callback).ok()) return fail(device);
     }
     device.reset();
 
@@ -182,11 +188,12 @@ void dfu_relay_event(dfu_relay& relay, dfu_device& device, dfu_event event, int 
         case DFU_EVENT_MANIFEST_POLL: report.poll(phase::flash); break;
         case DFU_EVENT_TRANSFER_END:
             if (value == 0) {
-                if (const char* message = dfu_take_message(device)) report.info(info_kind::device_message, message);
+                if (!device.failure.ok()) report.info(info_kind::device_message, dfu_failure_text(device.failure));
+                relay.failure_shown = true;
                 report.phase_end(relay.flashing ? phase::flash : phase::transfer, fail(failed(failure::communication)));
             } else {
                 report.phase_end(phase::flash,
-                                 value < 0 ? fail(failed(failure::device_status, device.status_code)) : succeeded());
+                                 value < 0 ? fail(failed(failure::device_status, device.failure.code)) : succeeded());
             }
             break;
         case DFU_EVENT_TEXT:
@@ -208,7 +215,7 @@ void dfu_relay_event(dfu_relay& relay, dfu_device& device, dfu_event event, int 
 outcome dfu_path(run_context& run, const run_job& job) {
     run.report.device(run.device, run_path::dfu);
     if (job.reset) run.report.phase_begin(phase::reset);
-    dfu_run state{run, run.device, dfu_relay{run.report, 0, false, false, succeeded()}, !job.reset && job.image.has_value()};
+    dfu_run state{run, run.device, dfu_relay{run.report, 0, false, false, false, succeeded()}, !job.reset && job.image.has_value()};
     if (state.with_image) state.relay.image_size = job.image->size();
     return upgrade(state, job, job.reset || job.restart_after);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "dfu/dfu_transfer.h"
 #include "report/outcome.h"
@@ -18,9 +19,14 @@ struct dfu_relay {
     reporter& report;
     std::uint64_t image_size = 0;
     bool flashing = false;  // the manifestation phase has begun
+    bool failure_shown = false;  // the failed request's message was reported
     bool failed = false;
     outcome cause;
 };
+
+// The words for a transfer's failure, as the DFU path shows them on standard
+// output: the failed request's message, or the name of the device's status.
+std::string dfu_failure_text(const outcome& failure);
 
 void dfu_relay_event(dfu_relay& relay, dfu_device& device, dfu_event event, int value, const char* text);
 

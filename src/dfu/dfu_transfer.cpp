@@ -23,7 +23,7 @@ bool download(dfu_device& device, std::span<const std::uint8_t> image, const dfu
         const std::size_t count = std::min(image.size() - offset, DFU_BLOCK_SIZE);
         const int moved = dfu_dnload(usb, image.subspan(offset, count), block);
         if (moved < 0 || (count > 0 && moved == 0)) {
-            device.pending_message = DFU_MSG_DNLOAD_FAILED;
+            device.failure = failed(failure::communication, DFU_FAILED_DNLOAD);
             return false;
         }
         if (count == 0) return true;
@@ -39,13 +39,13 @@ std::optional<dfu_status> wait_for_manifestation(dfu_device& device, const dfu_e
         usb.os->sleep_ms(DFU_MANIFEST_POLL_MS);
         dfu_status status;
         if (dfu_get_status(usb, status) < 0) {
-            device.pending_message = DFU_MSG_MANIFEST_POLL_FAILED;
+            device.failure = failed(failure::communication, DFU_FAILED_MANIFEST_POLL);
             return std::nullopt;
         }
         send(callback, device, DFU_EVENT_MANIFEST_POLL, 0);
         if (status.bState == DFU_STATE_IDLE || status.bState == DFU_STATE_ERROR) return status;
     }
-    device.pending_message = DFU_MSG_MANIFEST_TIMEOUT;
+    device.failure = failed(failure::communication, DFU_FAILED_MANIFEST_TIMEOUT);
     return std::nullopt;
 }
 
@@ -53,7 +53,6 @@ std::optional<dfu_status> wait_for_manifestation(dfu_device& device, const dfu_e
 // dfuERROR), -1 on a communication failure.
 int download_and_manifest(dfu_device& device, std::span<const std::uint8_t> image,
                           const dfu_event_fn& callback) {
-    device.status_code = 0;
     send(callback, device, DFU_EVENT_TRANSFER_BEGIN, 0);
     if (!download(device, image, callback)) {
         send(callback, device, DFU_EVENT_TRANSFER_END, 0);
@@ -67,8 +66,8 @@ int download_and_manifest(dfu_device& device, std::span<const std::uint8_t> imag
         return -1;
     }
     if (status->bState == DFU_STATE_ERROR) {
-        device.pending_message = dfu_status_name(status->bStatus);
-        device.status_code = status->bStatus;
+        // dfuERROR with status OK fails the transfer's events, not the result.
+        if (status->bStatus != 0) device.failure = failed(failure::device_status, status->bStatus);
         send(callback, device, DFU_EVENT_TRANSFER_END, -1);
     } else {
         send(callback, device, DFU_EVENT_TRANSFER_END, 1);
@@ -111,45 +110,49 @@ bool upload_text(dfu_device& device) {
 
 // Brings the interface to dfuIDLE the ways DFU 1.1 allows: CLRSTATUS leaves
 // dfuERROR, ABORT an idle download or upload; every other state is left
-// alone. Null, or the message of the request that failed.
-const char* bring_to_idle(usb_device& usb) {
+// alone. Success, or the request that failed.
+outcome bring_to_idle(usb_device& usb) {
     dfu_status status;
-    if (dfu_get_status(usb, status) < 0) return DFU_MSG_GETSTATUS_FAILED;
-    if (status.bState == DFU_STATE_ERROR) return dfu_clr_status(usb) < 0 ? DFU_MSG_CLRSTATUS_FAILED : nullptr;
+    if (dfu_get_status(usb, status) < 0) return failed(failure::communication, DFU_FAILED_GETSTATUS);
+    if (status.bState == DFU_STATE_ERROR)
+        return dfu_clr_status(usb) < 0 ? failed(failure::communication, DFU_FAILED_CLRSTATUS) : succeeded();
     if (status.bState == DFU_STATE_DNLOAD_IDLE || status.bState == DFU_STATE_UPLOAD_IDLE)
-        return dfu_abort(usb) < 0 ? DFU_MSG_ABORT_FAILED : nullptr;
-    return nullptr;
+        return dfu_abort(usb) < 0 ? failed(failure::communication, DFU_FAILED_ABORT) : succeeded();
+    return succeeded();
 }
 
 }  // namespace
 
-int dfu_make_idle(dfu_device& device) {
-    const char* failure = bring_to_idle(dfu_usb_device(device));
-    if (failure == nullptr) return 0;
-    device.pending_message = failure;
-    return -1;
+outcome dfu_make_idle(dfu_device& device) {
+    const outcome idle = bring_to_idle(dfu_usb_device(device));
+    if (!idle.ok()) device.failure = idle;
+    return idle;
 }
 
-int dfu_leave_mode(dfu_device& device, const char* mode_name, const dfu_event_fn& callback) {
+outcome dfu_leave_mode(dfu_device& device, const char* mode_name, const dfu_event_fn& callback) {
     send(callback, device, DFU_EVENT_DETACH_BEGIN, 0, mode_name);
     usb_device& usb = dfu_usb_device(device);
     // In DFU mode the device accepts DETACH only in dfuIDLE.
-    bool ok = usb_device_product_id(usb) != DFU_PRODUCT_ID || bring_to_idle(usb) == nullptr;
+    bool ok = usb_device_product_id(usb) != DFU_PRODUCT_ID || bring_to_idle(usb).ok();
     ok = ok && dfu_detach(usb) >= 0;
     send(callback, device, DFU_EVENT_DETACH_END, ok ? 1 : 0);
-    return ok ? 0 : -1;
+    return ok ? succeeded() : failed(failure::communication);
 }
 
-int dfu_transfer(dfu_device& device, std::optional<std::span<const std::uint8_t>> image,
+outcome dfu_transfer(dfu_device& device, std::optional<std::span<const std::uint8_t>> image,
                  const dfu_event_fn& callback) {
-    if (dfu_make_idle(device) < 0) return -1;
-    if (image && download_and_manifest(device, *image, callback) < 0) return -1;
-    if (dfu_make_idle(device) < 0) return -1;
+    device.failure = succeeded();
+    if (const outcome idle = dfu_make_idle(device); !idle.ok()) return idle;
+    if (image && download_and_manifest(device, *image, callback) < 0) return device.failure;
+    // A download that ended in dfuERROR has its status kept over the clearing.
+    const outcome downloaded = device.failure;
+    if (const outcome idle = dfu_make_idle(device); !idle.ok()) return idle;
+    device.failure = downloaded;
     send(callback, device, DFU_EVENT_TEXT_BEGIN, 0);
     const bool text = upload_text(device);
     if (image)
         send(callback, device, DFU_EVENT_TEXT, text ? 2 : 0);
     else
         send(callback, device, DFU_EVENT_TEXT, text && device.status_text[0] != '\0' ? 1 : -1);
-    return device.status_code != 0 ? -2 : 0;
+    return device.failure;
 }

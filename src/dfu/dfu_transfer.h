@@ -17,16 +17,14 @@ inline constexpr std::uint32_t DFU_MANIFEST_POLL_MS = 100;
 // given up on.
 inline constexpr int DFU_MANIFEST_MAX_POLLS = 3000;
 
-// Arrays rather than pointers to literals: each text is then one object with
-// one address in every translation unit, on every linker (callers compare
-// the pending message by address).
-inline constexpr char DFU_MSG_GETSTATUS_FAILED[] = "\n[ERROR: Communication error (1)]\n";
-inline constexpr char DFU_MSG_CLRSTATUS_FAILED[] = "\n[ERROR: Communication error (2)]\n";
-inline constexpr char DFU_MSG_ABORT_FAILED[] = "\n[ERROR: Communication error (3)]\n";
-inline constexpr char DFU_MSG_DNLOAD_FAILED[] = "\n[ERROR: Communication error (4)]\n";
-inline constexpr char DFU_MSG_MANIFEST_POLL_FAILED[] = "\n[ERROR: Communication error (5)]\n";
-inline constexpr char DFU_MSG_MANIFEST_TIMEOUT[] =
-    "\n[ERROR: Communication error (6): device still flashing after 3000 status polls]\n";
+// The request a transfer failed at: the code of its failure::communication
+// outcome, and the number its console message shows.
+inline constexpr int DFU_FAILED_GETSTATUS = 1;
+inline constexpr int DFU_FAILED_CLRSTATUS = 2;
+inline constexpr int DFU_FAILED_ABORT = 3;
+inline constexpr int DFU_FAILED_DNLOAD = 4;
+inline constexpr int DFU_FAILED_MANIFEST_POLL = 5;
+inline constexpr int DFU_FAILED_MANIFEST_TIMEOUT = 6;  // still in manifestation after the last poll
 
 enum dfu_event : int {
     DFU_EVENT_PROGRESS = 1,        // value: bytes of the image sent (images stay below 2 GiB)
@@ -46,17 +44,17 @@ enum dfu_event : int {
 using dfu_event_fn = std::function<void(dfu_device& device, dfu_event event, int value, const char* text)>;
 
 // Brings the interface to dfuIDLE: clears dfuERROR, aborts an idle download
-// or upload. 0, or -1 with a pending message.
-int dfu_make_idle(dfu_device& device);
+// or upload. Success, or the request that failed (also left in the device).
+outcome dfu_make_idle(dfu_device& device);
 
 // The detach sequence; in DFU mode the interface is first brought to
-// dfuIDLE as dfu_make_idle does. 0 or -1.
-int dfu_leave_mode(dfu_device& device, const char* mode_name, const dfu_event_fn& callback);
+// dfuIDLE as dfu_make_idle does.
+outcome dfu_leave_mode(dfu_device& device, const char* mode_name, const dfu_event_fn& callback);
 
 // With an image: download, manifestation wait and status text; without one
-// (nullopt): the status text only. 0 on success; -1 on a communication
-// failure (pending message set); -2 when the device ended the download in
-// dfuERROR with a non-zero status (pending message is the status name, the
-// status code is kept in the device).
-int dfu_transfer(dfu_device& device, std::optional<std::span<const std::uint8_t>> image,
+// (nullopt): the status text only. Success; failure::communication with the
+// DFU_FAILED_* request; or failure::device_status with the bStatus the
+// device ended the download in dfuERROR with. The device keeps the same in
+// its `failure`.
+outcome dfu_transfer(dfu_device& device, std::optional<std::span<const std::uint8_t>> image,
                  const dfu_event_fn& callback);

@@ -57,6 +57,10 @@ std::string message_text(const error_report& report) {
                           vendor, report.second);
         case message::several_devices:
         case message::no_match: return report.subject;
+        case message::dfu_request_failed:
+            if (report.result.code == 6)
+                return "\n[ERROR: Communication error (6): device still flashing after 3000 status polls]\n";
+            return text_format("\n[ERROR: Communication error (%d)]\n", static_cast<int>(report.result.code));
         case message::device_in_use:
             return "ERROR: The device at " + report.subject + " is in use by another flash-tool (" + report.detail +
                    ").\n";

@@ -36,6 +36,7 @@ enum class message : std::uint8_t {
     several_devices,           // subject: the whole text, with the candidates
     no_match,                  // subject: the whole text, with the devices attached
     device_in_use,             // subject: the location, detail: who holds it
+    dfu_request_failed,        // the outcome's code: the DFU request that failed (standard output)
 };
 
 struct error_report {

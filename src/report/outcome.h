@@ -36,6 +36,7 @@ struct [[nodiscard]] outcome {
     std::int64_t code = 0;
 
     constexpr bool ok() const { return kind == failure::none; }
+    friend constexpr bool operator==(const outcome&, const outcome&) = default;
 };
 
 constexpr outcome succeeded() { return {}; }
