@@ -188,7 +188,6 @@ int finish(reporter& report, const outcome& result, const run_options& options) 
     const int exit_status = result.ok() ? 0 : 1;
     report.result(result, exit_status);
     if (!options.non_interactive && !options.json) wait_for_key();
-    std::fflush(stdout);
     return exit_status;
 }
 
