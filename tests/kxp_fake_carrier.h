@@ -38,25 +38,25 @@ struct FakeCarrier {
 
     static bool send(void* self_arg, std::span<const std::uint8_t> frame) {
         auto& self = *static_cast<FakeCarrier*>(self_arg);
-        if (static_cast<int>(self.sent.size()) == self.fail_send_at) return true;
+        if (static_cast<int>(self.sent.size()) == self.fail_send_at) return false;
         self.sent.emplace_back(frame.begin(), frame.end());
-        return false;
+        return true;
     }
 
-    static int receive(void* self_arg, std::span<const std::uint8_t>& frame) {
+    static bool receive(void* self_arg, std::span<const std::uint8_t>& frame) {
         auto& self = *static_cast<FakeCarrier*>(self_arg);
-        if (self.fail_receive) return 1;
+        if (self.fail_receive) return false;
         if (self.incoming.empty()) {
             ++fake_now;
             frame = {};
-            return 0;
+            return true;
         }
         self.current = std::move(self.incoming.front());
         self.incoming.pop_front();
-        if (self.current == failure) return 1;
+        if (self.current == failure) return false;
         if (self.current.empty()) ++fake_now;
         frame = self.current;
-        return 0;
+        return true;
     }
 
     // Queues `message` as it would arrive in short 255-byte frames (the

@@ -43,7 +43,7 @@ int kxp_session_open(platform::Platform& os, kxp_session& session, std::string_v
             return KXP_ERR_LINK;
     }
 
-    if (usb_link_open(os, session.holder, device) != 0) return KXP_ERR_LINK;
+    if (!usb_link_open(os, session.holder, device)) return KXP_ERR_LINK;
     if (!session.driver.now_ms) session.driver.now_ms = [&os] { return os.now_ms(); };
     kxp_link carrier;
     usb_link_bind(session.holder, carrier);

@@ -14,7 +14,7 @@ constexpr std::uint8_t SEQUENCE_MASK = 0x1F;
 constexpr std::size_t SHORT_LIMIT = 127;
 
 bool send_whole_frame(transport_driver& driver) {
-    return !driver.send_frame(driver.device, std::span<const std::uint8_t>(
+    return driver.send_frame(driver.device, std::span<const std::uint8_t>(
                                                  driver.frame_out_tmp_buffer.data(),
                                                  driver.kx_frame_size));
 }
@@ -91,7 +91,7 @@ int kxptransport_receive(void* driver_arg, std::span<const std::uint8_t>& messag
     auto& buffer = driver.message_in_buffer;
 
     std::span<const std::uint8_t> frame;
-    if (driver.receive_frame(driver.device, frame) != 0) return KXPTRANSPORT_RECEIVE_FAILED;
+    if (!driver.receive_frame(driver.device, frame)) return KXPTRANSPORT_RECEIVE_FAILED;
     if (frame.empty()) {
         message = std::span<const std::uint8_t>(buffer.data(), 0);
         return 0;
@@ -114,7 +114,7 @@ int kxptransport_receive(void* driver_arg, std::span<const std::uint8_t>& messag
 
     std::uint8_t expected = 1;
     while (received < length) {
-        if (driver.receive_frame(driver.device, frame) != 0 || frame.size() != size)
+        if (!driver.receive_frame(driver.device, frame) || frame.size() != size)
             return KXPTRANSPORT_RECEIVE_FAILED;
         const auto sequence = static_cast<std::uint8_t>(frame[0] & SEQUENCE_MASK);
         if (sequence != expected) return KXPTRANSPORT_RECEIVE_FAILED;

@@ -18,11 +18,11 @@ inline constexpr std::uint8_t LINK_FRAME_MARK = 0x80;
 inline constexpr std::uint8_t LINK_ERROR_MARK = 0xEE;
 
 // Frame operations of a carrier. `device` is the carrier's own argument.
-// send: true when the frame could not be written.
+// Each is true when done. send: the frame was written. receive: `frame` is
+// set (empty when nothing is pending); on failure it is untouched. The frame
+// stays valid until the next transfer.
 using link_send_op = bool (*)(void* device, std::span<const std::uint8_t> frame);
-// receive: 0 with `frame` set (empty when nothing is pending), 1 on failure
-// with `frame` untouched. The frame stays valid until the next transfer.
-using link_receive_op = int (*)(void* device, std::span<const std::uint8_t>& frame);
+using link_receive_op = bool (*)(void* device, std::span<const std::uint8_t>& frame);
 
 // How a carrier hands itself to the transport (named apart from POSIX link()).
 struct kxp_link {
@@ -39,13 +39,13 @@ struct usb_link_holder {
     std::array<std::uint8_t, LINK_REPORT_LENGTH> report{};
 };
 
-// 0 when the device's vendor HID interface is open in `holder`; 1 when no
-// device is present, the interface cannot be opened, or its feature report
+// True when the device's vendor HID interface is open in `holder`; false when
+// no device is present, the interface cannot be opened, or its feature report
 // is not the link's 257 bytes (a shorter or longer report cannot carry the
 // 255-byte frames, so such a device is refused rather than half used).
-int usb_link_open(platform::Platform& os, usb_link_holder& holder, const usb_device_identity& device);
+bool usb_link_open(platform::Platform& os, usb_link_holder& holder, const usb_device_identity& device);
 void usb_link_close(usb_link_holder& holder);
 void usb_link_bind(usb_link_holder& holder, kxp_link& record);
 
 bool usb_link_send_frame(void* holder, std::span<const std::uint8_t> frame);
-int usb_link_receive_frame(void* holder, std::span<const std::uint8_t>& frame);
+bool usb_link_receive_frame(void* holder, std::span<const std::uint8_t>& frame);
