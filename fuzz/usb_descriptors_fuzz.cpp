@@ -3,7 +3,6 @@
 // the configuration and string descriptors as the simulator's host reads
 // them. The same bytes feed each reader.
 #include <cstdlib>
-#include <cstring>
 
 #include "fuzz/fuzz_platform.h"
 #include "platform/usb_string.h"
@@ -20,6 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     device.descriptors_from_input = true;
     fuzz::FuzzPlatform platform(bytes, device);
     usb_device_ptr usb = usb_device_open(platform, DEVICE_VENDOR_ID, ANY_ID, 0, std::nullopt);
-    if (usb && std::memchr(usb->product_name.data(), '\0', usb->product_name.size()) == nullptr) std::abort();
+    // A device that opened shows the IDs its descriptor gave, nothing else.
+    if (usb && usb->vendor_id != DEVICE_VENDOR_ID) std::abort();
     return 0;
 }

@@ -15,38 +15,6 @@ constexpr std::uint8_t DESCRIPTOR_STRING = 3;
 constexpr std::size_t DESCRIPTOR_BUFFER_SIZE = 256;
 constexpr std::size_t DEVICE_DESCRIPTOR_SIZE = 18;
 
-// The product string in single-byte characters: units above 0xFF become '?'.
-void read_product_name(usb_device& device, std::uint8_t product_index) {
-    platform::Platform& os = *device.os;
-    device.product_name.fill('\0');
-    std::array<std::uint8_t, DESCRIPTOR_BUFFER_SIZE> buffer{};
-    std::size_t got = 0;
-    if (!os.usb_get_descriptor(device.handle.get(), DESCRIPTOR_STRING, 0, 0, buffer, got) || got <= 3)
-        return;
-    const std::uint16_t language = le16(buffer, 2);
-    buffer.fill(0);
-    got = 0;
-    if (!os.usb_get_descriptor(device.handle.get(), DESCRIPTOR_STRING, product_index, language, buffer,
-                               got) ||
-        got <= 1 || got > buffer.size() || buffer[1] != DESCRIPTOR_STRING || got < buffer[0])
-        return;
-    const std::size_t length = buffer[0];
-    if (length <= 2) return;
-    // An odd bLength converts one more unit, whose high byte lies just past
-    // bLength but still inside the zeroed buffer.
-    std::size_t out = 0;
-    for (std::size_t offset = 2; offset < length && offset + 1 < buffer.size(); offset += 2) {
-        const std::uint16_t unit = le16(buffer, offset);
-        device.product_name[out++] = (unit >> 8) == 0 ? static_cast<char>(unit) : '?';
-    }
-    device.product_name[out] = '\0';
-}
-
-void read_speed(usb_device& device) {
-    std::uint8_t speed = 0;
-    if (device.os->usb_device_speed(device.handle.get(), speed)) device.high_speed = speed > platform::USB_SPEED_FULL;
-}
-
 bool serial_matches(platform::Platform& os, platform::UsbHandle handle, serial_number serial) {
     if (!serial) return true;
     std::string actual;
@@ -97,8 +65,6 @@ bool usb_device_search(platform::Platform& os, usb_device& device, bool with_int
         device.vendor_id = vendor;
         device.product_id = product;
         device.release = le16(descriptor, 12);
-        read_product_name(device, descriptor[15]);
-        read_speed(device);
         return true;
     }
     return false;

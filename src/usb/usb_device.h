@@ -19,8 +19,6 @@ struct usb_device {
     std::uint16_t release = 0;     // bcdDevice
     int interface_number = 0;      // wanted interface; wIndex of class requests
     platform::UsbHandleOwner handle;
-    bool high_speed = false;
-    std::array<char, 256> product_name{};  // single-byte product string, NUL-terminated
     // Why the last control transfer failed (the platform's last-error value).
     platform::UsbError last_error = platform::UsbError::none;
 };
