@@ -1,6 +1,6 @@
 // The command exchange over the transport and a fake carrier: the requests
 // as they go out in frames, the replies the wait takes or drops, and the
-// results the commands give.
+// outcomes the commands give.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -10,11 +10,15 @@
 #include "kxp/kxp_exchange.h"
 #include "kxp/kxp_session.h"
 #include "kxp_fake_carrier.h"
+#include "outcome_printer.h"
 
 using kxp_test::bytes;
 using kxp_test::FakeCarrier;
 
 namespace {
+
+outcome link_failure(int code) { return failed(failure::communication, code); }
+outcome device_status(int status) { return failed(failure::device_status, status); }
 
 struct Linked {
     FakeCarrier carrier;
@@ -88,24 +92,27 @@ TEST(KxpExchange, UnsolicitedMessagesAndOtherRepliesArePassedOver) {
     l.reply({0x44, 0x32, 0x33});
     l.reply({0x51});
     l.reply({0xF1, 0x00, 0xE7});
-    EXPECT_EQ(kxp_restart(*l.session), 0);
+    EXPECT_TRUE(kxp_restart(*l.session).ok());
 }
 
 TEST(KxpExchange, StatusCommandsSendTheirRequestAndGiveTheStatus) {
     const struct {
         const char* name;
-        int (*run)(kxp_session&);
+        outcome (*run)(kxp_session&);
         bytes request;
         bytes reply;
-        int result;
+        outcome result;
     } cases[] = {
-        {"restart", kxp_restart, {0xE7}, {0xF0, 0x07, 0xE7}, 7},
-        {"disconnect", kxp_disconnect, {0xE8}, {0xF1, 0x00, 0xE8}, 0},
-        {"program image busy", kxp_program_image, {0xE5}, {0xF1, 0x0B, 0xE5}, 11},
+        {"restart", kxp_restart, {0xE7}, {0xF0, 0x07, 0xE7}, device_status(7)},
+        {"disconnect", kxp_disconnect, {0xE8}, {0xF1, 0x00, 0xE8}, succeeded()},
+        {"program image busy", kxp_program_image, {0xE5}, {0xF1, 0x0B, 0xE5}, device_status(KXP_AGAIN)},
         {"prepare", [](kxp_session& s) { return kxp_prepare_upgrade(s, 865856); },
-         {0xE4, 0x40, 0x36, 0x0D, 0x00}, {0xF1, 0x00, 0xE4}, 0},
+         {0xE4, 0x40, 0x36, 0x0D, 0x00}, {0xF1, 0x00, 0xE4}, succeeded()},
         {"prepare rejected", [](kxp_session& s) { return kxp_prepare_upgrade(s, 0x01020304); },
-         {0xE4, 0x04, 0x03, 0x02, 0x01}, {0xF1, 0x03, 0xE4, 0x00}, 3},
+         {0xE4, 0x04, 0x03, 0x02, 0x01}, {0xF1, 0x03, 0xE4, 0x00}, device_status(3)},
+        // Status bytes that equal the session's own codes stay the device's.
+        {"restart refused with 5", kxp_restart, {0xE7}, {0xF1, 0x05, 0xE7}, device_status(5)},
+        {"restart refused with 110", kxp_restart, {0xE7}, {0xF1, 0x6E, 0xE7}, device_status(110)},
     };
     for (const auto& c : cases) {
         Linked l;
@@ -125,7 +132,7 @@ TEST(KxpExchange, WaitDropsOtherMessagesUntilTheReply) {
     l.reply({0x27});
     l.reply({0xF1, 0x00, 0x6B});
     l.reply({0xF1, 0x00, 0xE5});
-    EXPECT_EQ(kxp_program_image(*l.session), 0);
+    EXPECT_TRUE(kxp_program_image(*l.session).ok());
     EXPECT_TRUE(l.carrier.incoming.empty());
     EXPECT_EQ(l.carrier.sent.size(), 1u);
 }
@@ -134,22 +141,22 @@ TEST(KxpExchange, FailuresOfTheLink) {
     {
         Linked l;  // receive fails while waiting: no reply
         l.carrier.fail_receive = true;
-        EXPECT_EQ(kxp_restart(*l.session), KXP_ERR_BAD_REPLY);
+        EXPECT_EQ(kxp_restart(*l.session), link_failure(KXP_ERR_BAD_REPLY));
     }
     {
         Linked l;  // the request cannot be sent
         l.carrier.fail_send_at = 0;
-        EXPECT_EQ(kxp_program_image(*l.session), KXP_ERR_IO);
+        EXPECT_EQ(kxp_program_image(*l.session), link_failure(KXP_ERR_IO));
         EXPECT_EQ(l.session->last_error, KXP_ERR_IO);
     }
     {
         kxp_session closed;  // never attached: every command fails to send
         kxp_session_init(closed);
         std::uint64_t value = 0;
-        EXPECT_EQ(kxp_restart(closed), KXP_ERR_IO);
-        EXPECT_EQ(kxp_get_syserror(closed, value), KXP_ERR_IO);
+        EXPECT_EQ(kxp_restart(closed), link_failure(KXP_ERR_IO));
+        EXPECT_EQ(kxp_get_syserror(closed, value), link_failure(KXP_ERR_IO));
         const bytes chunk(10, 1);
-        EXPECT_EQ(kxp_image_data(closed, chunk), KXP_ERR_IO);
+        EXPECT_EQ(kxp_image_data(closed, chunk), link_failure(KXP_ERR_IO));
     }
 }
 
@@ -158,7 +165,7 @@ TEST(KxpExchange, SilentDeviceTimesOutAfterFiveSeconds) {
         Linked l;
         l.session->retry_count = retries;
         kxp_test::fake_now = 0;
-        EXPECT_EQ(kxp_restart(*l.session), KXP_TIMED_OUT) << retries;
+        EXPECT_EQ(kxp_restart(*l.session), link_failure(KXP_TIMED_OUT)) << retries;
         EXPECT_EQ(l.carrier.sent.size(), static_cast<std::size_t>(retries + 1));
         EXPECT_EQ(kxp_test::fake_now, 5000u * (retries + 1));
     }
@@ -166,7 +173,7 @@ TEST(KxpExchange, SilentDeviceTimesOutAfterFiveSeconds) {
     late.session->retry_count = 1;
     for (int i = 0; i < 5000; ++i) late.carrier.incoming.push_back({});
     late.reply({0xF1, 0x00, 0xE7});
-    EXPECT_EQ(kxp_restart(*late.session), 0);
+    EXPECT_TRUE(kxp_restart(*late.session).ok());
     EXPECT_EQ(late.carrier.sent.size(), 2u);
 }
 
@@ -180,15 +187,15 @@ TEST(KxpExchange, SystemErrorValueAndItsReplyShape) {
     const struct {
         const char* name;
         bytes reply;
-        int result;
+        outcome result;
         std::uint64_t value;
     } cases[] = {
-        {"p = 8", reply(0xF1, 0x00, 8, 8), 0, 0x0807060504030201ull},
-        {"status kept with value", reply(0xF1, 0x09, 8, 8), 9, 0x0807060504030201ull},
-        {"p = 7", reply(0xF1, 0x00, 7, 7), KXP_ERR_BAD_REPLY, 0xAAAA},
-        {"p larger than carried", reply(0xF1, 0x00, 9, 8), KXP_ERR_BAD_REPLY, 0xAAAA},
-        {"0xF0 marker", reply(0xF0, 0x00, 8, 8), KXP_ERR_BAD_REPLY, 0xAAAA},
-        {"no payload length", {0xF1, 0x00, 0xE9}, KXP_ERR_BAD_REPLY, 0xAAAA},
+        {"p = 8", reply(0xF1, 0x00, 8, 8), succeeded(), 0x0807060504030201ull},
+        {"status kept with value", reply(0xF1, 0x09, 8, 8), device_status(9), 0x0807060504030201ull},
+        {"p = 7", reply(0xF1, 0x00, 7, 7), link_failure(KXP_ERR_BAD_REPLY), 0xAAAA},
+        {"p larger than carried", reply(0xF1, 0x00, 9, 8), link_failure(KXP_ERR_BAD_REPLY), 0xAAAA},
+        {"0xF0 marker", reply(0xF0, 0x00, 8, 8), link_failure(KXP_ERR_BAD_REPLY), 0xAAAA},
+        {"no payload length", {0xF1, 0x00, 0xE9}, link_failure(KXP_ERR_BAD_REPLY), 0xAAAA},
     };
     for (const auto& c : cases) {
         Linked l;
@@ -204,14 +211,14 @@ TEST(KxpExchange, ImageDataLengthLimit) {
     Linked l;
     const bytes largest(2046, 0x3C);
     l.reply({0xF1, 0x00, 0xE6});
-    EXPECT_EQ(kxp_image_data(*l.session, largest), 0);
+    EXPECT_TRUE(kxp_image_data(*l.session, largest).ok());
     ASSERT_EQ(l.carrier.sent.size(), 9u);
     EXPECT_EQ(l.carrier.sent[0][0], 0x87);
     EXPECT_EQ(l.carrier.sent[0][1], 0xFF);
     EXPECT_EQ(l.carrier.sent[0][2], 0xE6);
 
     const bytes too_long(2047, 0x3C);
-    EXPECT_EQ(kxp_image_data(*l.session, too_long), KXP_ERR_TOO_LONG);
+    EXPECT_EQ(kxp_image_data(*l.session, too_long), link_failure(KXP_ERR_TOO_LONG));
     EXPECT_EQ(l.session->last_error, KXP_ERR_TOO_LONG);
     EXPECT_EQ(l.carrier.sent.size(), 9u);
     EXPECT_EQ(kxp_max_chunk(*l.session), 2046u);
@@ -223,7 +230,7 @@ TEST(KxpExchange, HelloIsOneFiftyByteMessage) {
     client_info local, peer;
     client_info_init(local);
     client_info_set_mfg_id(local, KXP_CLIENT_NAME);
-    ASSERT_EQ(kxp_hello(*l.session, local, peer), 0);
+    ASSERT_TRUE(kxp_hello(*l.session, local, peer).ok());
 
     bytes expected{0x32, 0xE0, 0x2E, 0x00, 0x00, 0x00, 0x02, 0x00, 0x02};
     expected.resize(1 + 4 + 18, 0);
@@ -240,22 +247,22 @@ TEST(KxpExchange, HelloOutcomes) {
     const struct {
         const char* name;
         std::vector<bytes> replies;
-        int result;
+        outcome result;
         std::size_t hellos;
         int peer_version;
         int last_error;
     } cases[] = {
-        {"accepted", {hello_reply(0, {0x00, 0x02}, 46)}, 0, 1, 2, 0},
-        {"accepted, payload too short for information", {hello_reply(0, {0x00, 0x02, 0x00}, 3)}, 0, 1, -1, 0},
-        {"accepted, unsupported version", {hello_reply(0, {0x00, 0x03}, 46)}, 0, 1, 3, 0},
-        {"0xF0 marker", {{0xF0, 0x00, 0xE0, 0x00}}, KXP_ERR_BAD_REPLY, 1, -1, KXP_ERR_BAD_REPLY},
-        {"no payload length", {{0xF1, 0x00, 0xE0}}, KXP_ERR_BAD_REPLY, 1, -1, KXP_ERR_BAD_REPLY},
-        {"payload shorter than stated", {{0xF1, 0x00, 0xE0, 0x05, 0x00, 0x02}}, KXP_ERR_BAD_REPLY, 1, -1, KXP_ERR_BAD_REPLY},
-        {"rejected by version 3 peer", {hello_reply(4, {0x00, 0x03}, 46)}, 4, 1, 3, 4},
-        {"rejected without information", {hello_reply(4, {}, 0)}, 4, 1, -1, 4},
-        {"rejected, information too short for its version", {hello_reply(4, {0x00, 0x01}, 20)}, 4, 1, -1, 4},
-        {"rejected twice", {hello_reply(6, {0x00, 0x01}, 36), hello_reply(7, {0x00, 0x01}, 36)}, 7, 2, 1, 7},
-        {"accepted in version 1", {hello_reply(6, {0x00, 0x01}, 36), hello_reply(0, {0x00, 0x01}, 36)}, 0, 2, 1, 6},
+        {"accepted", {hello_reply(0, {0x00, 0x02}, 46)}, succeeded(), 1, 2, 0},
+        {"accepted, payload too short for information", {hello_reply(0, {0x00, 0x02, 0x00}, 3)}, succeeded(), 1, -1, 0},
+        {"accepted, unsupported version", {hello_reply(0, {0x00, 0x03}, 46)}, succeeded(), 1, 3, 0},
+        {"0xF0 marker", {{0xF0, 0x00, 0xE0, 0x00}}, link_failure(KXP_ERR_BAD_REPLY), 1, -1, KXP_ERR_BAD_REPLY},
+        {"no payload length", {{0xF1, 0x00, 0xE0}}, link_failure(KXP_ERR_BAD_REPLY), 1, -1, KXP_ERR_BAD_REPLY},
+        {"payload shorter than stated", {{0xF1, 0x00, 0xE0, 0x05, 0x00, 0x02}}, link_failure(KXP_ERR_BAD_REPLY), 1, -1, KXP_ERR_BAD_REPLY},
+        {"rejected by version 3 peer", {hello_reply(4, {0x00, 0x03}, 46)}, device_status(4), 1, 3, 4},
+        {"rejected without information", {hello_reply(4, {}, 0)}, device_status(4), 1, -1, 4},
+        {"rejected, information too short for its version", {hello_reply(4, {0x00, 0x01}, 20)}, device_status(4), 1, -1, 4},
+        {"rejected twice", {hello_reply(6, {0x00, 0x01}, 36), hello_reply(7, {0x00, 0x01}, 36)}, device_status(7), 2, 1, 7},
+        {"accepted in version 1", {hello_reply(6, {0x00, 0x01}, 36), hello_reply(0, {0x00, 0x01}, 36)}, succeeded(), 2, 1, 6},
     };
     for (const auto& c : cases) {
         Linked l;
@@ -277,7 +284,7 @@ TEST(KxpExchange, SecondHelloCarriesThePeersLayout) {
     client_info local, peer;
     client_info_init(local);
     client_info_set_mfg_id(local, KXP_CLIENT_NAME);
-    ASSERT_EQ(kxp_hello(*l.session, local, peer), 0);
+    ASSERT_TRUE(kxp_hello(*l.session, local, peer).ok());
     ASSERT_EQ(l.carrier.sent.size(), 2u);
     bytes expected{0xE0, 0x2E, 0x00, 0x00, 0x00, 0x01, 0x00, 0x04, 0, 0, 0, 0};
     const std::string name = "Korvix/Flashtool";

@@ -13,6 +13,7 @@
 #include "report/console_reporter.h"
 #include "sim/kxp_frames.h"
 #include "sim/kxp_touch.h"
+#include "outcome_printer.h"
 #include "sim_fixture.h"
 #include "usb/usb_device.h"
 
@@ -101,7 +102,7 @@ TEST(KxpSim, OpenReadsTheDevicesInformation) {
     client_info_serial_number(*peer, serial);
     EXPECT_STREQ(serial, "TC00000001");
     std::uint64_t value = 0;
-    EXPECT_EQ(kxp_get_syserror(*link.session, value), 0);
+    EXPECT_TRUE(kxp_get_syserror(*link.session, value).ok());
     EXPECT_EQ(value, 0x0102030405060708ull);
 
     ASSERT_EQ(link.seen().requests.size(), 2u);
@@ -109,7 +110,8 @@ TEST(KxpSim, OpenReadsTheDevicesInformation) {
     EXPECT_EQ(kxp_session_close(*link.session), 0);
     EXPECT_EQ(link.seen().disconnects, 1u);
     EXPECT_FALSE(link.session->holder.device);
-    EXPECT_EQ(kxp_restart(*link.session), KXP_ERR_IO);  // closed: nothing reaches the device
+    // Closed: nothing reaches the device.
+    EXPECT_EQ(kxp_restart(*link.session), failed(failure::communication, KXP_ERR_IO));
     EXPECT_EQ(link.seen().requests.size(), 3u);
     EXPECT_TRUE(link.seen().refusals.empty());
 }
@@ -170,7 +172,7 @@ TEST(KxpSim, SilentDeviceEndsTheCommandWithinSeconds) {
     ASSERT_EQ(link.open(), 0);
     const std::uint64_t before = link.clock.now();
     std::uint64_t value = 0;
-    EXPECT_EQ(kxp_get_syserror(*link.session, value), KXP_TIMED_OUT);
+    EXPECT_EQ(kxp_get_syserror(*link.session, value), failed(failure::communication, KXP_TIMED_OUT));
     EXPECT_GE(link.clock.now() - before, KXP_REPLY_TIMEOUT_MS);
     EXPECT_LT(link.clock.now() - before, KXP_REPLY_TIMEOUT_MS + 100);
 }
@@ -194,28 +196,28 @@ TEST(KxpSim, UpgradeFailuresComeBackAsTheirStatus) {
     const struct {
         const char* name;
         sim::KxpConfig config;
-        int result;
+        outcome result;
     } cases[] = {
-        {"image check", {}, 3},
-        {"forced verdict", {.program_status = 0}, 0},
-        {"prepare refused", {.prepare_status = 3}, 3},
-        {"second chunk refused", {.image_data_fail_at = 2, .image_data_status = 0x0D}, 0x0D},
-        {"first program reply busy", {.program_first_status = 11}, 11},
-        {"error marker on a reply", {.error_marker_at = 5}, KXP_ERR_BAD_REPLY},
+        {"image check", {}, failed(failure::device_status, 3)},
+        {"forced verdict", {.program_status = 0}, succeeded()},
+        {"prepare refused", {.prepare_status = 3}, failed(failure::device_status, 3)},
+        {"second chunk refused", {.image_data_fail_at = 2, .image_data_status = 0x0D}, failed(failure::device_status, 0x0D)},
+        {"first program reply busy", {.program_first_status = 11}, failed(failure::device_status, 11)},
+        {"error marker on a reply", {.error_marker_at = 5}, failed(failure::communication, KXP_ERR_BAD_REPLY)},
     };
     for (const auto& c : cases) {
         Link link(c.config);
         ASSERT_EQ(link.open(), 0) << c.name;
         console_capture captured;
         console_reporter console("", captured.sink());
-        EXPECT_EQ(kxp_upgrade(*link.session, std::span<const std::uint8_t>(small), console).code, c.result) << c.name;
+        EXPECT_EQ(kxp_upgrade(*link.session, std::span<const std::uint8_t>(small), console), c.result) << c.name;
     }
 }
 
 TEST(KxpSim, RestartLeavesTheBusAndComesBack) {
     Link link;
     ASSERT_EQ(link.open(), 0);
-    EXPECT_EQ(kxp_restart(*link.session), 0);
+    EXPECT_TRUE(kxp_restart(*link.session).ok());
     EXPECT_EQ(link.seen().restarts, 1u);
     EXPECT_EQ(kxp_session_close(*link.session), 0);
     EXPECT_TRUE(usb_list_devices(link.platform).empty());

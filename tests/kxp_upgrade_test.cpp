@@ -12,6 +12,7 @@
 #include "kxp/kxp_upgrade.h"
 #include "report/console_reporter.h"
 #include "kxp_fake_carrier.h"
+#include "outcome_printer.h"
 
 using kxp_test::bytes;
 
@@ -83,18 +84,17 @@ struct Upgrade {
         session->driver.now_ms = kxp_test::fake_clock;
         kxp_test::fake_now = 0;
     }
-    // 0, or the failing command's result.
-    int run(std::optional<std::span<const std::uint8_t>> image) {
-        return static_cast<int>(kxp_upgrade(*session, image, console).code);
-    }
+    outcome run(std::optional<std::span<const std::uint8_t>> image) { return kxp_upgrade(*session, image, console); }
 };
+
+outcome status(int byte) { return failed(failure::device_status, byte); }
 
 const char* const SUCCESS_PREFIX = "LOG:* Initialize     [OK]\nLOG:* Transfer image [OK]\nLOG:* Program image  ";
 
 TEST(KxpUpgrade, BuiltInSizedImageGoesOutIn424Chunks) {
     Upgrade u;
     const bytes image = kxp_test::sequence_bytes(865856);
-    ASSERT_EQ(u.run(std::span<const std::uint8_t>(image)), 0);
+    ASSERT_TRUE(u.run(std::span<const std::uint8_t>(image)).ok());
     const auto& requests = u.device.requests;
     ASSERT_EQ(requests.size(), 1u + 424u + 2u);
     EXPECT_EQ(requests[0], (bytes{0xE4, 0x40, 0x36, 0x0D, 0x00}));
@@ -117,7 +117,7 @@ TEST(KxpUpgrade, ChunkCountsAtTheChunkBoundary) {
     for (const auto& c : cases) {
         Upgrade u;
         const bytes image(c.size, 0x11);
-        ASSERT_EQ(u.run(std::span<const std::uint8_t>(image)), 0);
+        ASSERT_TRUE(u.run(std::span<const std::uint8_t>(image)).ok());
         std::vector<std::size_t> chunks;
         for (const auto& r : u.device.requests)
             if (r[0] == KXP_CMD_IMAGE_DATA) chunks.push_back(r.size() - 1);
@@ -133,18 +133,19 @@ TEST(KxpUpgrade, OutcomesAndWhatTheyPrint) {
     const struct {
         const char* name;
         std::deque<std::uint8_t> prepare, data, program;
-        int result;
+        outcome result;
         std::string output;
         std::size_t data_requests;
     } cases[] = {
-        {"prepare rejected", {3}, {}, {}, 3,
+        {"prepare rejected", {3}, {}, {}, status(3),
          prep + "ERROR:[FAIL]: Failed to prepare firmware upgrade\n", 0},
-        {"image data rejected", {}, {0, 0, 9}, {}, 9, xfer + "ERROR:[FAIL 9]\n", 3},
-        {"first program reply busy", {}, {}, {11}, 11, std::string(SUCCESS_PREFIX) + "ERROR:[FAIL 11]\n", 4},
-        {"first program reply error", {}, {}, {4}, 4, std::string(SUCCESS_PREFIX) + "ERROR:[FAIL 4]\n", 4},
-        {"busy three times", {}, {}, {0, 11, 11, 11, 0}, 0,
+        {"image data rejected", {}, {0, 0, 9}, {}, status(9), xfer + "ERROR:[FAIL 9]\n", 3},
+        {"image data rejected with 5", {}, {5}, {}, status(5), xfer + "ERROR:[FAIL 5]\n", 1},
+        {"first program reply busy", {}, {}, {11}, status(11), std::string(SUCCESS_PREFIX) + "ERROR:[FAIL 11]\n", 4},
+        {"first program reply error", {}, {}, {4}, status(4), std::string(SUCCESS_PREFIX) + "ERROR:[FAIL 4]\n", 4},
+        {"busy three times", {}, {}, {0, 11, 11, 11, 0}, succeeded(),
          std::string(SUCCESS_PREFIX) + "...[OK]\n", 4},
-        {"busy then error", {}, {}, {0, 11, 12}, 12,
+        {"busy then error", {}, {}, {0, 11, 12}, status(12),
          std::string(SUCCESS_PREFIX) + ".ERROR:[FAIL 12]\n", 4},
     };
     for (const auto& c : cases) {
@@ -160,7 +161,7 @@ TEST(KxpUpgrade, OutcomesAndWhatTheyPrint) {
 
 TEST(KxpUpgrade, NoImageOnlyPrintsTheNotice) {
     Upgrade u;
-    EXPECT_EQ(u.run(std::nullopt), 0);
+    EXPECT_TRUE(u.run(std::nullopt).ok());
     EXPECT_EQ(u.printed, "ERROR:NOTICE: Not doing upgrade since no image provided\n");
     EXPECT_TRUE(u.device.requests.empty());
 }
@@ -168,7 +169,7 @@ TEST(KxpUpgrade, NoImageOnlyPrintsTheNotice) {
 TEST(KxpUpgrade, DeviceBusyForeverEndsWithTimeOut) {
     Upgrade u;
     u.device.program = {0, 11};
-    EXPECT_EQ(u.run(std::span<const std::uint8_t>(bytes(10, 1))), KXP_TIMED_OUT);
+    EXPECT_EQ(u.run(std::span<const std::uint8_t>(bytes(10, 1))), failed(failure::communication, KXP_TIMED_OUT));
     EXPECT_GE(kxp_test::fake_now, KXP_PROGRAM_TIMEOUT_MS);
     const std::string tail = ".ERROR:[FAIL 110]\n";
     ASSERT_GT(u.printed.size(), tail.size());

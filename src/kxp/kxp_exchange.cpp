@@ -11,31 +11,40 @@ namespace {
 constexpr std::size_t REPLY_HEADER = 4;  // marker, status, command, payload length
 constexpr std::size_t SYSERROR_PAYLOAD = 8;
 
-// Sends `request` and waits for the reply to `code`. KXP_OK with `reply` set
-// (empty when the receive failed and there is no reply), or the failure that
-// ends the command: KXP_ERR_IO for a failed send, KXP_TIMED_OUT when no reply
-// arrived in time and no resend is left.
-int run_command(kxp_session& session, std::span<const std::uint8_t> request, std::uint8_t code,
-                kxp_reply_view& reply, int& resends_left) {
+// A failure of the link itself (the session's own code, never a device
+// status), also kept as the session's last error.
+outcome link_failure(kxp_session& session, int code) {
+    session.last_error = code;
+    return failed(failure::communication, code);
+}
+
+// A reply's status byte: 0 is success, anything else the device's own word.
+outcome device_status(std::uint8_t status) {
+    return status == 0 ? succeeded() : failed(failure::device_status, status);
+}
+
+// Sends `request` and waits for the reply to `code`: success with `reply` set
+// (at least marker, status and command), or the link failure that ends the
+// command: KXP_ERR_IO for a failed send, KXP_ERR_BAD_REPLY for a failed
+// receive, KXP_TIMED_OUT when no reply arrived in time and no resend is left.
+outcome run_command(kxp_session& session, std::span<const std::uint8_t> request, std::uint8_t code,
+                    kxp_reply_view& reply, int& resends_left) {
     for (;;) {
-        int idle_result = 0;
         reply = {};
-        if (session.send(session.transport, request) != 0) {
-            session.last_error = KXP_ERR_IO;
-            return session.last_error;
-        }
+        if (session.send(session.transport, request) != 0) return link_failure(session, KXP_ERR_IO);
         int polled;
+        bool timed_out = false;
         while ((polled = kxp_poll_reply(session, reply, code)) == KXP_AGAIN) {
-            idle_result = kxp_idle(session);
-            if (idle_result == KXP_TIMED_OUT) break;
+            timed_out = kxp_idle(session) == KXP_TIMED_OUT;
+            if (timed_out) break;
         }
-        if (idle_result == KXP_TIMED_OUT && resends_left > 0) {
+        if (timed_out && resends_left > 0) {
             --resends_left;
             continue;
         }
-        if (idle_result != 0) return idle_result;
-        if (polled != 0) reply = {};
-        return KXP_OK;
+        if (timed_out) return link_failure(session, KXP_TIMED_OUT);
+        if (polled != KXP_OK) return link_failure(session, KXP_ERR_BAD_REPLY);
+        return succeeded();
     }
 }
 
@@ -48,16 +57,15 @@ bool payload_of(kxp_reply_view reply, std::uint8_t code, std::span<const std::ui
     return true;
 }
 
-int status_command(kxp_session& session, std::span<const std::uint8_t> request) {
+outcome status_command(kxp_session& session, std::span<const std::uint8_t> request) {
     kxp_reply_view reply;
     int resends_left = session.retry_count;
-    const int result = run_command(session, request, request[0], reply, resends_left);
-    if (result != KXP_OK) return result;
-    // Every reply the wait accepts has at least the marker, status and command.
-    return reply.empty() ? KXP_ERR_BAD_REPLY : reply[1];
+    const outcome sent = run_command(session, request, request[0], reply, resends_left);
+    if (!sent.ok()) return sent;
+    return device_status(reply[1]);
 }
 
-int single_byte_command(kxp_session& session, std::uint8_t code) {
+outcome single_byte_command(kxp_session& session, std::uint8_t code) {
     const std::array<std::uint8_t, 1> request{code};
     return status_command(session, request);
 }
@@ -91,7 +99,7 @@ std::uint32_t kxp_max_chunk(const kxp_session& session) {
     return std::min<std::uint32_t>(session.max_message_size, KXP_MAX_MESSAGE) - 1;
 }
 
-int kxp_hello(kxp_session& session, client_info& local, client_info& peer) {
+outcome kxp_hello(kxp_session& session, client_info& local, client_info& peer) {
     int resends_left = session.retry_count;
     for (int attempt = 1;; ++attempt) {
         std::array<std::uint8_t, REPLY_HEADER + CLIENT_INFO_WIRE_SIZE> request{};
@@ -101,64 +109,57 @@ int kxp_hello(kxp_session& session, client_info& local, client_info& peer) {
         std::copy_n(local.wire.begin(), info_length, request.begin() + REPLY_HEADER);
 
         kxp_reply_view reply;
-        const int result = run_command(
+        const outcome sent = run_command(
             session, std::span(request).first(REPLY_HEADER + info_length), KXP_CMD_HELLO, reply,
             resends_left);
-        if (result != KXP_OK) return result;
+        if (!sent.ok()) return sent;
         std::span<const std::uint8_t> payload;
-        if (!payload_of(reply, KXP_CMD_HELLO, payload)) {
-            session.last_error = KXP_ERR_BAD_REPLY;
-            return session.last_error;
-        }
+        if (!payload_of(reply, KXP_CMD_HELLO, payload)) return link_failure(session, KXP_ERR_BAD_REPLY);
         // A reply whose information cannot be decoded still counts by its
         // status; the peer then simply holds no valid version.
         client_info_parse(peer, payload);
-        const int status = reply[1];
-        if (status == 0) return 0;
+        const std::uint8_t status = reply[1];
+        if (status == 0) return succeeded();
         session.last_error = status;
-        if (attempt == 2) return status;
         const auto peer_version = client_info_protocol_version(peer);
-        if (!peer_version) return status;
+        if (attempt == 2 || !peer_version) return device_status(status);
         client_info_convert(local, *peer_version);
     }
 }
 
-int kxp_prepare_upgrade(kxp_session& session, std::uint32_t image_size) {
+outcome kxp_prepare_upgrade(kxp_session& session, std::uint32_t image_size) {
     std::array<std::uint8_t, 5> request{KXP_CMD_PREPARE_UPGRADE};
     put_le32(request, 1, image_size);
     return status_command(session, request);
 }
 
-int kxp_image_data(kxp_session& session, std::span<const std::uint8_t> data) {
-    if (data.size() > kxp_max_chunk(session)) {
-        session.last_error = KXP_ERR_TOO_LONG;
-        return session.last_error;
-    }
+outcome kxp_image_data(kxp_session& session, std::span<const std::uint8_t> data) {
+    if (data.size() > kxp_max_chunk(session)) return link_failure(session, KXP_ERR_TOO_LONG);
     std::array<std::uint8_t, KXP_MAX_MESSAGE> request;
     request[0] = KXP_CMD_IMAGE_DATA;
     std::copy(data.begin(), data.end(), request.begin() + 1);
     return status_command(session, std::span(request).first(data.size() + 1));
 }
 
-int kxp_program_image(kxp_session& session) {
+outcome kxp_program_image(kxp_session& session) {
     return single_byte_command(session, KXP_CMD_PROGRAM_IMAGE);
 }
 
-int kxp_restart(kxp_session& session) { return single_byte_command(session, KXP_CMD_RESTART); }
+outcome kxp_restart(kxp_session& session) { return single_byte_command(session, KXP_CMD_RESTART); }
 
-int kxp_disconnect(kxp_session& session) {
+outcome kxp_disconnect(kxp_session& session) {
     return single_byte_command(session, KXP_CMD_DISCONNECT);
 }
 
-int kxp_get_syserror(kxp_session& session, std::uint64_t& value) {
+outcome kxp_get_syserror(kxp_session& session, std::uint64_t& value) {
     const std::array<std::uint8_t, 1> request{KXP_CMD_GET_SYSERROR};
     kxp_reply_view reply;
     int resends_left = session.retry_count;
-    const int result = run_command(session, request, KXP_CMD_GET_SYSERROR, reply, resends_left);
-    if (result != KXP_OK) return result;
+    const outcome sent = run_command(session, request, KXP_CMD_GET_SYSERROR, reply, resends_left);
+    if (!sent.ok()) return sent;
     std::span<const std::uint8_t> payload;
     if (!payload_of(reply, KXP_CMD_GET_SYSERROR, payload) || payload.size() < SYSERROR_PAYLOAD)
-        return KXP_ERR_BAD_REPLY;
+        return link_failure(session, KXP_ERR_BAD_REPLY);
     value = le64(payload, 0);
-    return reply[1];
+    return device_status(reply[1]);
 }

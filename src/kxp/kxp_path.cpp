@@ -30,8 +30,7 @@ link_peer peer_of(const client_info& info) {
     return peer;
 }
 
-outcome link_failed(run_context& run, message id, int result) {
-    const outcome cause = kxp_outcome(result);
+outcome link_failed(run_context& run, message id, const outcome& cause) {
     run.report.error(error_of(id, cause));
     return cause;
 }
@@ -47,8 +46,8 @@ outcome run_session(run_context& run, const run_job& job, kxp_session& session,
     report.peer(peer_of(*peer));
 
     std::uint64_t syserror = 0;
-    if (const int result = kxp_get_syserror(session, syserror); result != 0)
-        return link_failed(run, message::link_syserror, result);
+    if (const outcome read = kxp_get_syserror(session, syserror); !read.ok())
+        return link_failed(run, message::link_syserror, read);
     report.info(info_kind::syserror, "", static_cast<std::int64_t>(syserror));
 
     // From the upgrade to the end of the boot wait an interrupt is held back.
@@ -66,8 +65,8 @@ outcome run_session(run_context& run, const run_job& job, kxp_session& session,
         report.phase_begin(phase::reset);
         if (session.holder.device)
             watch.reset(run.os, run.os.hid_watch_departure(session.holder.device->handle.get()));
-        if (const int result = kxp_restart(session); result != 0)
-            return link_failed(run, message::link_restart, result);
+        if (const outcome restarted = kxp_restart(session); !restarted.ok())
+            return link_failed(run, message::link_restart, restarted);
         report.phase_end(phase::reset, succeeded());
     }
     return succeeded();

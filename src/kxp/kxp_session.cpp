@@ -57,7 +57,7 @@ int kxp_session_open(platform::Platform& os, kxp_session& session, std::string_v
     client_info local;
     client_info_init(local);
     client_info_set_mfg_id(local, client_name);
-    if (kxp_hello(session, local, session.peer) == 0) return 0;
+    if (kxp_hello(session, local, session.peer).ok()) return 0;
 
     detach(session);
     return KXP_ERR_HELLO;
@@ -70,7 +70,8 @@ int kxp_session_peer_info(kxp_session& session, const client_info*& info) {
 
 int kxp_session_close(kxp_session& session) {
     if (session.open != 1) return 0;
-    kxp_disconnect(session);
+    // The link closes whatever the device answers to the goodbye.
+    static_cast<void>(kxp_disconnect(session));
     detach(session);
     return 0;
 }

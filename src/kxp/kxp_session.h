@@ -26,7 +26,7 @@ struct kxp_session {
     kxp_send_op send = nullptr;
     kxp_idle_op idle = nullptr;
     void* transport = nullptr;
-    int last_error = 0;
+    int last_error = 0;  // the last link failure's code, or a rejected hello's status
     transport_driver driver;
     client_info peer;
     int retry_count = 0;
