@@ -3,13 +3,13 @@
 
 #include <cstdint>
 
-#include "report/outcome.h"
-
-// Results of the session's operations: 0 is success, 1 to 255 a device
-// status byte handed back unchanged, the rest the session's own codes.
+// The session's own result codes; 0 is success. The commands give the
+// failures of the link as communication outcomes with these codes, and a
+// device's status byte (1 to 255) as a device_status outcome, so a number may
+// be both (5 from the device is not a failed send).
 inline constexpr int KXP_OK = 0;
 inline constexpr int KXP_ERR_IO = 5;           // the request could not be sent
-inline constexpr int KXP_AGAIN = 11;           // the wait alone: no reply yet
+inline constexpr int KXP_AGAIN = 11;           // no reply yet; as a status byte: still programming
 inline constexpr int KXP_ERR_TOO_LONG = 22;    // image data beyond the message size
 inline constexpr int KXP_TIMED_OUT = 110;      // no reply within the reply wait
 inline constexpr int KXP_ERR_BAD_INFO = 0x1001;   // client information unusable
@@ -30,15 +30,3 @@ inline constexpr std::uint8_t KXP_CMD_GET_SYSERROR = 0xE9;
 // only KXP_REPLY.
 inline constexpr std::uint8_t KXP_REPLY = 0xF1;
 inline constexpr std::uint8_t KXP_REPLY_ALT = 0xF0;
-
-// A session result as an outcome: a device status byte stays the device's
-// word (KXP_AGAIN included: only a device says "busy" as a result), the
-// session's own codes are failures of the link; the code is kept as it is,
-// for the error lines that show it. A device status that equals one of the
-// link's codes below 256 counts as the link's.
-constexpr outcome kxp_outcome(int result) {
-    if (result == KXP_OK) return succeeded();
-    const bool link_code = result == KXP_ERR_IO || result == KXP_ERR_TOO_LONG || result == KXP_TIMED_OUT;
-    if (result > 0 && result < 256 && !link_code) return failed(failure::device_status, result);
-    return failed(failure::communication, result);
-}
