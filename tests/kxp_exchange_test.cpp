@@ -26,7 +26,7 @@ struct Linked {
     Linked() {
         kxp_session_init(*session);
         kxp_test::bind(session->driver, carrier);
-        kxptransport_attach(session->driver, *session);
+        kxp_transport_attach(session->driver, *session);
         session->open = 1;
     }
     void reply(const bytes& message) { carrier.queue_short(message); }

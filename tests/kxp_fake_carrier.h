@@ -9,7 +9,7 @@
 #include <span>
 #include <vector>
 
-#include "kxp/kxptransport.h"
+#include "kxp/kxp_transport.h"
 #include "kxp/usb_link.h"
 
 namespace kxp_test {
@@ -72,7 +72,7 @@ struct FakeCarrier {
 // A transport bound to a fake carrier, on the fake clock.
 inline void bind(transport_driver& driver, FakeCarrier& carrier) {
     driver.now_ms = fake_clock;
-    kxptransport_init(driver, carrier.record());
+    kxp_transport_init(driver, carrier.record());
 }
 
 inline bytes sequence_bytes(std::size_t length, std::uint8_t seed = 1) {

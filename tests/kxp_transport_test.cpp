@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "kxp/kxptransport.h"
+#include "kxp/kxp_transport.h"
 #include "kxp_fake_carrier.h"
 
 using kxp_test::bytes;
@@ -62,7 +62,7 @@ TEST(KxpTransportSend, FramesAreLaidOutByteByByte) {
     };
     for (const auto& c : cases) {
         Bound b;
-        EXPECT_EQ(kxptransport_send(b.driver.get(), c.message), 0) << c.message.size();
+        EXPECT_EQ(kxp_transport_send(b.driver.get(), c.message), 0) << c.message.size();
         EXPECT_EQ(b.carrier.sent, c.frames) << "message of " << c.message.size() << " bytes";
     }
     // The last frame of the largest message holds 16 message bytes.
@@ -76,7 +76,7 @@ TEST(KxpTransportSend, RefusesEmptyAndOverlongMessagesBeforeSending) {
     } cases[] = {{std::span<const std::uint8_t>()}, {too_long}, {std::span(too_long).first(0)}};
     for (const auto& c : cases) {
         Bound b;
-        EXPECT_EQ(kxptransport_send(b.driver.get(), c.message), KXPTRANSPORT_SEND_FAILED);
+        EXPECT_EQ(kxp_transport_send(b.driver.get(), c.message), KXP_TRANSPORT_SEND_FAILED);
         EXPECT_TRUE(b.carrier.sent.empty());
     }
 }
@@ -85,7 +85,7 @@ TEST(KxpTransportSend, CarrierFailureStopsTheMessage) {
     for (int failing : {0, 1, 5}) {
         Bound b;
         b.carrier.fail_send_at = failing;
-        EXPECT_EQ(kxptransport_send(b.driver.get(), sequence_bytes(2047)), KXPTRANSPORT_SEND_FAILED);
+        EXPECT_EQ(kxp_transport_send(b.driver.get(), sequence_bytes(2047)), KXP_TRANSPORT_SEND_FAILED);
         EXPECT_EQ(b.carrier.sent.size(), static_cast<std::size_t>(failing));
     }
 }
@@ -94,7 +94,7 @@ TEST(KxpTransportSend, SequenceNumbersWrapFrom31ToZeroOnSmallFrames) {
     // 8-byte frames: a long first frame carries 6 bytes, continuations 7.
     Bound b(8);
     const bytes message = sequence_bytes(6 + 7 * 40);
-    ASSERT_EQ(kxptransport_send(b.driver.get(), message), 0);
+    ASSERT_EQ(kxp_transport_send(b.driver.get(), message), 0);
     ASSERT_EQ(b.carrier.sent.size(), 41u);
     EXPECT_EQ(b.carrier.sent[0], (bytes{0x81, 0x1E, message[0], message[1], message[2], message[3],
                                         message[4], message[5]}));
@@ -106,7 +106,7 @@ TEST(KxpTransportSend, SequenceNumbersWrapFrom31ToZeroOnSmallFrames) {
     Bound back(8);
     back.carrier.incoming.assign(b.carrier.sent.begin(), b.carrier.sent.end());
     std::span<const std::uint8_t> received;
-    ASSERT_EQ(kxptransport_receive(back.driver.get(), received), 0);
+    ASSERT_EQ(kxp_transport_receive(back.driver.get(), received), 0);
     EXPECT_EQ(bytes(received.begin(), received.end()), message);
 }
 
@@ -114,11 +114,11 @@ TEST(KxpTransportReceive, ReassemblesWhatWasSent) {
     for (std::size_t length : {1u, 2u, 127u, 128u, 253u, 254u, 507u, 508u, 2046u, 2047u}) {
         Bound out;
         const bytes message = sequence_bytes(length, static_cast<std::uint8_t>(length));
-        ASSERT_EQ(kxptransport_send(out.driver.get(), message), 0);
+        ASSERT_EQ(kxp_transport_send(out.driver.get(), message), 0);
         Bound in;
         in.carrier.incoming.assign(out.carrier.sent.begin(), out.carrier.sent.end());
         std::span<const std::uint8_t> received;
-        ASSERT_EQ(kxptransport_receive(in.driver.get(), received), 0) << length;
+        ASSERT_EQ(kxp_transport_receive(in.driver.get(), received), 0) << length;
         EXPECT_EQ(bytes(received.begin(), received.end()), message) << length;
         EXPECT_TRUE(in.carrier.incoming.empty());
     }
@@ -138,21 +138,21 @@ TEST(KxpTransportReceive, FrameSequencesAndTheirOutcome) {
         {"short frame of length 0", {frame_of({{0x00}})}, 0, 0},
         {"short frame", {frame_of({{0x03, 0xF1, 0x00, 0xE4}})}, 0, 3},
         {"long frame", {first, second}, 0, 300},
-        {"continuation first", {frame_of({{0xC1}})}, KXPTRANSPORT_RECEIVE_FAILED, 0},
+        {"continuation first", {frame_of({{0xC1}})}, KXP_TRANSPORT_RECEIVE_FAILED, 0},
         {"wrong sequence number", {first, frame_of({{0xC2}, slice(payload, 253, 47)})},
-         KXPTRANSPORT_RECEIVE_FAILED, 0},
+         KXP_TRANSPORT_RECEIVE_FAILED, 0},
         {"only the low five bits are compared", {first, frame_of({{0x01}, slice(payload, 253, 47)})},
          0, 300},
-        {"nothing pending mid-message", {first, bytes{}}, KXPTRANSPORT_RECEIVE_FAILED, 0},
-        {"failure mid-message", {first, FakeCarrier::failure}, KXPTRANSPORT_RECEIVE_FAILED, 0},
-        {"short frame size", {bytes(254, 0x01)}, KXPTRANSPORT_RECEIVE_FAILED, 0},
-        {"carrier failure", {FakeCarrier::failure}, KXPTRANSPORT_RECEIVE_FAILED, 0},
+        {"nothing pending mid-message", {first, bytes{}}, KXP_TRANSPORT_RECEIVE_FAILED, 0},
+        {"failure mid-message", {first, FakeCarrier::failure}, KXP_TRANSPORT_RECEIVE_FAILED, 0},
+        {"short frame size", {bytes(254, 0x01)}, KXP_TRANSPORT_RECEIVE_FAILED, 0},
+        {"carrier failure", {FakeCarrier::failure}, KXP_TRANSPORT_RECEIVE_FAILED, 0},
     };
     for (const auto& c : cases) {
         Bound b;
         b.carrier.incoming.assign(c.frames.begin(), c.frames.end());
         std::span<const std::uint8_t> message(payload.data(), 99);
-        EXPECT_EQ(kxptransport_receive(b.driver.get(), message), c.result) << c.name;
+        EXPECT_EQ(kxp_transport_receive(b.driver.get(), message), c.result) << c.name;
         if (c.result == 0) {
             EXPECT_EQ(message.size(), c.length) << c.name;
             if (c.length == 300) {
@@ -166,8 +166,8 @@ TEST(KxpTransportReceive, AFailedReceiveStartsAfreshAtTheNextFirstFrame) {
     Bound b;
     b.carrier.incoming = {frame_of({{0x81, 0x00}}), frame_of({{0xC3}}), frame_of({{0x02, 0xAA, 0xBB}})};
     std::span<const std::uint8_t> message;
-    EXPECT_EQ(kxptransport_receive(b.driver.get(), message), KXPTRANSPORT_RECEIVE_FAILED);
-    ASSERT_EQ(kxptransport_receive(b.driver.get(), message), 0);
+    EXPECT_EQ(kxp_transport_receive(b.driver.get(), message), KXP_TRANSPORT_RECEIVE_FAILED);
+    ASSERT_EQ(kxp_transport_receive(b.driver.get(), message), 0);
     EXPECT_EQ(bytes(message.begin(), message.end()), (bytes{0xAA, 0xBB}));
 }
 
@@ -178,7 +178,7 @@ TEST(KxpTransportReceive, ShortFirstFrameLongerThanASmallFrameContinues) {
         bytes{20, message[0], message[1], message[2], message[3], message[4], message[5], message[6]},
         frame_of({{0xC1}, slice(message, 7, 7)}, 8), frame_of({{0xC2}, slice(message, 14, 6)}, 8)};
     std::span<const std::uint8_t> received;
-    ASSERT_EQ(kxptransport_receive(b.driver.get(), received), 0);
+    ASSERT_EQ(kxp_transport_receive(b.driver.get(), received), 0);
     EXPECT_EQ(bytes(received.begin(), received.end()), message);
 }
 
@@ -192,7 +192,7 @@ TEST(KxpTransport, InitAcceptsOnlyFrameSizesTheFormatsCanUse) {
         carrier.frame_size = c.size;
         auto driver = std::make_unique<transport_driver>();
         driver->now_ms = kxp_test::fake_clock;
-        EXPECT_EQ(kxptransport_init(*driver, carrier.record()), c.result) << c.size;
+        EXPECT_EQ(kxp_transport_init(*driver, carrier.record()), c.result) << c.size;
         EXPECT_EQ(driver->kx_frame_size, c.result == 0 ? c.size : 0u);
     }
 }
@@ -200,22 +200,22 @@ TEST(KxpTransport, InitAcceptsOnlyFrameSizesTheFormatsCanUse) {
 TEST(KxpTransport, IdleReportsTimeOutFiveSecondsAfterTheLastSend) {
     Bound b;
     kxp_test::fake_now = 1000;
-    ASSERT_EQ(kxptransport_send(b.driver.get(), bytes{0xE7}), 0);
+    ASSERT_EQ(kxp_transport_send(b.driver.get(), bytes{0xE7}), 0);
     const struct {
         std::uint64_t now;
         int result;
     } cases[] = {{1000, 0}, {5999, 0}, {6000, 110}, {90000, 110}};
     for (const auto& c : cases) {
         kxp_test::fake_now = c.now;
-        EXPECT_EQ(kxptransport_idle(b.driver.get()), c.result) << c.now;
+        EXPECT_EQ(kxp_transport_idle(b.driver.get()), c.result) << c.now;
     }
-    ASSERT_EQ(kxptransport_send(b.driver.get(), bytes{0xE7}), 0);
-    EXPECT_EQ(kxptransport_idle(b.driver.get()), 0);
+    ASSERT_EQ(kxp_transport_send(b.driver.get(), bytes{0xE7}), 0);
+    EXPECT_EQ(kxp_transport_idle(b.driver.get()), 0);
 }
 
 TEST(KxpTransport, ReleaseUnbindsTheCarrier) {
     Bound b;
-    kxptransport_release(*b.driver);
+    kxp_transport_release(*b.driver);
     EXPECT_EQ(b.driver->send_frame, nullptr);
     EXPECT_EQ(b.driver->receive_frame, nullptr);
     EXPECT_EQ(b.driver->device, nullptr);

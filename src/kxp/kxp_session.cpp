@@ -14,7 +14,7 @@ int fail_idle(void*) { return -1; }
 // Back to the failing message operations, so that a command on a closed
 // session fails instead of reaching an unbound transport.
 void detach(kxp_session& session) {
-    kxptransport_release(session.driver);
+    kxp_transport_release(session.driver);
     session.max_message_size = 0;
     session.receive = fail_receive;
     session.send = fail_send;
@@ -47,11 +47,11 @@ int kxp_session_open(platform::Platform& os, kxp_session& session, std::string_v
     if (!session.driver.now_ms) session.driver.now_ms = [&os] { return os.now_ms(); };
     kxp_link carrier;
     usb_link_bind(session.holder, carrier);
-    if (kxptransport_init(session.driver, carrier) != 0) {
+    if (kxp_transport_init(session.driver, carrier) != 0) {
         usb_link_close(session.holder);
         return KXP_ERR_LINK;
     }
-    kxptransport_attach(session.driver, session);
+    kxp_transport_attach(session.driver, session);
     session.open = 1;
 
     client_info local;

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "kxp/client_info.h"
-#include "kxp/kxptransport.h"
+#include "kxp/kxp_transport.h"
 #include "kxp/usb_link.h"
 
 // The session's message operations, filled by the transport when attached.

@@ -1,4 +1,4 @@
-#include "kxp/kxptransport.h"
+#include "kxp/kxp_transport.h"
 
 #include <algorithm>
 
@@ -21,7 +21,7 @@ bool send_whole_frame(transport_driver& driver) {
 
 }  // namespace
 
-int kxptransport_init(transport_driver& driver, const kxp_link& carrier) {
+int kxp_transport_init(transport_driver& driver, const kxp_link& carrier) {
     if (carrier.kx_frame_size < KXP_MIN_FRAME_SIZE || carrier.kx_frame_size > KXP_MAX_FRAME_SIZE || !driver.now_ms)
         return 1;
     driver.frame_out_tmp_buffer.fill(0);
@@ -33,27 +33,27 @@ int kxptransport_init(transport_driver& driver, const kxp_link& carrier) {
     return 0;
 }
 
-void kxptransport_release(transport_driver& driver) {
+void kxp_transport_release(transport_driver& driver) {
     driver.send_frame = nullptr;
     driver.receive_frame = nullptr;
     driver.kx_frame_size = 0;
     driver.device = nullptr;
 }
 
-int kxptransport_attach(transport_driver& driver, kxp_session& session) {
-    session.receive = kxptransport_receive;
-    session.send = kxptransport_send;
-    session.idle = kxptransport_idle;
+int kxp_transport_attach(transport_driver& driver, kxp_session& session) {
+    session.receive = kxp_transport_receive;
+    session.send = kxp_transport_send;
+    session.idle = kxp_transport_idle;
     session.transport = &driver;
     session.max_message_size = KXP_MAX_MESSAGE;
     return 0;
 }
 
-int kxptransport_send(void* driver_arg, std::span<const std::uint8_t> message) {
+int kxp_transport_send(void* driver_arg, std::span<const std::uint8_t> message) {
     auto& driver = *static_cast<transport_driver*>(driver_arg);
     const std::size_t length = message.size();
     if (length == 0 || length > KXP_MAX_MESSAGE || message.data() == nullptr)
-        return KXPTRANSPORT_SEND_FAILED;
+        return KXP_TRANSPORT_SEND_FAILED;
     const std::size_t size = driver.kx_frame_size;
     auto& frame = driver.frame_out_tmp_buffer;
     driver.sent_at_ms = driver.now_ms();
@@ -70,7 +70,7 @@ int kxptransport_send(void* driver_arg, std::span<const std::uint8_t> message) {
         sent = std::min(length, size - 2);
         std::copy_n(message.begin(), sent, frame.begin() + 2);
     }
-    if (!send_whole_frame(driver)) return KXPTRANSPORT_SEND_FAILED;
+    if (!send_whole_frame(driver)) return KXP_TRANSPORT_SEND_FAILED;
 
     std::uint8_t sequence = 1;
     while (sent < length) {
@@ -78,25 +78,25 @@ int kxptransport_send(void* driver_arg, std::span<const std::uint8_t> message) {
         std::fill_n(frame.begin(), size, 0);
         frame[0] = static_cast<std::uint8_t>(CONTINUATION | sequence);
         std::copy_n(message.begin() + static_cast<std::ptrdiff_t>(sent), chunk, frame.begin() + 1);
-        if (!send_whole_frame(driver)) return KXPTRANSPORT_SEND_FAILED;
+        if (!send_whole_frame(driver)) return KXP_TRANSPORT_SEND_FAILED;
         sequence = static_cast<std::uint8_t>((sequence + 1) & SEQUENCE_MASK);
         sent += chunk;
     }
     return 0;
 }
 
-int kxptransport_receive(void* driver_arg, std::span<const std::uint8_t>& message) {
+int kxp_transport_receive(void* driver_arg, std::span<const std::uint8_t>& message) {
     auto& driver = *static_cast<transport_driver*>(driver_arg);
     const std::size_t size = driver.kx_frame_size;
     auto& buffer = driver.message_in_buffer;
 
     std::span<const std::uint8_t> frame;
-    if (!driver.receive_frame(driver.device, frame)) return KXPTRANSPORT_RECEIVE_FAILED;
+    if (!driver.receive_frame(driver.device, frame)) return KXP_TRANSPORT_RECEIVE_FAILED;
     if (frame.empty()) {
         message = std::span<const std::uint8_t>(buffer.data(), 0);
         return 0;
     }
-    if (frame.size() != size) return KXPTRANSPORT_RECEIVE_FAILED;
+    if (frame.size() != size) return KXP_TRANSPORT_RECEIVE_FAILED;
 
     std::size_t length;
     std::size_t received;
@@ -109,15 +109,15 @@ int kxptransport_receive(void* driver_arg, std::span<const std::uint8_t>& messag
         received = std::min(length, size - 2);
         std::copy_n(frame.begin() + 2, received, buffer.begin());
     } else {
-        return KXPTRANSPORT_RECEIVE_FAILED;
+        return KXP_TRANSPORT_RECEIVE_FAILED;
     }
 
     std::uint8_t expected = 1;
     while (received < length) {
         if (!driver.receive_frame(driver.device, frame) || frame.size() != size)
-            return KXPTRANSPORT_RECEIVE_FAILED;
+            return KXP_TRANSPORT_RECEIVE_FAILED;
         const auto sequence = static_cast<std::uint8_t>(frame[0] & SEQUENCE_MASK);
-        if (sequence != expected) return KXPTRANSPORT_RECEIVE_FAILED;
+        if (sequence != expected) return KXP_TRANSPORT_RECEIVE_FAILED;
         const std::size_t chunk = std::min(length - received, size - 1);
         std::copy_n(frame.begin() + 1, chunk, buffer.begin() + static_cast<std::ptrdiff_t>(received));
         expected = static_cast<std::uint8_t>((sequence + 1) & SEQUENCE_MASK);
@@ -127,7 +127,7 @@ int kxptransport_receive(void* driver_arg, std::span<const std::uint8_t>& messag
     return 0;
 }
 
-int kxptransport_idle(void* driver_arg) {
+int kxp_transport_idle(void* driver_arg) {
     const auto& driver = *static_cast<transport_driver*>(driver_arg);
     if (driver.now_ms() - driver.sent_at_ms >= KXP_REPLY_TIMEOUT_MS) return KXP_TIMED_OUT;
     return 0;

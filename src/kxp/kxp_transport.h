@@ -16,8 +16,8 @@ struct kxp_session;
 // The largest message: the 11-bit length field's top value.
 inline constexpr std::size_t KXP_MAX_MESSAGE = 2047;
 // The transport's own failure codes; callers test them for nonzero only.
-inline constexpr int KXPTRANSPORT_SEND_FAILED = 4;
-inline constexpr int KXPTRANSPORT_RECEIVE_FAILED = 5;
+inline constexpr int KXP_TRANSPORT_SEND_FAILED = 4;
+inline constexpr int KXP_TRANSPORT_RECEIVE_FAILED = 5;
 // How long the exchange waits for the reply to a request before the idle
 // hook reports a time-out.
 inline constexpr std::uint64_t KXP_REPLY_TIMEOUT_MS = 5000;
@@ -46,18 +46,18 @@ struct transport_driver {
 
 // Binds the carrier. 0; 1 when its frame size is outside what the frame
 // formats allow or the driver has no clock (the driver then stays unbound).
-int kxptransport_init(transport_driver& driver, const kxp_link& carrier);
-void kxptransport_release(transport_driver& driver);
+int kxp_transport_init(transport_driver& driver, const kxp_link& carrier);
+void kxp_transport_release(transport_driver& driver);
 // Installs the transport as the session's message operations and sets the
 // session's maximum message size. 0.
-int kxptransport_attach(transport_driver& driver, kxp_session& session);
+int kxp_transport_attach(transport_driver& driver, kxp_session& session);
 
 // 0 when every frame of the message was handed to the carrier; 4 otherwise
 // (also for an empty or over-long message, before anything is sent).
-int kxptransport_send(void* driver, std::span<const std::uint8_t> message);
+int kxp_transport_send(void* driver, std::span<const std::uint8_t> message);
 // 0 with a whole message in `message` (empty when nothing was pending); 5
 // when the carrier failed or the frames do not form a message.
-int kxptransport_receive(void* driver, std::span<const std::uint8_t>& message);
+int kxp_transport_receive(void* driver, std::span<const std::uint8_t>& message);
 // 110 once the reply wait has run for KXP_REPLY_TIMEOUT_MS since the last
 // message was sent, else 0. Never sleeps.
-int kxptransport_idle(void* driver);
+int kxp_transport_idle(void* driver);
