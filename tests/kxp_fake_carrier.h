@@ -70,7 +70,7 @@ struct FakeCarrier {
 };
 
 // A transport bound to a fake carrier, on the fake clock.
-inline void bind(transport_driver& driver, FakeCarrier& carrier) {
+inline void bind(kxp_transport_driver& driver, FakeCarrier& carrier) {
     driver.now_ms = fake_clock;
     kxp_transport_init(driver, carrier.record());
 }

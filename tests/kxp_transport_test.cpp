@@ -16,7 +16,7 @@ namespace {
 
 struct Bound {
     FakeCarrier carrier;
-    std::unique_ptr<transport_driver> driver = std::make_unique<transport_driver>();
+    std::unique_ptr<kxp_transport_driver> driver = std::make_unique<kxp_transport_driver>();
     explicit Bound(std::uint32_t frame_size = KX_FRAME_SIZE) {
         carrier.frame_size = frame_size;
         kxp_test::bind(*driver, carrier);
@@ -190,7 +190,7 @@ TEST(KxpTransport, InitAcceptsOnlyFrameSizesTheFormatsCanUse) {
     for (const auto& c : cases) {
         FakeCarrier carrier;
         carrier.frame_size = c.size;
-        auto driver = std::make_unique<transport_driver>();
+        auto driver = std::make_unique<kxp_transport_driver>();
         driver->now_ms = kxp_test::fake_clock;
         EXPECT_EQ(kxp_transport_init(*driver, carrier.record()), c.result) << c.size;
         EXPECT_EQ(driver->kx_frame_size, c.result == 0 ? c.size : 0u);

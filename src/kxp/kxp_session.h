@@ -27,7 +27,7 @@ struct kxp_session {
     kxp_idle_op idle = nullptr;
     void* transport = nullptr;
     int last_error = 0;  // the last link failure's code, or a rejected hello's status
-    transport_driver driver;
+    kxp_transport_driver driver;
     client_info peer;
     int retry_count = 0;
     int open = 0;

@@ -13,7 +13,7 @@ constexpr std::uint8_t CONTINUATION = 0xC0;
 constexpr std::uint8_t SEQUENCE_MASK = 0x1F;
 constexpr std::size_t SHORT_LIMIT = 127;
 
-bool send_whole_frame(transport_driver& driver) {
+bool send_whole_frame(kxp_transport_driver& driver) {
     return driver.send_frame(driver.device, std::span<const std::uint8_t>(
                                                  driver.frame_out_tmp_buffer.data(),
                                                  driver.kx_frame_size));
@@ -21,7 +21,7 @@ bool send_whole_frame(transport_driver& driver) {
 
 }  // namespace
 
-int kxp_transport_init(transport_driver& driver, const kxp_link& carrier) {
+int kxp_transport_init(kxp_transport_driver& driver, const kxp_link& carrier) {
     if (carrier.kx_frame_size < KXP_MIN_FRAME_SIZE || carrier.kx_frame_size > KXP_MAX_FRAME_SIZE || !driver.now_ms)
         return 1;
     driver.frame_out_tmp_buffer.fill(0);
@@ -33,14 +33,14 @@ int kxp_transport_init(transport_driver& driver, const kxp_link& carrier) {
     return 0;
 }
 
-void kxp_transport_release(transport_driver& driver) {
+void kxp_transport_release(kxp_transport_driver& driver) {
     driver.send_frame = nullptr;
     driver.receive_frame = nullptr;
     driver.kx_frame_size = 0;
     driver.device = nullptr;
 }
 
-int kxp_transport_attach(transport_driver& driver, kxp_session& session) {
+int kxp_transport_attach(kxp_transport_driver& driver, kxp_session& session) {
     session.receive = kxp_transport_receive;
     session.send = kxp_transport_send;
     session.idle = kxp_transport_idle;
@@ -50,7 +50,7 @@ int kxp_transport_attach(transport_driver& driver, kxp_session& session) {
 }
 
 int kxp_transport_send(void* driver_arg, std::span<const std::uint8_t> message) {
-    auto& driver = *static_cast<transport_driver*>(driver_arg);
+    auto& driver = *static_cast<kxp_transport_driver*>(driver_arg);
     const std::size_t length = message.size();
     if (length == 0 || length > KXP_MAX_MESSAGE || message.data() == nullptr)
         return KXP_TRANSPORT_SEND_FAILED;
@@ -86,7 +86,7 @@ int kxp_transport_send(void* driver_arg, std::span<const std::uint8_t> message) 
 }
 
 int kxp_transport_receive(void* driver_arg, std::span<const std::uint8_t>& message) {
-    auto& driver = *static_cast<transport_driver*>(driver_arg);
+    auto& driver = *static_cast<kxp_transport_driver*>(driver_arg);
     const std::size_t size = driver.kx_frame_size;
     auto& buffer = driver.message_in_buffer;
 
@@ -128,7 +128,7 @@ int kxp_transport_receive(void* driver_arg, std::span<const std::uint8_t>& messa
 }
 
 int kxp_transport_idle(void* driver_arg) {
-    const auto& driver = *static_cast<transport_driver*>(driver_arg);
+    const auto& driver = *static_cast<kxp_transport_driver*>(driver_arg);
     if (driver.now_ms() - driver.sent_at_ms >= KXP_REPLY_TIMEOUT_MS) return KXP_TIMED_OUT;
     return 0;
 }

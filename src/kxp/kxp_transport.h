@@ -30,7 +30,7 @@ inline constexpr std::uint32_t KXP_MAX_FRAME_SIZE = 255;
 // Milliseconds on the clock of the run the link belongs to.
 using kxp_clock = std::function<std::uint64_t()>;
 
-struct transport_driver {
+struct kxp_transport_driver {
     std::array<std::uint8_t, KXP_MAX_FRAME_SIZE> frame_out_tmp_buffer{};
     // The message being reassembled; a received message points into it and
     // stays valid until the next receive.
@@ -46,11 +46,11 @@ struct transport_driver {
 
 // Binds the carrier. 0; 1 when its frame size is outside what the frame
 // formats allow or the driver has no clock (the driver then stays unbound).
-int kxp_transport_init(transport_driver& driver, const kxp_link& carrier);
-void kxp_transport_release(transport_driver& driver);
+int kxp_transport_init(kxp_transport_driver& driver, const kxp_link& carrier);
+void kxp_transport_release(kxp_transport_driver& driver);
 // Installs the transport as the session's message operations and sets the
 // session's maximum message size. 0.
-int kxp_transport_attach(transport_driver& driver, kxp_session& session);
+int kxp_transport_attach(kxp_transport_driver& driver, kxp_session& session);
 
 // 0 when every frame of the message was handed to the carrier; 4 otherwise
 // (also for an empty or over-long message, before anything is sent).
