@@ -11,7 +11,6 @@
 namespace {
 
 constexpr std::uint8_t DESCRIPTOR_DEVICE = 1;
-constexpr std::uint8_t DESCRIPTOR_STRING = 3;
 constexpr std::size_t DESCRIPTOR_BUFFER_SIZE = 256;
 constexpr std::size_t DEVICE_DESCRIPTOR_SIZE = 18;
 
