@@ -82,11 +82,6 @@ bool FuzzPlatform::usb_get_descriptor(platform::UsbHandle, std::uint8_t type, st
     return true;
 }
 
-bool FuzzPlatform::usb_device_speed(platform::UsbHandle, std::uint8_t& speed) {
-    speed = platform::USB_SPEED_FULL;
-    return true;
-}
-
 platform::UsbError FuzzPlatform::usb_control_transfer(platform::UsbHandle, const std::uint8_t (&setup)[8],
                                                       std::span<std::uint8_t> buffer, std::size_t& transferred) {
     if ((setup[0] & 0x80) != 0) return receive(buffer, transferred);

@@ -57,7 +57,6 @@ public:
     void usb_close(platform::UsbHandle) override {}
     bool usb_get_descriptor(platform::UsbHandle, std::uint8_t type, std::uint8_t index, std::uint16_t language,
                             std::span<std::uint8_t> buffer, std::size_t& transferred) override;
-    bool usb_device_speed(platform::UsbHandle, std::uint8_t& speed) override;
     platform::UsbError usb_control_transfer(platform::UsbHandle, const std::uint8_t (&setup)[8],
                                             std::span<std::uint8_t> buffer, std::size_t& transferred) override;
     platform::UsbError usb_read_pipe(platform::UsbHandle, std::uint8_t pipe_id, std::span<std::uint8_t> buffer,

@@ -1,5 +1,5 @@
 // USB descriptors from the device: the string decoder of the backends, the
-// device and product string descriptors the WinUSB-role search reads, and
+// device descriptor the WinUSB-role search reads, and
 // the configuration and string descriptors as the simulator's host reads
 // them. The same bytes feed each reader.
 #include <cstdlib>

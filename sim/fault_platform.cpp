@@ -129,11 +129,6 @@ bool FaultPlatform::usb_get_descriptor(platform::UsbHandle handle, std::uint8_t 
     return note(inner_.usb_get_descriptor(handle, type, index, language, buffer, transferred));
 }
 
-bool FaultPlatform::usb_device_speed(platform::UsbHandle handle, std::uint8_t& speed) {
-    if (count("usb_device_speed", usb_name(handle)) != Verdict::pass) return false;
-    return note(inner_.usb_device_speed(handle, speed));
-}
-
 UsbError FaultPlatform::usb_control_transfer(platform::UsbHandle handle, const std::uint8_t (&setup)[8],
                                              std::span<std::uint8_t> buffer, std::size_t& transferred) {
     transferred = 0;

@@ -262,13 +262,6 @@ bool ReplayPlatform::usb_get_descriptor(platform::UsbHandle handle, std::uint8_t
     return true;
 }
 
-bool ReplayPlatform::usb_device_speed(platform::UsbHandle handle, std::uint8_t& speed) {
-    const ReplayCall* call = take(Request(trace_op::SPEED).number("dev", handle));
-    if (call == nullptr || !call->ok) return false;
-    speed = static_cast<std::uint8_t>(number(*call, "speed"));
-    return true;
-}
-
 UsbError ReplayPlatform::usb_control_transfer(platform::UsbHandle handle, const std::uint8_t (&setup)[8],
                                               std::span<std::uint8_t> buffer, std::size_t& transferred) {
     transferred = 0;

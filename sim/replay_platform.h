@@ -48,7 +48,6 @@ public:
     bool usb_get_descriptor(platform::UsbHandle handle, std::uint8_t type, std::uint8_t index,
                             std::uint16_t language, std::span<std::uint8_t> buffer,
                             std::size_t& transferred) override;
-    bool usb_device_speed(platform::UsbHandle handle, std::uint8_t& speed) override;
     platform::UsbError usb_control_transfer(platform::UsbHandle handle, const std::uint8_t (&setup)[8],
                                             std::span<std::uint8_t> buffer, std::size_t& transferred) override;
     platform::UsbError usb_read_pipe(platform::UsbHandle handle, std::uint8_t pipe_id,

@@ -44,7 +44,6 @@ const std::vector<OpKeys>& op_keys() {
           {"index", Need::number},
           {"language", Need::number},
           {"data", Need::hex, When::if_ok}}},
-        {trace_op::SPEED, {{"dev", Need::number}, {"speed", Need::number, When::if_ok}}},
         {trace_op::CONTROL, {{"dev", Need::number}, {"setup", Need::setup}, {"error", Need::text, When::if_failed}}},
         {trace_op::READ_PIPE,
          {{"dev", Need::number}, {"pipe", Need::number}, {"data", Need::hex, When::if_ok},

@@ -208,13 +208,6 @@ bool SimPlatform::usb_get_descriptor(platform::UsbHandle handle, std::uint8_t ty
                                 transferred) == UsbError::none;
 }
 
-bool SimPlatform::usb_device_speed(platform::UsbHandle handle, std::uint8_t& speed) {
-    const Target* target = live_usb(handle);
-    if (target == nullptr) return false;
-    speed = target->model->speed();
-    return true;
-}
-
 UsbError SimPlatform::usb_control_transfer(platform::UsbHandle handle, const std::uint8_t (&setup)[8],
                                            std::span<std::uint8_t> buffer, std::size_t& transferred) {
     transferred = 0;

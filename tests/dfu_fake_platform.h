@@ -109,7 +109,6 @@ public:
                             std::size_t&) override {
         return false;
     }
-    bool usb_device_speed(platform::UsbHandle, std::uint8_t&) override { return false; }
     platform::UsbError usb_read_pipe(platform::UsbHandle, std::uint8_t, std::span<std::uint8_t>,
                                      std::size_t&) override {
         return platform::UsbError::other;

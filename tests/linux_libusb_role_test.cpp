@@ -60,8 +60,6 @@ TEST(LinuxLibusbRole, CallsOnHandlesThatAreNotOpenFail) {
         transferred = 99;
         EXPECT_EQ(role.write_pipe(handle, 0x01, buffer, transferred), UsbError::other);
         EXPECT_EQ(transferred, 0u);
-        std::uint8_t speed = 0;
-        EXPECT_FALSE(role.device_speed(handle, speed));
         platform::UsbInterfaceInfo info;
         EXPECT_FALSE(role.interface_settings(handle, 0, info));
         platform::UsbPipeInfo pipe;

@@ -134,8 +134,6 @@ TEST(SimPlatformHandles, FailAfterReenumeration) {
         const std::uint8_t setup[8] = {0xA1, 0x03, 0, 0, 1, 0, 6, 0};  // DFU_GETSTATUS
         EXPECT_EQ(bus.platform.usb_control_transfer(old.usb, setup, buffer, moved), UsbError::device_gone);
         EXPECT_FALSE(bus.platform.usb_get_descriptor(old.usb, 1, 0, 0, buffer, moved));
-        std::uint8_t speed = 0;
-        EXPECT_FALSE(bus.platform.usb_device_speed(old.usb, speed));
         std::string serial;
         EXPECT_FALSE(bus.platform.usb_serial_number(old.usb, serial));
         platform::HidAttributes attributes;
@@ -165,10 +163,9 @@ TEST(SimPlatformHandles, FailAfterDetach) {
     EXPECT_FALSE(bus.platform.hid_caps(opened.hid, caps));
 }
 
-TEST(SimPlatformUsb, DescriptorsSpeedAndSerial) {
+TEST(SimPlatformUsb, DescriptorsAndSerial) {
     SimBus bus;
     sim::TouchConfig config;
-    config.speed = platform::USB_SPEED_HIGH;
     config.serial = "SN-77";
     config.release = 0x0213;
     bus.attach_touch(config);
@@ -184,9 +181,6 @@ TEST(SimPlatformUsb, DescriptorsSpeedAndSerial) {
     EXPECT_EQ(full[12] | (full[13] << 8), 0x0213);
     EXPECT_FALSE(bus.platform.usb_get_descriptor(usb, 3, 7, 0x0409, full, moved));  // no such string
 
-    std::uint8_t speed = 0;
-    ASSERT_TRUE(bus.platform.usb_device_speed(usb, speed));
-    EXPECT_EQ(speed, platform::USB_SPEED_HIGH);
     std::string serial;
     ASSERT_TRUE(bus.platform.usb_serial_number(usb, serial));
     EXPECT_EQ(serial, "SN-77");

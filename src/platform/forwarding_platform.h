@@ -19,9 +19,6 @@ public:
                             std::span<std::uint8_t> buffer, std::size_t& transferred) override {
         return inner_.usb_get_descriptor(handle, type, index, language, buffer, transferred);
     }
-    bool usb_device_speed(UsbHandle handle, std::uint8_t& speed) override {
-        return inner_.usb_device_speed(handle, speed);
-    }
     UsbError usb_control_transfer(UsbHandle handle, const std::uint8_t (&setup)[8], std::span<std::uint8_t> buffer,
                                   std::size_t& transferred) override {
         return inner_.usb_control_transfer(handle, setup, buffer, transferred);

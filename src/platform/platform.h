@@ -107,8 +107,6 @@ public:
     virtual bool usb_get_descriptor(UsbHandle handle, std::uint8_t type, std::uint8_t index,
                                     std::uint16_t language, std::span<std::uint8_t> buffer,
                                     std::size_t& transferred) = 0;
-    // Speed code (USB_SPEED_*).
-    virtual bool usb_device_speed(UsbHandle handle, std::uint8_t& speed) = 0;
     // One control transfer with the given 8-byte setup packet. For a
     // device-to-host request `buffer` receives data, otherwise it is sent.
     virtual UsbError usb_control_transfer(UsbHandle handle, const std::uint8_t (&setup)[8],

@@ -181,14 +181,6 @@ bool TracePlatform::usb_get_descriptor(UsbHandle handle, std::uint8_t type, std:
     return ok;
 }
 
-bool TracePlatform::usb_device_speed(UsbHandle handle, std::uint8_t& speed) {
-    const bool ok = inner_.usb_device_speed(handle, speed);
-    Line line(*this, trace_op::SPEED);
-    line.number("dev", handle).ok(ok);
-    if (ok) line.number("speed", speed);
-    return ok;
-}
-
 UsbError TracePlatform::usb_control_transfer(UsbHandle handle, const std::uint8_t (&setup)[8],
                                              std::span<std::uint8_t> buffer, std::size_t& transferred) {
     // Host-to-device data is recorded as sent, before the call; device-to-

@@ -45,7 +45,6 @@ public:
     void usb_close(UsbHandle handle) override;
     bool usb_get_descriptor(UsbHandle handle, std::uint8_t type, std::uint8_t index, std::uint16_t language,
                             std::span<std::uint8_t> buffer, std::size_t& transferred) override;
-    bool usb_device_speed(UsbHandle handle, std::uint8_t& speed) override;
     UsbError usb_control_transfer(UsbHandle handle, const std::uint8_t (&setup)[8], std::span<std::uint8_t> buffer,
                                   std::size_t& transferred) override;
     UsbError usb_read_pipe(UsbHandle handle, std::uint8_t pipe_id, std::span<std::uint8_t> buffer,

@@ -15,7 +15,6 @@ inline constexpr const char* NAMES = "names";  // usb_device_names
 inline constexpr const char* OPEN = "open";
 inline constexpr const char* CLOSE = "close";
 inline constexpr const char* DESCRIPTOR = "descriptor";
-inline constexpr const char* SPEED = "speed";
 inline constexpr const char* CONTROL = "control";
 inline constexpr const char* READ_PIPE = "read_pipe";
 inline constexpr const char* WRITE_PIPE = "write_pipe";

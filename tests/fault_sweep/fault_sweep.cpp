@@ -71,11 +71,11 @@ const std::vector<Tolerated> TOLERATED = {
     {nullptr, {"usb_close", "hid_close"}, FAIL_OR_GONE, When::always, {},
      "a close has no result: the handle is released whatever the device does"},
     {nullptr,
-     {"usb_device_names", "usb_open", "usb_get_descriptor", "usb_device_speed", "usb_serial_number", "usb_placement"},
+     {"usb_device_names", "usb_open", "usb_get_descriptor", "usb_serial_number", "usb_placement"},
      FAIL_OR_GONE, When::same_output, {},
      "an answer the run does without: the device search's second pass (any interface) finds the "
-     "device, another interface of it names it in the list, the product string and speed are only "
-     "shown, and without -S the serial number and place only label the one device"},
+     "device, another interface of it names it in the list, and without -S the serial number and "
+     "place only label the one device"},
     {nullptr,
      {"hid_paths", "hid_open", "hid_attributes", "hid_caps", "hid_serial_number", "hid_placement"},
      FAIL_OR_GONE, When::same_output, {},
@@ -89,8 +89,8 @@ const std::vector<Tolerated> TOLERATED = {
     {nullptr, {}, {FaultKind::unplug}, When::after_last_use, {},
      "the device leaves after the tool's last request to it: the run's work is done"},
     {nullptr,
-     {"usb_placement", "usb_get_descriptor", "usb_device_speed", "usb_close", "hid_paths", "hid_open",
-      "hid_attributes", "hid_serial_number", "hid_placement"},
+     {"usb_placement", "usb_get_descriptor", "usb_close", "hid_paths", "hid_open", "hid_attributes",
+      "hid_serial_number", "hid_placement"},
      {FaultKind::unplug}, When::during, DEVICE_WAITS,
      "the device leaves just after the wait recognised it (what is read then, and the rest of that "
      "lookup, is only shown); "

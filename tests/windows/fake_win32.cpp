@@ -587,17 +587,6 @@ WINBOOL WINAPI WinUsb_GetDescriptor(WINUSB_INTERFACE_HANDLE interface, UCHAR typ
     return TRUE;
 }
 
-WINBOOL WINAPI WinUsb_QueryDeviceInformation(WINUSB_INTERFACE_HANDLE interface, ULONG type, PULONG length,
-                                             PVOID value) {
-    const platform::UsbHandle sim = sim_usb(interface);
-    if (type != DEVICE_SPEED || length == nullptr || *length != 1)
-        violation("WinUsb_QueryDeviceInformation is not a one-byte DEVICE_SPEED query");
-    std::uint8_t speed = 0;
-    if (sim == 0 || !the_state.backing->usb_device_speed(sim, speed)) return fail(ERROR_GEN_FAILURE);
-    *static_cast<UCHAR*>(value) = speed;
-    return TRUE;
-}
-
 WINBOOL WINAPI WinUsb_ControlTransfer(WINUSB_INTERFACE_HANDLE interface, WINUSB_SETUP_PACKET setup, PUCHAR buffer,
                                       ULONG length, PULONG transferred, LPOVERLAPPED overlapped) {
     const platform::UsbHandle sim = sim_usb(interface);

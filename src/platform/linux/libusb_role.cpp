@@ -224,18 +224,6 @@ bool LibusbRole::get_descriptor(UsbHandle handle, std::uint8_t type, std::uint8_
     return true;
 }
 
-bool LibusbRole::device_speed(UsbHandle handle, std::uint8_t& speed) {
-    Open* open = find(handle);
-    if (open == nullptr) return false;
-    switch (libusb_get_device_speed(libusb_get_device(open->handle.get()))) {
-        case LIBUSB_SPEED_LOW: speed = USB_SPEED_LOW; return true;
-        case LIBUSB_SPEED_FULL: speed = USB_SPEED_FULL; return true;
-        case LIBUSB_SPEED_UNKNOWN: return false;
-        // WinUSB knows no faster code than high speed.
-        default: speed = USB_SPEED_HIGH; return true;
-    }
-}
-
 UsbError LibusbRole::control_transfer(UsbHandle handle, const std::uint8_t (&setup)[8],
                                       std::span<std::uint8_t> buffer, std::size_t& transferred) {
     transferred = 0;

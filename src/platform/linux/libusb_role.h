@@ -45,7 +45,6 @@ public:
     void close(UsbHandle handle);
     bool get_descriptor(UsbHandle handle, std::uint8_t type, std::uint8_t index, std::uint16_t language,
                         std::span<std::uint8_t> buffer, std::size_t& transferred);
-    bool device_speed(UsbHandle handle, std::uint8_t& speed);
     UsbError control_transfer(UsbHandle handle, const std::uint8_t (&setup)[8],
                               std::span<std::uint8_t> buffer, std::size_t& transferred);
     UsbError read_pipe(UsbHandle handle, std::uint8_t pipe_id, std::span<std::uint8_t> buffer,

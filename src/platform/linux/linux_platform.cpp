@@ -18,9 +18,6 @@ bool LinuxPlatform::usb_get_descriptor(UsbHandle handle, std::uint8_t type, std:
                                        std::size_t& transferred) {
     return fresh(usb_).get_descriptor(handle, type, index, language, buffer, transferred);
 }
-bool LinuxPlatform::usb_device_speed(UsbHandle handle, std::uint8_t& speed) {
-    return fresh(usb_).device_speed(handle, speed);
-}
 UsbError LinuxPlatform::usb_control_transfer(UsbHandle handle, const std::uint8_t (&setup)[8],
                                              std::span<std::uint8_t> buffer, std::size_t& transferred) {
     return fresh(usb_).control_transfer(handle, setup, buffer, transferred);

@@ -128,16 +128,6 @@ bool WindowsPlatform::usb_get_descriptor(UsbHandle handle, std::uint8_t type, st
     return true;
 }
 
-bool WindowsPlatform::usb_device_speed(UsbHandle handle, std::uint8_t& speed) {
-    const WINUSB_INTERFACE_HANDLE winusb = winusb_of(handle);
-    if (winusb == nullptr) return false;
-    ULONG length = 1;
-    UCHAR code = 0;
-    if (!WinUsb_QueryDeviceInformation(winusb, DEVICE_SPEED, &length, &code)) return false;
-    speed = code;
-    return true;
-}
-
 UsbError WindowsPlatform::usb_control_transfer(UsbHandle handle, const std::uint8_t (&setup)[8],
                                                std::span<std::uint8_t> buffer, std::size_t& transferred) {
     transferred = 0;
