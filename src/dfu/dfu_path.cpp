@@ -40,8 +40,8 @@ dfu_device_ptr wait_for_device(dfu_run& run, outcome& cause, bool detached, plat
     dfu_device_ptr opened;
     bool unopened = false;  // found, but its DFU interface did not open
     request.take = [&](const usb_device_identity& candidate) {
-        opened = dfu_open_same(run.context.os, DEVICE_VENDOR_ID, candidate.product_id, interface_for(candidate.product_id),
-                               candidate);
+        opened = dfu_open_same(run.context.os, DEVICE_VENDOR_ID, candidate.product_id,
+                               interface_for(candidate.product_id), candidate);
         unopened = opened == nullptr;
         return opened != nullptr;
     };
@@ -215,7 +215,8 @@ void dfu_relay_event(dfu_relay& relay, dfu_device& device, dfu_event event, int 
 outcome dfu_path(run_context& run, const run_job& job) {
     run.report.device(run.device, run_path::dfu);
     if (job.reset) run.report.phase_begin(phase::reset);
-    dfu_run state{run, run.device, dfu_relay{run.report, 0, false, false, false, succeeded()}, !job.reset && job.image.has_value()};
+    dfu_run state{run, run.device, dfu_relay{run.report, 0, false, false, false, succeeded()},
+                  !job.reset && job.image.has_value()};
     if (state.with_image) state.relay.image_size = job.image->size();
     return upgrade(state, job, job.reset || job.restart_after);
 }

@@ -18,7 +18,7 @@ inline constexpr std::uint32_t DFU_DETACH_SETTLE_MS = 500;
 struct dfu_relay {
     reporter& report;
     std::uint64_t image_size = 0;
-    bool flashing = false;  // the manifestation phase has begun
+    bool flashing = false;       // the manifestation phase has begun
     bool failure_shown = false;  // the failed request's message was reported
     bool failed = false;
     outcome cause;

@@ -16,7 +16,8 @@ std::string location_text(const usb_device_identity& device) {
 
 // The path a run would take on this device. A device that neither a location
 // nor a serial number tells apart is only addressed when it is alone.
-std::optional<run_path> path_of(platform::Platform& os, const usb_device_identity& device, bool alone, std::string& name) {
+std::optional<run_path> path_of(platform::Platform& os, const usb_device_identity& device, bool alone,
+                                std::string& name) {
     if (usb_identity_is_weak(device) && !alone) {
         name = "unknown (no location or serial to select it by)";
         return std::nullopt;
@@ -85,10 +86,10 @@ void report_several_devices(reporter& report, const std::vector<usb_device_ident
         for (std::size_t j = 0; serials_differ && j < i; ++j) serials_differ = devices[j].serial != devices[i].serial;
     }
     const char* how = serials_differ ? "-S SERIAL or -p LOCATION" : "-p LOCATION";
-    const std::string text = text_format("ERROR: %zu Korvix devices%s are attached%s; choose one with %s:\n",
-                                         devices.size(), serial_asked(selection).c_str(),
-                                         location_asked(selection).c_str(), how) +
-                             candidates(devices);
+    const std::string text =
+        text_format("ERROR: %zu Korvix devices%s are attached%s; choose one with %s:\n", devices.size(),
+                    serial_asked(selection).c_str(), location_asked(selection).c_str(), how) +
+        candidates(devices);
     report.error(error_of(message::several_devices, failed(failure::several_devices), text));
 }
 

@@ -51,16 +51,16 @@ outcome check_image_file(reporter& report, const char* image_path, const std::ve
             error = error_of(message::image_suffix_only, failed(failure::image_suffix_only), image_path);
             break;
         case image_verdict::malformed_suffix:
-            error = error_of(message::image_malformed_suffix, failed(failure::image_malformed_suffix),
-                             suffix.length, static_cast<std::uint32_t>(DFU_SUFFIX_LENGTH));
+            error = error_of(message::image_malformed_suffix, failed(failure::image_malformed_suffix), suffix.length,
+                             static_cast<std::uint32_t>(DFU_SUFFIX_LENGTH));
             break;
         case image_verdict::bad_crc:
-            error = error_of(message::image_bad_crc, failed(failure::image_bad_crc),
-                             suffix.stored_crc, suffix.file_crc);
+            error =
+                error_of(message::image_bad_crc, failed(failure::image_bad_crc), suffix.stored_crc, suffix.file_crc);
             break;
         default:
-            error = error_of(message::image_wrong_vendor, failed(failure::image_wrong_vendor),
-                             suffix.vendor_id, DEVICE_VENDOR_ID);
+            error = error_of(message::image_wrong_vendor, failed(failure::image_wrong_vendor), suffix.vendor_id,
+                             DEVICE_VENDOR_ID);
             break;
     }
     report.error(error);
@@ -89,7 +89,8 @@ outcome prepare_image(reporter& report, run_mode mode, const char* image_path, s
         }
         case run_mode::builtin_upgrade:
             report.say("Built-in Upgrade Mode\n=====================\n\n");
-            report.say(text_format("- Using built-in firmware image, %d bytes.\n\n", image_for(mode, file_buffer).length));
+            report.say(
+                text_format("- Using built-in firmware image, %d bytes.\n\n", image_for(mode, file_buffer).length));
             return succeeded();
     }
     return succeeded();
@@ -120,8 +121,9 @@ std::optional<usb_device_identity> choose_device(platform::Platform& os, reporte
         return std::nullopt;
     }
     if (usb_identity_is_weak(devices.front()))
-        report.notice("NOTICE: The device has neither a serial number nor a USB location; the waits accept it only "
-                      "while it is the only Korvix device attached.");
+        report.notice(
+            "NOTICE: The device has neither a serial number nor a USB location; the waits accept it only "
+            "while it is the only Korvix device attached.");
     return std::move(devices.front());
 }
 
@@ -131,9 +133,10 @@ outcome check_image_product(reporter& report, const usb_device_identity& device,
                             const std::optional<dfu_suffix>& suffix) {
     if (!suffix || suffix->product_id == ANY_ID) return succeeded();
     if (device.product_id == DFU_PRODUCT_ID) {
-        report.notice(text_format("NOTICE: The device is in DFU mode, which hides its product ID: the image's product "
-                                  "ID %.4x cannot be checked yet.",
-                                  static_cast<unsigned>(suffix->product_id)));
+        report.notice(
+            text_format("NOTICE: The device is in DFU mode, which hides its product ID: the image's product "
+                        "ID %.4x cannot be checked yet.",
+                        static_cast<unsigned>(suffix->product_id)));
         return succeeded();
     }
     if (image_fits_product(*suffix, device.product_id)) return succeeded();
@@ -146,7 +149,8 @@ outcome check_image_product(reporter& report, const usb_device_identity& device,
 outcome run_device_path(platform::Platform& os, reporter& report, const run_options& options, firmware_image image,
                         const std::optional<dfu_suffix>& suffix) {
     outcome why = succeeded();
-    const std::optional<usb_device_identity> chosen = choose_device(os, report, {options.serial, options.location}, why);
+    const std::optional<usb_device_identity> chosen =
+        choose_device(os, report, {options.serial, options.location}, why);
     if (!chosen) return why;
     const usb_device_identity& device = *chosen;
     // Held until the run ends: no other flash-tool talks to the device
@@ -161,8 +165,8 @@ outcome run_device_path(platform::Platform& os, reporter& report, const run_opti
     const std::uint16_t product_id = device.product_id;
     if (product_id == BRIDGE_PRODUCT_ID && options.enable_kxp)
         report.notice("Talking to a bridge, will ignore option --enable_kxp");
-    const device_path path = choose_path(product_id, options.force_dfu, options.enable_kxp,
-                                         [&] { return hid_probe(os, device) ? 0 : -1; });
+    const device_path path =
+        choose_path(product_id, options.force_dfu, options.enable_kxp, [&] { return hid_probe(os, device) ? 0 : -1; });
     run_context run{os, report, device};
     run_job job;
     job.reset = options.reset;

@@ -38,8 +38,7 @@ outcome link_failed(run_context& run, message id, const outcome& cause) {
 // Everything between a successful open and the close: information, system
 // error value, upgrade and restart as the job asks. `watch` receives the
 // system's watch on the device, set before it is told to restart.
-outcome run_session(run_context& run, const run_job& job, kxp_session& session,
-                    platform::DepartureWatchOwner& watch) {
+outcome run_session(run_context& run, const run_job& job, kxp_session& session, platform::DepartureWatchOwner& watch) {
     reporter& report = run.report;
     const client_info* peer = nullptr;
     kxp_session_peer_info(session, peer);
@@ -63,8 +62,7 @@ outcome run_session(run_context& run, const run_job& job, kxp_session& session,
     }
     if (job.reset || job.restart_after) {
         report.phase_begin(phase::reset);
-        if (session.holder.device)
-            watch.reset(run.os, run.os.hid_watch_departure(session.holder.device->handle.get()));
+        if (session.holder.device) watch.reset(run.os, run.os.hid_watch_departure(session.holder.device->handle.get()));
         if (const outcome restarted = kxp_restart(session); !restarted.ok())
             return link_failed(run, message::link_restart, restarted);
         report.phase_end(phase::reset, succeeded());
@@ -102,7 +100,8 @@ std::optional<outcome> kxp_path(run_context& run, const run_job& job) {
     if (job.serial) {
         if (job.serial->size() > LINK_SERIAL_MAX) {
             const outcome cause = failed(failure::serial_too_long);
-            run.report.error(error_of(message::serial_too_long, cause, static_cast<std::uint32_t>(LINK_SERIAL_MAX), 0, std::string(*job.serial)));
+            run.report.error(error_of(message::serial_too_long, cause, static_cast<std::uint32_t>(LINK_SERIAL_MAX), 0,
+                                      std::string(*job.serial)));
             return cause;
         }
         address += ':';

@@ -70,7 +70,9 @@ outcome flash(run_context& run, const run_job& job, cmd_channel& channel) {
 
     report.phase_begin(phase::transfer);
     cmd_progress progress;
-    progress.sent = [&report](std::uint64_t done, std::uint64_t total) { report.progress(phase::transfer, done, total); };
+    progress.sent = [&report](std::uint64_t done, std::uint64_t total) {
+        report.progress(phase::transfer, done, total);
+    };
     progress.busy = [&report] { report.poll(phase::flash); };
     const outcome sent = cmd_send_image(channel, image, progress);
     report.phase_end(phase::transfer, sent);
@@ -100,8 +102,7 @@ outcome restart(run_context& run) {
     run.report.phase_begin(phase::reset);
     cmd_channel_ptr channel = cmd_channel_open_same(run.os, run.device);
     if (!channel) {
-        const outcome result =
-            failed(failure::open_failed);
+        const outcome result = failed(failure::open_failed);
         run.report.error(error_of(message::open_device, result, run.device.product_id));
         run.report.say("\n");
         return result;

@@ -113,8 +113,8 @@ void console_reporter::listed(const listed_device& entry) {
     const usb_device_identity& device = entry.device;
     out(text_format("%.4x:%.4x  %-8s  %-19s  USB %-10s  %s\n", static_cast<unsigned>(DEVICE_VENDOR_ID),
                     static_cast<unsigned>(device.product_id), usb_device_mode_name(device.product_id),
-                    device_serial_text(device).c_str(),
-                    device.location.empty() ? "unknown" : device.location.c_str(), entry.state.c_str()));
+                    device_serial_text(device).c_str(), device.location.empty() ? "unknown" : device.location.c_str(),
+                    entry.state.c_str()));
 }
 
 void console_reporter::phase_begin(phase step, std::string_view detail) {

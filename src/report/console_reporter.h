@@ -60,7 +60,7 @@ private:
     console_sink sink_;
     run_path path_ = run_path::hid;
     bool link_line_open_ = false;
-    std::uint64_t dot_mark_ = 0;     // percent up to which progress dots are written
+    std::uint64_t dot_mark_ = 0;  // percent up to which progress dots are written
     std::uint64_t previous_done_ = 0;
 };
 

@@ -154,7 +154,9 @@ void json_reporter::info(info_kind kind, std::string_view text, std::int64_t val
     json line = event("info");
     line["kind"] = info_kind_name(kind);
     switch (kind) {
-        case info_kind::syserror: line["value"] = text_format("0x%016llx", static_cast<unsigned long long>(value)); break;
+        case info_kind::syserror:
+            line["value"] = text_format("0x%016llx", static_cast<unsigned long long>(value));
+            break;
         case info_kind::flash_status:
             // Only the native path's flash status carries a number.
             if (path_ == run_path::hid) line["status"] = value;

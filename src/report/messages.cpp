@@ -1,8 +1,8 @@
 #include "report/messages.h"
 
 #include "report/text_format.h"
-#include "usb/usb_ids.h"
 #include "usb/usb_device_wait.h"
+#include "usb/usb_ids.h"
 
 namespace {
 
@@ -15,7 +15,8 @@ std::string message_text(const error_report& report) {
     const unsigned vendor = DEVICE_VENDOR_ID;
     switch (report.id) {
         case message::communication_error: return "ERROR: Communication error\n";
-        case message::open_device: return text_format("ERROR: Could not open USB device %.4X:%.4X\n", vendor, report.first);
+        case message::open_device:
+            return text_format("ERROR: Could not open USB device %.4X:%.4X\n", vendor, report.first);
         case message::upgrade_failed: return "ERROR: Could not upgrade device.\n";
         case message::info_failed: return "ERROR: Could not get read info from device.\n";
         case message::dfu_upgrade_failed: return "\nERROR: Could not upgrade device.\n";
@@ -29,32 +30,34 @@ std::string message_text(const error_report& report) {
         case message::not_in_upgrade_mode: return "\nERROR: Device is not in upgrade mode.\n";
         case message::came_back_as_other:
             return text_format("ERROR: The image is for product ID %.4x, but the device came back as %.4x:%.4x.\n",
-                          report.first, vendor, report.second);
+                               report.first, vendor, report.second);
         case message::link_syserror:
             return text_format("ERROR: Could not read the system error value (result 0x%x).\n", result_code(report));
-        case message::link_upgrade: return text_format("ERROR: Could not upgrade device (result 0x%x).\n", result_code(report));
+        case message::link_upgrade:
+            return text_format("ERROR: Could not upgrade device (result 0x%x).\n", result_code(report));
         case message::link_restart:
             return text_format("ERROR: Could not restart the device (result 0x%x).\n", result_code(report));
         case message::link_unavailable:
             return text_format("ERROR: Could not open the KXP link to USB device %.4X:%.4X\n", vendor, report.first);
         case message::serial_too_long:
-            return text_format("ERROR: Serial number <%s> is longer than the %u characters a USB KXP link address holds.\n",
-                          report.subject.c_str(), report.first);
+            return text_format(
+                "ERROR: Serial number <%s> is longer than the %u characters a USB KXP link address holds.\n",
+                report.subject.c_str(), report.first);
         case message::image_unreadable: return "\n" + report.subject + "\n";
         case message::image_empty: return "ERROR: The image file <" + report.subject + "> is empty.\n";
         case message::image_suffix_only:
             return "ERROR: The image file <" + report.subject + "> holds a DFU suffix and no firmware.\n";
         case message::image_malformed_suffix:
             return text_format("ERROR: The image's DFU suffix is malformed: its length is %u, not %u.\n", report.first,
-                          report.second);
+                               report.second);
         case message::image_bad_crc:
             return text_format("ERROR: The image's DFU suffix gives CRC %.8x, but its contents have CRC %.8x.\n",
-                          report.first, report.second);
+                               report.first, report.second);
         case message::image_wrong_vendor:
             return text_format("ERROR: The image is for vendor ID %.4x, not %.4x.\n", report.first, report.second);
         case message::image_wrong_product:
             return text_format("ERROR: The image is for product ID %.4x, but the device is %.4x:%.4x.\n", report.first,
-                          vendor, report.second);
+                               vendor, report.second);
         case message::several_devices:
         case message::no_match: return report.subject;
         case message::dfu_request_failed:

@@ -28,14 +28,14 @@ enum class phase : std::uint8_t {
 };
 
 enum class info_kind : std::uint8_t {
-    identity,        // the native identify: value its status byte
-    information,     // the device's information text
-    flash_status,    // the device's word on the flash: value its status (native)
+    identity,              // the native identify: value its status byte
+    information,           // the device's information text
+    flash_status,          // the device's word on the flash: value its status (native)
     flash_status_missing,  // the DFU status text after a download could not be read
-    image_info,      // the DFU status text read without a download; empty: none
-    device_message,  // a DFU message: a request that failed, or the name of the status
-    syserror,        // the link's system error value: value it
-    version,         // the tool's version, built-in image and backend
+    image_info,            // the DFU status text read without a download; empty: none
+    device_message,        // a DFU message: a request that failed, or the name of the status
+    syserror,              // the link's system error value: value it
+    version,               // the tool's version, built-in image and backend
 };
 
 // The device's client information over the link; empty where it gave none.
