@@ -69,15 +69,37 @@ SetupPacket decode_setup(const std::uint8_t (&setup)[8]) {
 
 }  // namespace
 
+namespace {
+
+// The timeline the calling thread is bound to; null: the base clock.
+thread_local Clock* bound_timeline = nullptr;
+
+}  // namespace
+
 SimPlatform::SimPlatform(Clock& clock, bool realtime) : clock_(clock), realtime_(realtime) {}
 
-void SimPlatform::attach(std::shared_ptr<UsbDeviceModel> model, std::string location, PortBehaviour behaviour) {
+void SimPlatform::bind_thread(Clock* timeline) { bound_timeline = timeline; }
+
+void SimPlatform::attach(std::shared_ptr<UsbDeviceModel> model, std::string location, PortBehaviour behaviour,
+                         Clock* timeline) {
+    const std::lock_guard lock(mutex_);
     const unsigned id = next_slot_++;
     if (location.empty()) location = "1-" + std::to_string(id);
-    slots_.push_back({id, std::move(model), std::move(location), behaviour});
+    slots_.push_back({id, std::move(model), std::move(location), behaviour, timeline});
+}
+
+std::uint64_t SimPlatform::time_of(const Slot& slot) const {
+    return slot.timeline != nullptr ? slot.timeline->now() : clock_.now();
+}
+
+std::uint64_t SimPlatform::time_on(unsigned slot_id) const {
+    for (const Slot& slot : slots_)
+        if (slot.id == slot_id) return time_of(slot);
+    return bound_timeline != nullptr ? bound_timeline->now() : clock_.now();
 }
 
 void SimPlatform::detach(const std::shared_ptr<UsbDeviceModel>& model) {
+    const std::lock_guard lock(mutex_);
     std::erase_if(slots_, [&](const Slot& slot) { return slot.model == model; });
 }
 
@@ -85,7 +107,7 @@ SimPlatform::Table SimPlatform::usb_names() {
     Table table;
     for (const auto& slot : slots_) {
         auto& model = *slot.model;
-        if (!model.present(clock_.now())) continue;
+        if (!model.present(time_of(slot))) continue;
         const auto device = model.device_descriptor();
         if (device.size() < 18) continue;
         const unsigned vid = le16(device, 8), pid = le16(device, 10);
@@ -123,6 +145,7 @@ SimPlatform::Table SimPlatform::usb_names() {
 }
 
 std::uintptr_t SimPlatform::denied(const Target& target) {
+    const std::lock_guard lock(mutex_);
     const Slot* slot = slot_of(target);
     const auto device = target.model->device_descriptor();
     platform::UnopenedDevice entry{le16(device, 8), le16(device, 10), slot != nullptr ? slot->location : "",
@@ -136,6 +159,7 @@ std::uintptr_t SimPlatform::denied(const Target& target) {
 }
 
 std::string SimPlatform::inaccessible_device_hint() {
+    const std::lock_guard lock(mutex_);
     if (unopened_.empty()) return "";
     char ids[16];
     std::snprintf(ids, sizeof ids, "%.4X:%.4X", static_cast<unsigned>(unopened_.front().vendor_id),
@@ -145,6 +169,7 @@ std::string SimPlatform::inaccessible_device_hint() {
 }
 
 bool SimPlatform::usb_device_names(std::vector<std::string>& names) {
+    const std::lock_guard lock(mutex_);
     unopened_.clear();
     names.assign(std::begin(UNRELATED_NAMES), std::end(UNRELATED_NAMES));
     for (auto& [name, target] : usb_names()) names.push_back(name);
@@ -152,6 +177,7 @@ bool SimPlatform::usb_device_names(std::vector<std::string>& names) {
 }
 
 platform::UsbHandle SimPlatform::usb_open(const std::string& name) {
+    const std::lock_guard lock(mutex_);
     last_error_.clear();
     const std::string wanted = strip_path_prefix(name);
     for (auto& [entry, target] : usb_names()) {
@@ -170,12 +196,15 @@ platform::UsbHandle SimPlatform::usb_open(const std::string& name) {
     return 0;
 }
 
-void SimPlatform::usb_close(platform::UsbHandle handle) { usb_handles_.erase(handle); }
+void SimPlatform::usb_close(platform::UsbHandle handle) {
+    const std::lock_guard lock(mutex_);
+    usb_handles_.erase(handle);
+}
 
 bool SimPlatform::alive(const Target& target) {
     const bool attached = std::any_of(slots_.begin(), slots_.end(),
                                       [&](const Slot& slot) { return slot.id == target.slot; });
-    return attached && target.model->present(clock_.now()) && target.model->connection() == target.connection;
+    return attached && target.model->present(time_on(target.slot)) && target.model->connection() == target.connection;
 }
 
 const SimPlatform::Target* SimPlatform::live_usb(platform::UsbHandle handle) {
@@ -193,6 +222,7 @@ const SimPlatform::Target* SimPlatform::live_hid(platform::HidHandle handle) {
 bool SimPlatform::usb_get_descriptor(platform::UsbHandle handle, std::uint8_t type, std::uint8_t index,
                                      std::uint16_t language, std::span<std::uint8_t> buffer,
                                      std::size_t& transferred) {
+    const std::lock_guard lock(mutex_);
     transferred = 0;
     const Target* target = live_usb(handle);
     if (target == nullptr) return false;
@@ -210,6 +240,7 @@ bool SimPlatform::usb_get_descriptor(platform::UsbHandle handle, std::uint8_t ty
 
 UsbError SimPlatform::usb_control_transfer(platform::UsbHandle handle, const std::uint8_t (&setup)[8],
                                            std::span<std::uint8_t> buffer, std::size_t& transferred) {
+    const std::lock_guard lock(mutex_);
     transferred = 0;
     const auto it = usb_handles_.find(handle);
     if (it == usb_handles_.end()) return UsbError::other;
@@ -237,7 +268,7 @@ UsbError SimPlatform::usb_control_transfer(platform::UsbHandle handle, const std
         return UsbError::none;
     }
     std::size_t moved = 0;
-    const TransferStatus status = model.control(clock_.now(), packet, data, moved);
+    const TransferStatus status = model.control(time_on(target->slot), packet, data, moved);
     if (status == TransferStatus::ack) transferred = std::min(moved, data.size());
     return usb_error(status);
 }
@@ -250,6 +281,7 @@ bool SimPlatform::owns_pipe(const Target& target, std::uint8_t pipe_id) {
 
 UsbError SimPlatform::usb_read_pipe(platform::UsbHandle handle, std::uint8_t pipe_id,
                                     std::span<std::uint8_t> buffer, std::size_t& transferred) {
+    const std::lock_guard lock(mutex_);
     transferred = 0;
     if (usb_handles_.find(handle) == usb_handles_.end()) return UsbError::other;
     const Target* target = live_usb(handle);
@@ -257,13 +289,14 @@ UsbError SimPlatform::usb_read_pipe(platform::UsbHandle handle, std::uint8_t pip
     // WinUSB refuses a pipe of another interface or of the other direction.
     if (!owns_pipe(*target, pipe_id) || (pipe_id & 0x80) == 0) return UsbError::other;
     std::size_t moved = 0;
-    const TransferStatus status = target->model->bulk(clock_.now(), pipe_id, buffer, moved);
+    const TransferStatus status = target->model->bulk(time_on(target->slot), pipe_id, buffer, moved);
     if (status == TransferStatus::ack) transferred = std::min(moved, buffer.size());
     return usb_error(status);
 }
 
 UsbError SimPlatform::usb_write_pipe(platform::UsbHandle handle, std::uint8_t pipe_id,
                                      std::span<const std::uint8_t> buffer, std::size_t& transferred) {
+    const std::lock_guard lock(mutex_);
     transferred = 0;
     if (usb_handles_.find(handle) == usb_handles_.end()) return UsbError::other;
     const Target* target = live_usb(handle);
@@ -271,13 +304,14 @@ UsbError SimPlatform::usb_write_pipe(platform::UsbHandle handle, std::uint8_t pi
     if (!owns_pipe(*target, pipe_id) || (pipe_id & 0x80) != 0) return UsbError::other;
     std::vector<std::uint8_t> copy(buffer.begin(), buffer.end());
     std::size_t moved = 0;
-    const TransferStatus status = target->model->bulk(clock_.now(), pipe_id, copy, moved);
+    const TransferStatus status = target->model->bulk(time_on(target->slot), pipe_id, copy, moved);
     if (status == TransferStatus::ack) transferred = std::min(moved, buffer.size());
     return usb_error(status);
 }
 
 bool SimPlatform::usb_interface_settings(platform::UsbHandle handle, std::uint8_t alternate,
                                          platform::UsbInterfaceInfo& info) {
+    const std::lock_guard lock(mutex_);
     const Target* target = live_usb(handle);
     if (target == nullptr) return false;
     const auto view = find_interface(target->model->configuration_descriptor(), target->interface_number, alternate);
@@ -288,6 +322,7 @@ bool SimPlatform::usb_interface_settings(platform::UsbHandle handle, std::uint8_
 
 bool SimPlatform::usb_query_pipe(platform::UsbHandle handle, std::uint8_t alternate, std::uint8_t pipe_index,
                                  platform::UsbPipeInfo& info) {
+    const std::lock_guard lock(mutex_);
     const Target* target = live_usb(handle);
     if (target == nullptr) return false;
     const auto view = find_interface(target->model->configuration_descriptor(), target->interface_number, alternate);
@@ -308,6 +343,7 @@ bool SimPlatform::serial_of(UsbDeviceModel& model, std::string& serial) {
 }
 
 bool SimPlatform::usb_serial_number(platform::UsbHandle handle, std::string& serial) {
+    const std::lock_guard lock(mutex_);
     const Target* target = live_usb(handle);
     return target != nullptr && serial_of(*target->model, serial);
 }
@@ -328,10 +364,12 @@ bool SimPlatform::placement_of(const Target* target, platform::UsbPlacement& pla
 }
 
 bool SimPlatform::usb_placement(platform::UsbHandle handle, platform::UsbPlacement& placement) {
+    const std::lock_guard lock(mutex_);
     return placement_of(live_usb(handle), placement);
 }
 
 bool SimPlatform::hid_placement(platform::HidHandle handle, platform::UsbPlacement& placement) {
+    const std::lock_guard lock(mutex_);
     return placement_of(live_hid(handle), placement);
 }
 
@@ -339,7 +377,7 @@ SimPlatform::Table SimPlatform::hid_table() {
     Table table;
     for (const auto& slot : slots_) {
         auto& model = *slot.model;
-        if (!model.present(clock_.now())) continue;
+        if (!model.present(time_of(slot))) continue;
         const auto device = model.device_descriptor();
         if (device.size() < 18) continue;
         const unsigned vid = le16(device, 8), pid = le16(device, 10);
@@ -370,12 +408,14 @@ SimPlatform::Table SimPlatform::hid_table() {
 }
 
 bool SimPlatform::hid_paths(std::vector<std::string>& paths) {
+    const std::lock_guard lock(mutex_);
     paths.clear();
     for (auto& [path, target] : hid_table()) paths.push_back(path);
     return true;
 }
 
 platform::HidHandle SimPlatform::hid_open(const std::string& path) {
+    const std::lock_guard lock(mutex_);
     last_error_.clear();
     for (auto& [entry, target] : hid_table()) {
         if (!same_name(entry, path)) continue;
@@ -387,9 +427,13 @@ platform::HidHandle SimPlatform::hid_open(const std::string& path) {
     return 0;
 }
 
-void SimPlatform::hid_close(platform::HidHandle handle) { hid_handles_.erase(handle); }
+void SimPlatform::hid_close(platform::HidHandle handle) {
+    const std::lock_guard lock(mutex_);
+    hid_handles_.erase(handle);
+}
 
 bool SimPlatform::hid_attributes(platform::HidHandle handle, platform::HidAttributes& attributes) {
+    const std::lock_guard lock(mutex_);
     const Target* target = live_hid(handle);
     if (target == nullptr) return false;
     const auto device = target->model->device_descriptor();
@@ -401,6 +445,7 @@ bool SimPlatform::hid_attributes(platform::HidHandle handle, platform::HidAttrib
 }
 
 bool SimPlatform::hid_caps(platform::HidHandle handle, platform::HidCaps& caps) {
+    const std::lock_guard lock(mutex_);
     const Target* target = live_hid(handle);
     if (target == nullptr) return false;
     const auto& collection = target->collection;
@@ -425,16 +470,18 @@ bool SimPlatform::hid_feature(const Target& target, bool get, std::span<std::uin
                            static_cast<std::uint16_t>(HID_FEATURE_REPORT | report_id), target.interface_number,
                            static_cast<std::uint16_t>(data.size())};
     std::size_t moved = 0;
-    const TransferStatus status = target.model->control(clock_.now(), setup, data, moved);
+    const TransferStatus status = target.model->control(time_on(target.slot), setup, data, moved);
     return status == TransferStatus::ack && moved == data.size();
 }
 
 bool SimPlatform::hid_get_feature(platform::HidHandle handle, std::span<std::uint8_t> report) {
+    const std::lock_guard lock(mutex_);
     const Target* target = live_hid(handle);
     return target != nullptr && hid_feature(*target, true, report);
 }
 
 bool SimPlatform::hid_set_feature(platform::HidHandle handle, std::span<const std::uint8_t> report) {
+    const std::lock_guard lock(mutex_);
     const Target* target = live_hid(handle);
     if (target == nullptr) return false;
     std::vector<std::uint8_t> copy(report.begin(), report.end());
@@ -442,11 +489,13 @@ bool SimPlatform::hid_set_feature(platform::HidHandle handle, std::span<const st
 }
 
 bool SimPlatform::hid_serial_number(platform::HidHandle handle, std::string& serial) {
+    const std::lock_guard lock(mutex_);
     const Target* target = live_hid(handle);
     return target != nullptr && serial_of(*target->model, serial);
 }
 
 platform::LockHandle SimPlatform::lock_device(const std::string& key, std::uint64_t& holder) {
+    const std::lock_guard lock(mutex_);
     holder = 0;
     for (const Slot& slot : slots_) {
         if (slot.location != key || !slot.behaviour.held_by) continue;
@@ -460,11 +509,44 @@ platform::LockHandle SimPlatform::lock_device(const std::string& key, std::uint6
     return handle;
 }
 
-void SimPlatform::unlock_device(platform::LockHandle handle) { locks_.erase(handle); }
+void SimPlatform::unlock_device(platform::LockHandle handle) {
+    const std::lock_guard lock(mutex_);
+    locks_.erase(handle);
+}
 
 void SimPlatform::sleep_ms(std::uint32_t milliseconds) {
-    clock_.advance(milliseconds);
+    {
+        const std::lock_guard lock(mutex_);
+        if (bound_timeline != nullptr) {
+            bound_timeline->advance(milliseconds);
+        } else {
+            clock_.advance(milliseconds);
+            for (const Slot& slot : slots_)
+                if (slot.timeline != nullptr) slot.timeline->advance(milliseconds);
+        }
+    }
+    // Outside the lock: other threads' runs go on meanwhile.
     if (realtime_) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+std::uint64_t SimPlatform::now_ms() {
+    const std::lock_guard lock(mutex_);
+    return bound_timeline != nullptr ? bound_timeline->now() : clock_.now();
+}
+
+std::vector<platform::UnopenedDevice> SimPlatform::unopened_devices() {
+    const std::lock_guard lock(mutex_);
+    return unopened_;
+}
+
+std::string SimPlatform::last_os_error() {
+    const std::lock_guard lock(mutex_);
+    return last_error_;
+}
+
+void SimPlatform::console_clear_quick_edit() {
+    const std::lock_guard lock(mutex_);
+    ++quick_edit_clears_;
 }
 
 }  // namespace sim

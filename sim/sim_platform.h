@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -44,8 +45,18 @@ public:
     // pulls it out (every handle on it fails from then on). A device keeps its
     // port, the location, in every mode; "" gives the next free port ("1-1",
     // "1-2", ...).
-    void attach(std::shared_ptr<UsbDeviceModel> model, std::string location = "", PortBehaviour behaviour = {});
+    // A device attached with a `timeline` lives on it: see bind_thread.
+    void attach(std::shared_ptr<UsbDeviceModel> model, std::string location = "", PortBehaviour behaviour = {},
+                Clock* timeline = nullptr);
     void detach(const std::shared_ptr<UsbDeviceModel>& model);
+
+    // Runs on several devices at once each keep their own virtual time: a
+    // thread bound to a device's timeline reads it as now_ms and advances only
+    // it when it sleeps; every call of the seam sees each device at its own
+    // timeline's time. An unbound thread (null: the default) reads the base
+    // clock, and its sleep advances the base clock and every timeline
+    // together, as one bus would. Every call is safe from several threads.
+    static void bind_thread(Clock* timeline);
 
     // How often the console's quick-edit mode was cleared.
     unsigned quick_edit_clears() const { return quick_edit_clears_; }
@@ -80,8 +91,8 @@ public:
     bool hid_placement(platform::HidHandle handle, platform::UsbPlacement& placement) override;
 
     std::string inaccessible_device_hint() override;
-    std::vector<platform::UnopenedDevice> unopened_devices() override { return unopened_; }
-    std::string last_os_error() override { return last_error_; }
+    std::vector<platform::UnopenedDevice> unopened_devices() override;
+    std::string last_os_error() override;
 
     // Locks of this process only, so that simulator runs in parallel never
     // meet; a device's `held_by` stands for another process holding it.
@@ -89,8 +100,8 @@ public:
     void unlock_device(platform::LockHandle handle) override;
 
     void sleep_ms(std::uint32_t milliseconds) override;
-    std::uint64_t now_ms() override { return clock_.now(); }
-    void console_clear_quick_edit() override { ++quick_edit_clears_; }
+    std::uint64_t now_ms() override;
+    void console_clear_quick_edit() override;
     const char* backend_name() const override { return "simulator"; }
 
 private:
@@ -99,6 +110,7 @@ private:
         std::shared_ptr<UsbDeviceModel> model;
         std::string location;
         PortBehaviour behaviour;
+        Clock* timeline = nullptr;  // null: the base clock
     };
     // What a name or path leads to.
     struct Target {
@@ -112,6 +124,10 @@ private:
     };
     using Table = std::vector<std::pair<std::string, Target>>;
 
+    // The time a device lives at: its timeline's, else the base clock's.
+    std::uint64_t time_of(const Slot& slot) const;
+    std::uint64_t time_on(unsigned slot_id) const;
+
     Table usb_names();
     Table hid_table();
     const Target* live_usb(platform::UsbHandle handle);
@@ -123,6 +139,8 @@ private:
     bool placement_of(const Target* target, platform::UsbPlacement& placement) const;
     bool hid_feature(const Target& target, bool get, std::span<std::uint8_t> report);
 
+    // Held by every call of the seam; recursive because calls use each other.
+    mutable std::recursive_mutex mutex_;
     Clock& clock_;
     bool realtime_;
     unsigned next_slot_ = 1;
