@@ -160,7 +160,7 @@ outcome upgrade(dfu_run& run, const run_job& job, bool reset_after) {
     }
     report.say("\n");
     device.reset();  // closed before the departure watch and the critical phase end
-    return run.relay.failed ? run.relay.cause : succeeded();
+    return run.relay.cause;
 }
 
 }  // namespace
@@ -168,8 +168,7 @@ outcome upgrade(dfu_run& run, const run_job& job, bool reset_after) {
 void dfu_relay_event(dfu_relay& relay, dfu_device& device, dfu_event event, int value, const char* text) {
     reporter& report = relay.report;
     const auto fail = [&relay](outcome cause) {
-        if (!relay.failed) relay.cause = cause;
-        relay.failed = true;
+        if (relay.cause.ok()) relay.cause = cause;
         return cause;
     };
     switch (event) {
@@ -215,7 +214,7 @@ void dfu_relay_event(dfu_relay& relay, dfu_device& device, dfu_event event, int 
 outcome dfu_path(run_context& run, const run_job& job) {
     run.report.device(run.device, run_path::dfu);
     if (job.reset) run.report.phase_begin(phase::reset);
-    dfu_run state{run, run.device, dfu_relay{run.report, 0, false, false, false, succeeded()},
+    dfu_run state{run, run.device, dfu_relay{run.report, 0, false, false, succeeded()},
                   !job.reset && job.image.has_value()};
     if (state.with_image) state.relay.image_size = job.image->size();
     return upgrade(state, job, job.reset || job.restart_after);

@@ -13,14 +13,13 @@
 inline constexpr std::uint32_t DFU_DETACH_SETTLE_MS = 500;
 
 // The transfer's events as the reporter's: phases, progress in bytes of
-// `image_size`, polls and the device's texts. `failed` is set on a failed
-// transfer or detach and never cleared; `cause` then says what failed.
+// `image_size`, polls and the device's texts. `cause` keeps the first failed transfer
+// or detach (success while none failed).
 struct dfu_relay {
     reporter& report;
     std::uint64_t image_size = 0;
     bool flashing = false;       // the manifestation phase has begun
     bool failure_shown = false;  // the failed request's message was reported
-    bool failed = false;
     outcome cause;
 };
 

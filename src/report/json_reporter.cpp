@@ -74,7 +74,14 @@ const char* info_kind_name(info_kind kind) {
 json_reporter::json_reporter(std::string version, console_sink sink)
     : version_(std::move(version)), sink_(std::move(sink)) {}
 
-void json_reporter::write_line(const std::string& line) { sink_.out(line + "\n"); }
+namespace {
+
+// Bytes from a device that are no UTF-8 are written as U+FFFD, never refused.
+std::string json_text(const json& line) { return line.dump(-1, ' ', false, json::error_handler_t::replace); }
+
+}  // namespace
+
+void json_reporter::write_line(const nlohmann::ordered_json& line) { sink_.out(json_text(line) + "\n"); }
 
 void json_reporter::start(std::span<char* const> argv) {
     json line = event("start");
@@ -84,7 +91,7 @@ void json_reporter::start(std::span<char* const> argv) {
     for (const char* word : argv)
         if (word != nullptr) words.push_back(word);
     line["argv"] = std::move(words);
-    write_line(line.dump(-1, ' ', false, json::error_handler_t::replace));
+    write_line(line);
 }
 
 void json_reporter::say(std::string_view /*text*/) {}
@@ -93,14 +100,14 @@ void json_reporter::device(const usb_device_identity& device, run_path path) {
     path_ = path;
     json line = device_fields(device);
     line["path"] = run_path_name(path);
-    write_line(line.dump(-1, ' ', false, json::error_handler_t::replace));
+    write_line(line);
 }
 
 void json_reporter::listed(const listed_device& entry) {
     json line = device_fields(entry.device);
     line["path"] = entry.path ? json(run_path_name(*entry.path)) : json(nullptr);
     if (!entry.path) line["state"] = entry.state;
-    write_line(line.dump(-1, ' ', false, json::error_handler_t::replace));
+    write_line(line);
 }
 
 void json_reporter::phase_begin(phase step, std::string_view detail) {
@@ -109,7 +116,7 @@ void json_reporter::phase_begin(phase step, std::string_view detail) {
     line["state"] = "begin";
     if (!detail.empty()) line["detail"] = std::string(detail);
     if (step == phase::transfer) progress_started_ = false;
-    write_line(line.dump(-1, ' ', false, json::error_handler_t::replace));
+    write_line(line);
 }
 
 void json_reporter::progress(phase step, std::uint64_t done, std::uint64_t total) {
@@ -121,7 +128,7 @@ void json_reporter::progress(phase step, std::uint64_t done, std::uint64_t total
     line["phase"] = phase_name(step);
     line["done"] = done;
     line["total"] = total;
-    write_line(line.dump());
+    write_line(line);
 }
 
 void json_reporter::poll(phase /*step*/) {}
@@ -135,7 +142,7 @@ void json_reporter::phase_end(phase step, const outcome& result) {
         line["failure"] = failure_name(result.kind);
         if (result.code != 0) line["code"] = result.code;
     }
-    write_line(line.dump());
+    write_line(line);
 }
 
 void json_reporter::waited(bool back, std::uint16_t product_id, std::optional<std::uint16_t> release) {
@@ -147,7 +154,7 @@ void json_reporter::waited(bool back, std::uint16_t product_id, std::optional<st
         line["product_id"] = hex4(product_id);
         if (release) line["release"] = hex4(*release);
     }
-    write_line(line.dump());
+    write_line(line);
 }
 
 void json_reporter::info(info_kind kind, std::string_view text, std::int64_t value) {
@@ -165,7 +172,7 @@ void json_reporter::info(info_kind kind, std::string_view text, std::int64_t val
         case info_kind::identity: line["status"] = value; [[fallthrough]];
         default: line["text"] = kind == info_kind::flash_status_missing ? json(nullptr) : json(trimmed(text));
     }
-    write_line(line.dump(-1, ' ', false, json::error_handler_t::replace));
+    write_line(line);
 }
 
 void json_reporter::peer(const link_peer& peer) {
@@ -176,13 +183,13 @@ void json_reporter::peer(const link_peer& peer) {
     line["sw_version"] = field(peer.sw_version);
     line["mfg_id"] = field(peer.mfg_id);
     line["serial"] = peer.serial;
-    write_line(line.dump(-1, ' ', false, json::error_handler_t::replace));
+    write_line(line);
 }
 
 void json_reporter::notice(std::string_view text) {
     json line = event("notice");
     line["text"] = trimmed(text);
-    write_line(line.dump(-1, ' ', false, json::error_handler_t::replace));
+    write_line(line);
 }
 
 void json_reporter::hint(std::string_view text) { notice(text); }
@@ -192,7 +199,7 @@ void json_reporter::error(const error_report& report) {
     line["failure"] = failure_name(report.result.kind);
     if (report.result.code != 0) line["code"] = report.result.code;
     line["text"] = trimmed(message_text(report));
-    write_line(line.dump(-1, ' ', false, json::error_handler_t::replace));
+    write_line(line);
 }
 
 std::string json_reporter::interrupted_lines() const {
@@ -205,7 +212,7 @@ std::string json_reporter::interrupted_lines() const {
     line["exit_status"] = 1;
     line["failure"] = failure_name(cause.kind);
     line["message"] = "Operations failed! Please retry or call tech support.";
-    return error.dump() + "\n" + line.dump() + "\n";
+    return json_text(error) + "\n" + json_text(line) + "\n";
 }
 
 void json_reporter::result(const outcome& result, int exit_status) {
@@ -214,5 +221,5 @@ void json_reporter::result(const outcome& result, int exit_status) {
     line["exit_status"] = exit_status;
     line["failure"] = result.ok() ? json(nullptr) : json(failure_name(result.kind));
     line["message"] = result.ok() ? "Operations succeeded!" : "Operations failed! Please retry or call tech support.";
-    write_line(line.dump());
+    write_line(line);
 }

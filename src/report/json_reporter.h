@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdio>
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "report/console_reporter.h"
@@ -37,7 +38,7 @@ public:
     std::string interrupted_lines() const;
 
 private:
-    void write_line(const std::string& line);
+    void write_line(const nlohmann::ordered_json& line);
 
     std::string version_;
     run_path path_ = run_path::hid;
