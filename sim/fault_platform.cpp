@@ -98,6 +98,7 @@ std::string FaultPlatform::hid_path(platform::HidHandle handle) const {
 // ---- WinUSB role ---------------------------------------------------------
 
 bool FaultPlatform::usb_device_names(std::vector<std::string>& names) {
+    const std::lock_guard lock(mutex_);
     const Verdict verdict = count("usb_device_names", "");
     names.clear();
     // Off the bus the list is still made, without the devices.
@@ -107,6 +108,7 @@ bool FaultPlatform::usb_device_names(std::vector<std::string>& names) {
 }
 
 platform::UsbHandle FaultPlatform::usb_open(const std::string& name) {
+    const std::lock_guard lock(mutex_);
     if (count("usb_open", name) != Verdict::pass) return 0;
     const platform::UsbHandle handle = note(inner_.usb_open(name));
     if (handle != 0) usb_names_[handle] = name;
@@ -114,6 +116,7 @@ platform::UsbHandle FaultPlatform::usb_open(const std::string& name) {
 }
 
 void FaultPlatform::usb_close(platform::UsbHandle handle) {
+    const std::lock_guard lock(mutex_);
     // A close has no result: the handle is released whatever the verdict.
     count("usb_close", usb_name(handle));
     usb_names_.erase(handle);
@@ -124,6 +127,7 @@ void FaultPlatform::usb_close(platform::UsbHandle handle) {
 bool FaultPlatform::usb_get_descriptor(platform::UsbHandle handle, std::uint8_t type, std::uint8_t index,
                                        std::uint16_t language, std::span<std::uint8_t> buffer,
                                        std::size_t& transferred) {
+    const std::lock_guard lock(mutex_);
     transferred = 0;
     if (count("usb_get_descriptor", usb_name(handle)) != Verdict::pass) return false;
     return note(inner_.usb_get_descriptor(handle, type, index, language, buffer, transferred));
@@ -131,6 +135,7 @@ bool FaultPlatform::usb_get_descriptor(platform::UsbHandle handle, std::uint8_t 
 
 UsbError FaultPlatform::usb_control_transfer(platform::UsbHandle handle, const std::uint8_t (&setup)[8],
                                              std::span<std::uint8_t> buffer, std::size_t& transferred) {
+    const std::lock_guard lock(mutex_);
     transferred = 0;
     switch (count("usb_control_transfer", usb_name(handle))) {
         case Verdict::pass: return note(inner_.usb_control_transfer(handle, setup, buffer, transferred));
@@ -142,6 +147,7 @@ UsbError FaultPlatform::usb_control_transfer(platform::UsbHandle handle, const s
 
 UsbError FaultPlatform::usb_read_pipe(platform::UsbHandle handle, std::uint8_t pipe_id,
                                       std::span<std::uint8_t> buffer, std::size_t& transferred) {
+    const std::lock_guard lock(mutex_);
     transferred = 0;
     switch (count("usb_read_pipe", usb_name(handle))) {
         case Verdict::pass: return note(inner_.usb_read_pipe(handle, pipe_id, buffer, transferred));
@@ -153,6 +159,7 @@ UsbError FaultPlatform::usb_read_pipe(platform::UsbHandle handle, std::uint8_t p
 
 UsbError FaultPlatform::usb_write_pipe(platform::UsbHandle handle, std::uint8_t pipe_id,
                                        std::span<const std::uint8_t> buffer, std::size_t& transferred) {
+    const std::lock_guard lock(mutex_);
     transferred = 0;
     switch (count("usb_write_pipe", usb_name(handle))) {
         case Verdict::pass: return note(inner_.usb_write_pipe(handle, pipe_id, buffer, transferred));
@@ -164,22 +171,26 @@ UsbError FaultPlatform::usb_write_pipe(platform::UsbHandle handle, std::uint8_t 
 
 bool FaultPlatform::usb_interface_settings(platform::UsbHandle handle, std::uint8_t alternate,
                                            platform::UsbInterfaceInfo& info) {
+    const std::lock_guard lock(mutex_);
     if (count("usb_interface_settings", usb_name(handle)) != Verdict::pass) return false;
     return note(inner_.usb_interface_settings(handle, alternate, info));
 }
 
 bool FaultPlatform::usb_query_pipe(platform::UsbHandle handle, std::uint8_t alternate, std::uint8_t pipe_index,
                                    platform::UsbPipeInfo& info) {
+    const std::lock_guard lock(mutex_);
     if (count("usb_query_pipe", usb_name(handle)) != Verdict::pass) return false;
     return note(inner_.usb_query_pipe(handle, alternate, pipe_index, info));
 }
 
 bool FaultPlatform::usb_serial_number(platform::UsbHandle handle, std::string& serial) {
+    const std::lock_guard lock(mutex_);
     if (count("usb_serial_number", usb_name(handle)) != Verdict::pass) return false;
     return note(inner_.usb_serial_number(handle, serial));
 }
 
 bool FaultPlatform::usb_placement(platform::UsbHandle handle, platform::UsbPlacement& placement) {
+    const std::lock_guard lock(mutex_);
     if (count("usb_placement", usb_name(handle)) != Verdict::pass) return false;
     return note(inner_.usb_placement(handle, placement));
 }
@@ -187,6 +198,7 @@ bool FaultPlatform::usb_placement(platform::UsbHandle handle, platform::UsbPlace
 // ---- HID role ------------------------------------------------------------
 
 bool FaultPlatform::hid_paths(std::vector<std::string>& paths) {
+    const std::lock_guard lock(mutex_);
     const Verdict verdict = count("hid_paths", "");
     paths.clear();
     if (unplugged_ && verdict == Verdict::fail && !runaway_) return note(true);
@@ -195,6 +207,7 @@ bool FaultPlatform::hid_paths(std::vector<std::string>& paths) {
 }
 
 platform::HidHandle FaultPlatform::hid_open(const std::string& path) {
+    const std::lock_guard lock(mutex_);
     if (count("hid_open", path) != Verdict::pass) return 0;
     const platform::HidHandle handle = note(inner_.hid_open(path));
     if (handle != 0) hid_paths_[handle] = path;
@@ -202,6 +215,7 @@ platform::HidHandle FaultPlatform::hid_open(const std::string& path) {
 }
 
 void FaultPlatform::hid_close(platform::HidHandle handle) {
+    const std::lock_guard lock(mutex_);
     count("hid_close", hid_path(handle));
     hid_paths_.erase(handle);
     inner_.hid_close(handle);
@@ -209,31 +223,37 @@ void FaultPlatform::hid_close(platform::HidHandle handle) {
 }
 
 bool FaultPlatform::hid_attributes(platform::HidHandle handle, platform::HidAttributes& attributes) {
+    const std::lock_guard lock(mutex_);
     if (count("hid_attributes", hid_path(handle)) != Verdict::pass) return false;
     return note(inner_.hid_attributes(handle, attributes));
 }
 
 bool FaultPlatform::hid_caps(platform::HidHandle handle, platform::HidCaps& caps) {
+    const std::lock_guard lock(mutex_);
     if (count("hid_caps", hid_path(handle)) != Verdict::pass) return false;
     return note(inner_.hid_caps(handle, caps));
 }
 
 bool FaultPlatform::hid_get_feature(platform::HidHandle handle, std::span<std::uint8_t> report) {
+    const std::lock_guard lock(mutex_);
     if (count("hid_get_feature", hid_path(handle)) != Verdict::pass) return false;
     return note(inner_.hid_get_feature(handle, report));
 }
 
 bool FaultPlatform::hid_set_feature(platform::HidHandle handle, std::span<const std::uint8_t> report) {
+    const std::lock_guard lock(mutex_);
     if (count("hid_set_feature", hid_path(handle)) != Verdict::pass) return false;
     return note(inner_.hid_set_feature(handle, report));
 }
 
 bool FaultPlatform::hid_serial_number(platform::HidHandle handle, std::string& serial) {
+    const std::lock_guard lock(mutex_);
     if (count("hid_serial_number", hid_path(handle)) != Verdict::pass) return false;
     return note(inner_.hid_serial_number(handle, serial));
 }
 
 bool FaultPlatform::hid_placement(platform::HidHandle handle, platform::UsbPlacement& placement) {
+    const std::lock_guard lock(mutex_);
     if (count("hid_placement", hid_path(handle)) != Verdict::pass) return false;
     return note(inner_.hid_placement(handle, placement));
 }
@@ -242,6 +262,7 @@ bool FaultPlatform::hid_placement(platform::HidHandle handle, platform::UsbPlace
 
 void FaultPlatform::sleep_ms(std::uint32_t milliseconds) {
     inner_.sleep_ms(milliseconds);
+    const std::lock_guard lock(mutex_);
     check_limits();
 }
 

@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -119,6 +120,10 @@ private:
     std::uintptr_t note(std::uintptr_t handle);
     platform::UsbError note(platform::UsbError error);
 
+    // Workers on several devices call at once: one device call at a time is
+    // counted and answered, so that each call's answer lands on its record.
+    // Never held across a sleep.
+    std::recursive_mutex mutex_;
     FaultPlan plan_;
     std::function<void()> unplug_;
     FaultLimits limits_;

@@ -203,6 +203,10 @@ std::vector<Knob> make_table() {
              c.port.access_denied = v == "denied";
              return true;
          }},
+        integer("usb.arrive_ms", "the device is plugged in this many ms after the start (0: attached at start)",
+                [](auto& c) -> auto& { return c.port.arrive_ms; }),
+        optional_integer("usb.unplug_ms", "the device is pulled out this many ms after the start (none: never)",
+                         "none", [](auto& c) -> auto& { return c.port.unplug_ms; }),
         optional_integer("usb.held_by", "another flash-tool, this process ID, holds the device (none: no one)", "none",
                          [](auto& c) -> auto& { return c.port.held_by; }),
         id16("touch.pid", "touch controller's run-time product ID",

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <fstream>
 #include <memory>
 #include <optional>
@@ -9,6 +10,8 @@
 #include <vector>
 
 #include "frontend/frontend.h"
+#include "frontend/options.h"
+#include "platform/interrupt.h"
 #include "frontend/tool_version.h"
 #include "platform/platform.h"
 #include "platform/trace.h"
@@ -33,6 +36,16 @@ constexpr int EXIT_SIMULATOR = 2;
     std::exit(EXIT_SIMULATOR);
 }
 
+// Whether the tool's options ask for a run on several devices at once. Read
+// from a copy: the parser reorders what it reads.
+bool runs_on_many_devices(const std::vector<char*>& args) {
+    std::vector<char*> copy = args;
+    copy.push_back(nullptr);
+    run_options tool;
+    parse_options(static_cast<int>(args.size()), copy.data(), tool, option_set::standard, true);
+    return tool.all || tool.station;
+}
+
 }  // namespace
 
 int sim_main(int argc, char** argv, SimRunReport* report, const SimRunLimits* limits, const console_sink* console_text) {
@@ -51,6 +64,11 @@ int sim_main(int argc, char** argv, SimRunReport* report, const SimRunLimits* li
 
     Clock clock;
     SimPlatform simulator(clock, options.realtime);
+    if (!options.ctrl_c_at.empty()) simulator.at_base_time(options.ctrl_c_at, platform::interrupt_now);
+    // A run on several devices at once gives each device its own time; one
+    // device's run keeps the one clock of the bus, as its traces show it.
+    const bool device_timelines = runs_on_many_devices(args);
+    std::deque<Clock> timelines;
     std::optional<ReplayPlatform> replay;
     platform::Platform* devices = &simulator;
     std::vector<std::shared_ptr<UsbDeviceModel>> models;
@@ -67,8 +85,9 @@ int sim_main(int argc, char** argv, SimRunReport* report, const SimRunLimits* li
         std::vector<SimConfig> configs{options.config};
         configs.insert(configs.end(), options.more_devices.begin(), options.more_devices.end());
         for (const SimConfig& config : configs) {
-            for (auto& model : find_device_kind(config.device)->make(config, clock)) {
-                simulator.attach(model, config.location, config.port);
+            Clock* timeline = device_timelines ? &timelines.emplace_back() : nullptr;
+            for (auto& model : find_device_kind(config.device)->make(config, timeline ? *timeline : clock)) {
+                simulator.attach(model, config.location, config.port, timeline);
                 models.push_back(model);
             }
         }

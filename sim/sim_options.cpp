@@ -10,7 +10,7 @@ namespace {
 
 constexpr std::string_view PREFIX = "--sim-";
 constexpr std::string_view OPTIONS_WITH_VALUE[] = {"--sim-set", "--sim-device", "--sim-trace",
-                                                       "--sim-replay", "--sim-fault"};
+                                                       "--sim-replay", "--sim-fault", "--sim-ctrl-c"};
 
 // The value of "--NAME=VALUE" or of "--NAME VALUE" (taking the next argument).
 bool option_value(std::string_view arg, std::string_view name, std::vector<char*>& args, std::size_t& i,
@@ -116,6 +116,20 @@ bool sim_take_options(std::vector<char*>& args, SimOptions& options, std::string
             options.fault = plan;
             continue;
         }
+        if (!option_value(arg, "--sim-ctrl-c", args, i, value, matched)) {
+            error = "option --sim-ctrl-c needs a time in ms";
+            return false;
+        }
+        if (matched) {
+            std::uint64_t at = 0;
+            if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos || value.size() > 12) {
+                error = "bad --sim-ctrl-c value (ms on the virtual clock): " + value;
+                return false;
+            }
+            at = std::stoull(value);
+            options.ctrl_c_at.push_back(at);
+            continue;
+        }
         error = "unknown option: " + std::string(arg);
         return false;
     }
@@ -150,6 +164,7 @@ std::string sim_help_text() {
         "                        failure), gone (the device left during the call) or unplug (the\n"
         "                        devices are off the bus from that call on)\n"
         "  --sim-realtime        sleep for real as well as on the virtual clock\n"
+        "  --sim-ctrl-c=MS       press Ctrl-C once the virtual clock reaches MS (repeatable)\n"
         "  --sim-help            this text\n"
         "Devices:\n";
     for (const auto& kind : device_kinds()) text += "  " + std::string(kind.name) + ": " + std::string(kind.help) + "\n";

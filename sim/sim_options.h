@@ -2,6 +2,7 @@
 // before the tool's own options are parsed.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,6 +22,8 @@ struct SimOptions {
     std::optional<std::string> trace_file;
     std::optional<std::string> replay_file;
     std::optional<FaultPlan> fault;  // --sim-fault=N:KIND
+    // --sim-ctrl-c=MS: a Ctrl-C when the base clock reaches each time.
+    std::vector<std::uint64_t> ctrl_c_at;
     bool realtime = false;
     bool help = false;
 };

@@ -107,7 +107,7 @@ SimPlatform::Table SimPlatform::usb_names() {
     Table table;
     for (const auto& slot : slots_) {
         auto& model = *slot.model;
-        if (!model.present(time_of(slot))) continue;
+        if (!on_bus(slot)) continue;
         const auto device = model.device_descriptor();
         if (device.size() < 18) continue;
         const unsigned vid = le16(device, 8), pid = le16(device, 10);
@@ -201,10 +201,17 @@ void SimPlatform::usb_close(platform::UsbHandle handle) {
     usb_handles_.erase(handle);
 }
 
+bool SimPlatform::on_bus(const Slot& slot) const {
+    const std::uint64_t now = time_of(slot);
+    if (now < slot.behaviour.arrive_ms) return false;
+    if (slot.behaviour.unplug_ms && now >= *slot.behaviour.unplug_ms) return false;
+    return slot.model->present(now);
+}
+
 bool SimPlatform::alive(const Target& target) {
-    const bool attached = std::any_of(slots_.begin(), slots_.end(),
-                                      [&](const Slot& slot) { return slot.id == target.slot; });
-    return attached && target.model->present(time_on(target.slot)) && target.model->connection() == target.connection;
+    const auto slot = std::find_if(slots_.begin(), slots_.end(),
+                                   [&](const Slot& each) { return each.id == target.slot; });
+    return slot != slots_.end() && on_bus(*slot) && target.model->connection() == target.connection;
 }
 
 const SimPlatform::Target* SimPlatform::live_usb(platform::UsbHandle handle) {
@@ -377,7 +384,7 @@ SimPlatform::Table SimPlatform::hid_table() {
     Table table;
     for (const auto& slot : slots_) {
         auto& model = *slot.model;
-        if (!model.present(time_of(slot))) continue;
+        if (!on_bus(slot)) continue;
         const auto device = model.device_descriptor();
         if (device.size() < 18) continue;
         const unsigned vid = le16(device, 8), pid = le16(device, 10);
@@ -514,17 +521,59 @@ void SimPlatform::unlock_device(platform::LockHandle handle) {
     locks_.erase(handle);
 }
 
-void SimPlatform::sleep_ms(std::uint32_t milliseconds) {
+void SimPlatform::worker_begins(const std::string& location) {
+    const std::lock_guard lock(mutex_);
+    for (const Slot& slot : slots_) {
+        if (slot.location != location || slot.timeline == nullptr) continue;
+        bound_timeline = slot.timeline;
+        ++busy_[slot.timeline];
+        return;
+    }
+}
+
+void SimPlatform::worker_ends() {
     {
         const std::lock_guard lock(mutex_);
+        if (bound_timeline != nullptr && --busy_[bound_timeline] == 0) busy_.erase(bound_timeline);
+        bound_timeline = nullptr;
+    }
+    moved_.notify_all();
+}
+
+void SimPlatform::at_base_time(std::vector<std::uint64_t> times, std::function<void()> act) {
+    const std::lock_guard lock(mutex_);
+    timed_ = std::move(times);
+    on_time_ = std::move(act);
+}
+
+void SimPlatform::sleep_ms(std::uint32_t milliseconds) {
+    std::size_t due = 0;
+    {
+        std::unique_lock lock(mutex_);
         if (bound_timeline != nullptr) {
             bound_timeline->advance(milliseconds);
+            moved_.notify_all();
         } else {
             clock_.advance(milliseconds);
+            const std::uint64_t until = clock_.now();
+            // Devices no worker runs on move with the bus.
             for (const Slot& slot : slots_)
-                if (slot.timeline != nullptr) slot.timeline->advance(milliseconds);
+                if (slot.timeline != nullptr && !busy_.contains(slot.timeline) && slot.timeline->now() < until)
+                    slot.timeline->advance(until - slot.timeline->now());
+            // A worker's device keeps its own time: the sleeper waits until
+            // each has lived at least as long (or its worker has ended), so
+            // that what it sees next (arrivals, ends) depends on virtual time
+            // alone, not on how fast the threads ran.
+            moved_.wait(lock, [&] {
+                for (const auto& [timeline, workers] : busy_)
+                    if (timeline->now() < until) return false;
+                return true;
+            });
+            due = std::erase_if(timed_, [&](std::uint64_t at) { return at <= until; });
         }
     }
+    // Outside the lock: what it does may take other calls.
+    for (; due > 0; --due) on_time_();
     // Outside the lock: other threads' runs go on meanwhile.
     if (realtime_) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }

@@ -4,7 +4,9 @@
 // it can drive, the HID class driver on HID interfaces).
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <memory>
@@ -35,6 +37,10 @@ struct PortBehaviour {
     std::optional<std::uint64_t> held_by;
     // The user may not open it (a node without permission).
     bool access_denied = false;
+    // Plugged in this long after the start, and pulled out at this time
+    // (none: never), on the device's own time.
+    std::uint64_t arrive_ms = 0;
+    std::optional<std::uint64_t> unplug_ms;
 };
 
 class SimPlatform : public platform::Platform {
@@ -57,6 +63,16 @@ public:
     // clock, and its sleep advances the base clock and every timeline
     // together, as one bus would. Every call is safe from several threads.
     static void bind_thread(Clock* timeline);
+    // A worker binds its thread to the timeline of the device at `location`
+    // (where it has one) until worker_ends. While any worker runs, an
+    // unbound sleep also waits (for real) until every worker's timeline has
+    // reached the base clock's new time: the base thread sees the workers'
+    // devices as they are at its own time, whatever the threads' speeds.
+    // `act` once for each of `times` the base clock reaches, at the end of
+    // the unbound sleep that reaches it.
+    void at_base_time(std::vector<std::uint64_t> times, std::function<void()> act);
+    void worker_begins(const std::string& location) override;
+    void worker_ends() override;
 
     // How often the console's quick-edit mode was cleared.
     unsigned quick_edit_clears() const { return quick_edit_clears_; }
@@ -132,6 +148,8 @@ private:
     Table hid_table();
     const Target* live_usb(platform::UsbHandle handle);
     const Target* live_hid(platform::HidHandle handle);
+    // Whether the slot's device is on the bus now: plugged in and present.
+    bool on_bus(const Slot& slot) const;
     bool alive(const Target& target);
     static bool owns_pipe(const Target& target, std::uint8_t pipe_id);
     bool serial_of(UsbDeviceModel& model, std::string& serial);
@@ -141,6 +159,12 @@ private:
 
     // Held by every call of the seam; recursive because calls use each other.
     mutable std::recursive_mutex mutex_;
+    // Signalled when a worker's timeline moves or its worker ends.
+    std::condition_variable_any moved_;
+    // The timelines workers are bound to, with their number of workers.
+    std::map<Clock*, unsigned> busy_;
+    std::vector<std::uint64_t> timed_;
+    std::function<void()> on_time_;
     Clock& clock_;
     bool realtime_;
     unsigned next_slot_ = 1;

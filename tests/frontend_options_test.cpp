@@ -65,6 +65,10 @@ TEST_P(ParseOptions, FillsTheRecordAndStopsWhereItShould) {
     EXPECT_EQ(options.reset, c.expected.reset);
     EXPECT_EQ(options.restart_after_upgrade, c.expected.restart_after_upgrade);
     EXPECT_EQ(serial_text(options), serial_text(c.expected));
+    EXPECT_EQ(options.all, c.expected.all);
+    EXPECT_EQ(options.station, c.expected.station);
+    EXPECT_EQ(options.count, c.expected.count);
+    EXPECT_EQ(options.idle_seconds, c.expected.idle_seconds);
 }
 
 const parse_case PARSE_CASES[] = {
@@ -158,6 +162,28 @@ const parse_case PARSE_CASES[] = {
     {"TraceWithoutFile", {"tool", "-n", "--trace"}, parse_outcome::bad,
      with([](run_options& o) { o.non_interactive = true; }), option_set::with_trace},
     {"NoTraceInTheSimulator", {"tool", "--trace", "t.jsonl"}, parse_outcome::bad, run_options{}},
+    {"StationWithBothEnds", {"tool", "--station", "--count", "2", "--idle=30"}, parse_outcome::run,
+     with([](run_options& o) {
+         o.station = true;
+         o.count = 2;
+         o.idle_seconds = 30;
+     })},
+    {"AllWithASerial", {"tool", "--all", "-S", "A1"}, parse_outcome::bad,
+     with([](run_options& o) {
+         o.all = true;
+         o.serial = "A1";
+     })},
+    {"StationWithAPath", {"tool", "--station", "-p", "1-1"}, parse_outcome::bad,
+     with([](run_options& o) { o.station = true; })},
+    {"CountWithoutStation", {"tool", "--all", "--count", "2"}, parse_outcome::bad,
+     with([](run_options& o) {
+         o.all = true;
+         o.count = 2;
+     })},
+    {"CountOfZero", {"tool", "--station", "--count", "0"}, parse_outcome::bad,
+     with([](run_options& o) { o.station = true; })},
+    {"IdleNotANumber", {"tool", "--station", "--idle", "30s"}, parse_outcome::bad,
+     with([](run_options& o) { o.station = true; })},
 };
 
 INSTANTIATE_TEST_SUITE_P(Frontend, ParseOptions, ::testing::ValuesIn(PARSE_CASES),
@@ -201,11 +227,12 @@ TEST(PrintUsage, NamesTheProgramAndEveryOption) {
               0u);
     for (const char* option : {"-i/--image <dfu_image>", "-r/--read_info", "-d/--force_dfu",
                                "-f/--enable_kxp", "-R/--reset", "-s/--skip_reset",
-                               "-n/--non_interactive", "-S/--serial_number <serial>", "-p/--path <location>", "-l/--list", "-h/--help", "-V/--version", "--json"}) {
+                               "-n/--non_interactive", "-S/--serial_number <serial>", "-p/--path <location>", "-l/--list", "-h/--help", "-V/--version", "--json",
+                               "--all", "--station", "--count <n>", "--idle <seconds>"}) {
         EXPECT_NE(text.find(std::string("  ") + option), std::string::npos) << option;
     }
     EXPECT_EQ(text.substr(text.size() - 2), "\n\n");
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 19);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 23);
     EXPECT_EQ(text.find("--trace"), std::string::npos);
     // The simulator's text names --sim-help last; the real tool's has --trace
     // there instead.

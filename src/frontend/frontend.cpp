@@ -6,23 +6,23 @@
 #include <string>
 #include <vector>
 
-#include "dfu/dfu_path.h"
 #include "frontend/build_info.h"
 #include "frontend/console.h"
 #include "frontend/device_list.h"
-#include "frontend/device_lock.h"
+#include "frontend/device_reports.h"
+#include "frontend/device_run.h"
 #include "frontend/image.h"
 #include "frontend/image_check.h"
 #include "frontend/options.h"
-#include "frontend/path_choice.h"
+#include "frontend/several_devices.h"
 #include "frontend/tool_version.h"
 #include "frontend/version.h"
-#include "kxp/kxp_path.h"
-#include "native/hid_path.h"
 #include "platform/interrupt.h"
 #include "platform/platform.h"
 #include "report/console_reporter.h"
 #include "report/json_reporter.h"
+#include "report/live_view.h"
+#include "report/shared_console.h"
 #include "report/text_format.h"
 #include "usb/usb_device.h"
 
@@ -127,64 +127,32 @@ std::optional<usb_device_identity> choose_device(platform::Platform& os, reporte
     return std::move(devices.front());
 }
 
-// Checks the image's product ID against the device; for a device in DFU mode,
-// which does not show it, says that the check waits until it is back.
-outcome check_image_product(reporter& report, const usb_device_identity& device,
-                            const std::optional<dfu_suffix>& suffix) {
-    if (!suffix || suffix->product_id == ANY_ID) return succeeded();
-    if (device.product_id == DFU_PRODUCT_ID) {
-        report.notice(
-            text_format("NOTICE: The device is in DFU mode, which hides its product ID: the image's product "
-                        "ID %.4x cannot be checked yet.",
-                        static_cast<unsigned>(suffix->product_id)));
-        return succeeded();
-    }
-    if (image_fits_product(*suffix, device.product_id)) return succeeded();
-    const outcome result = failed(failure::image_wrong_product);
-    report.error(error_of(message::image_wrong_product, result, suffix->product_id, device.product_id));
-    return result;
-}
-
 // Finds the one device of the run, chooses the path and runs it.
-outcome run_device_path(platform::Platform& os, reporter& report, const run_options& options, firmware_image image,
-                        const std::optional<dfu_suffix>& suffix) {
+outcome run_device_path(platform::Platform& os, reporter& report, const device_job& job) {
     outcome why = succeeded();
     const std::optional<usb_device_identity> chosen =
-        choose_device(os, report, {options.serial, options.location}, why);
+        choose_device(os, report, {job.options.serial, job.options.location}, why);
     if (!chosen) return why;
-    const usb_device_identity& device = *chosen;
-    // Held until the run ends: no other flash-tool talks to the device
-    // meanwhile, across its restarts and mode changes (it keeps its port).
-    const device_lock lock = device_lock_take(os, device);
-    if (!lock.taken()) {
-        const outcome result = failed(failure::device_in_use);
-        report.error(error_of(message::device_in_use, result, device.location, device_lock_holder_text(lock)));
-        return result;
+    return run_on_device(os, report, *chosen, job);
+}
+
+// --all or --station: on a terminal that redraws, one live line per device;
+// elsewhere every device's lines, prefixed with its label; or JSON Lines.
+outcome run_several(platform::Platform& os, reporter& report, shared_console& shared, const device_job& job,
+                    bool standard_streams) {
+    // A station that runs all day keeps this many devices done in view.
+    constexpr std::size_t FINISHED_IN_VIEW = 8;
+    std::optional<live_view> view;
+    std::unique_ptr<device_reports> reports;
+    if (job.options.json) {
+        reports = json_lines_reports(shared, report, tool_version());
+    } else if (standard_streams && console_redraws()) {
+        view.emplace(shared.direct(), FINISHED_IN_VIEW);
+        reports = live_reports(*view, [&os] { return os.now_ms(); });
+    } else {
+        reports = prefixed_reports(shared, report, build_date());
     }
-    if (const outcome fits = check_image_product(report, device, suffix); !fits.ok()) return fits;
-    const std::uint16_t product_id = device.product_id;
-    if (product_id == BRIDGE_PRODUCT_ID && options.enable_kxp)
-        report.notice("Talking to a bridge, will ignore option --enable_kxp");
-    const device_path path =
-        choose_path(product_id, options.force_dfu, options.enable_kxp, [&] { return hid_probe(os, device) ? 0 : -1; });
-    run_context run{os, report, device};
-    run_job job;
-    job.reset = options.reset;
-    job.read_info = options.read_info;
-    if (image.data != nullptr)
-        job.image = std::span<const std::uint8_t>(image.data, static_cast<std::size_t>(image.length));
-    job.restart_after = options.restart_after_upgrade;
-    job.serial = options.serial;
-    if (suffix && product_id == DFU_PRODUCT_ID) job.image_product = suffix->product_id;
-    switch (path) {
-        case device_path::none: break;
-        case device_path::dfu: return dfu_path(run, job);
-        case device_path::hid: return hid_path(run, job);
-        case device_path::kxp:
-            if (const std::optional<outcome> linked = kxp_path(run, job)) return *linked;
-            return hid_path(run, job);
-    }
-    return failed(failure::open_failed);
+    return job.options.station ? run_station(os, report, *reports, job) : run_all(os, report, *reports, job);
 }
 
 // The last event and, on the console of an interactive run, the key wait.
@@ -237,8 +205,11 @@ int frontend_main(platform::Platform& os, int argc, char** argv, option_set set,
     options.json = json;
     options.non_interactive = json;  // also when the parse ends before --json
     const console_sink sink = console_text != nullptr ? *console_text : console_streams();
-    console_reporter console(build_date(), sink);
-    json_reporter json_lines(tool_version(), sink);
+    // The run's own events and, in a run on several devices, the devices'
+    // lines share the console.
+    shared_console shared(sink);
+    console_reporter console(build_date(), shared.direct());
+    json_reporter json_lines(tool_version(), shared.direct());
     reporter& report = json ? static_cast<reporter&>(json_lines) : console;
     report.start(std::span<char* const>(argv, static_cast<std::size_t>(argc > 0 ? argc : 0)));
 
@@ -277,7 +248,12 @@ int frontend_main(platform::Platform& os, int argc, char** argv, option_set set,
         std::vector<std::uint8_t> file_buffer;
         std::optional<dfu_suffix> suffix;
         result = prepare_image(report, mode, options.image_path, file_buffer, suffix);
-        if (result.ok()) result = run_device_path(os, report, options, image_for(mode, file_buffer), suffix);
+        if (result.ok()) {
+            const firmware_image image = image_for(mode, file_buffer);
+            const device_job job{options, image, suffix};
+            result = options.all || options.station ? run_several(os, report, shared, job, console_text == nullptr)
+                                                    : run_device_path(os, report, job);
+        }
     }
     platform::interrupt_disarm();
     platform::interrupt_abort_texts(platform::INTERRUPT_ERROR, platform::INTERRUPT_BANNER);

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstring>
 #include <iterator>
+#include <optional>
 #include <string_view>
 
 namespace {
@@ -14,6 +15,10 @@ constexpr const char* SHORT_OPTIONS = "i:rdfRsnS:p:lhV";
 // getopt_long's code for the long-only --trace.
 constexpr int TRACE_OPTION = 0x100;
 constexpr int JSON_OPTION = 0x101;
+constexpr int ALL_OPTION = 0x102;
+constexpr int STATION_OPTION = 0x103;
+constexpr int COUNT_OPTION = 0x104;
+constexpr int IDLE_OPTION = 0x105;
 
 // The real tool's table; the simulator's is the same without its last
 // entry, --trace (it records with --sim-trace).
@@ -31,6 +36,10 @@ constexpr option LONG_OPTIONS[] = {
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {"json", no_argument, nullptr, JSON_OPTION},
+    {"all", no_argument, nullptr, ALL_OPTION},
+    {"station", no_argument, nullptr, STATION_OPTION},
+    {"count", required_argument, nullptr, COUNT_OPTION},
+    {"idle", required_argument, nullptr, IDLE_OPTION},
     {"trace", required_argument, nullptr, TRACE_OPTION},
     {nullptr, 0, nullptr, 0},
 };
@@ -46,6 +55,35 @@ constexpr auto LONG_OPTIONS_WITHOUT_TRACE = [] {
 const option* long_options(option_set set) {
     return set == option_set::with_trace ? LONG_OPTIONS : LONG_OPTIONS_WITHOUT_TRACE.data();
 }
+
+// A whole positive number no larger than `most`; nothing else.
+std::optional<unsigned> positive_number(const char* text, unsigned most) {
+    unsigned value = 0;
+    if (text == nullptr || *text == '\0') return std::nullopt;
+    for (const char* c = text; *c != '\0'; ++c) {
+        if (*c < '0' || *c > '9') return std::nullopt;
+        value = value * 10 + static_cast<unsigned>(*c - '0');
+        if (value > most) return std::nullopt;
+    }
+    if (value == 0) return std::nullopt;
+    return value;
+}
+
+// The options that only make sense together, or not at all together; the
+// error line when the command line breaks that.
+const char* combination_error(const run_options& options) {
+    const bool many = options.all || options.station;
+    if (many && (options.serial || options.location))
+        return "ERROR: --all and --station act on every device: -S/--serial_number and -p/--path do not go with them.\n";
+    if (many && options.list) return "ERROR: -l/--list does not go with --all or --station.\n";
+    if ((options.count || options.idle_seconds) && !options.station)
+        return "ERROR: --count and --idle end a --station run; give --station too.\n";
+    return nullptr;
+}
+
+// At most a day, and at most a million devices: larger is a typing error.
+constexpr unsigned MOST_IDLE_SECONDS = 86400;
+constexpr unsigned MOST_DEVICES = 1000000;
 
 }  // namespace
 
@@ -71,6 +109,10 @@ parse_outcome parse_options(int argc, char** argv, run_options& options, option_
                     std::fputs("Run with -h for the options.\n", stderr);
                     return parse_outcome::bad;
                 }
+                if (const char* error = combination_error(options)) {
+                    if (!quiet) std::fputs(error, stderr);
+                    return parse_outcome::bad;
+                }
                 return parse_outcome::run;
             case 'i': options.image_path = optarg; break;
             case 'r': options.read_info = true; break;
@@ -89,6 +131,21 @@ parse_outcome parse_options(int argc, char** argv, run_options& options, option_
                 options.json = true;
                 options.non_interactive = true;
                 break;
+            case ALL_OPTION: options.all = true; break;
+            case STATION_OPTION: options.station = true; break;
+            case COUNT_OPTION:
+            case IDLE_OPTION: {
+                const bool count = option == COUNT_OPTION;
+                const std::optional<unsigned> value = positive_number(optarg, count ? MOST_DEVICES : MOST_IDLE_SECONDS);
+                if (!value) {
+                    if (!quiet)
+                        std::fprintf(stderr, "ERROR: %s takes a whole number from 1 to %u, not <%s>.\n",
+                                     count ? "--count" : "--idle", count ? MOST_DEVICES : MOST_IDLE_SECONDS, optarg);
+                    return parse_outcome::bad;
+                }
+                (count ? options.count : options.idle_seconds) = value;
+                break;
+            }
             default: return parse_outcome::bad;
         }
     }
@@ -122,7 +179,11 @@ std::string usage_text(const char* program_name, option_set set) {
         "  -l/--list               Lists the attached devices and the path a run would take.\n"
         "  -h/--help               Diplays this help text.\n"
         "  -V/--version            Prints version, built-in image and backend.\n"
-        "  --json                  Reports in JSON Lines on standard output instead of text.\n";
+        "  --json                  Reports in JSON Lines on standard output instead of text.\n"
+        "  --all                   Acts on every attached device at once.\n"
+        "  --station               Keeps running: upgrades each device as it is plugged in.\n"
+        "  --count <n>             Ends --station after <n> devices.\n"
+        "  --idle <seconds>        Ends --station after <seconds> with no device to upgrade.\n";
     if (set == option_set::with_trace) text += "  --trace <file>          Records the run in <file> for support.\n";
     // The standard set is flash-tool-sim's, whose own options --sim-help lists.
     if (set == option_set::standard) text += "  --sim-help              Lists the simulator's options, devices and knobs.\n";

@@ -23,6 +23,10 @@ struct run_options {
     // -p/--path: the USB location of the device, as -l shows it; the
     // command line's own text.
     std::optional<std::string_view> location;
+    bool all = false;      // --all: every attached device at once
+    bool station = false;  // --station: each device as it is plugged in, until told to end
+    std::optional<unsigned> count;         // --count N: a station ends after N devices
+    std::optional<unsigned> idle_seconds;  // --idle S: a station ends after S seconds with nothing to do
 };
 
 enum class parse_outcome {

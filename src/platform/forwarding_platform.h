@@ -79,6 +79,8 @@ public:
     void unlock_device(LockHandle handle) override { inner_.unlock_device(handle); }
 
     // ---- Time and console --------------------------------------------------
+    void worker_begins(const std::string& location) override { inner_.worker_begins(location); }
+    void worker_ends() override { inner_.worker_ends(); }
     void sleep_ms(std::uint32_t milliseconds) override { inner_.sleep_ms(milliseconds); }
     std::uint64_t now_ms() override { return inner_.now_ms(); }
     void console_clear_quick_edit() override { inner_.console_clear_quick_edit(); }

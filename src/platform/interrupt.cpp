@@ -23,6 +23,16 @@ std::atomic<void (*)()> restore_on_abort{nullptr};
 // standard output.
 std::atomic<const char*> abort_error{INTERRUPT_ERROR};
 std::atomic<const char*> abort_closing{INTERRUPT_BANNER};
+// A run that drains (a station): the first Ctrl-C only asks it to stop, with
+// this warning; null: the first Ctrl-C acts as above.
+std::atomic<const char*> drain_warning{nullptr};
+std::atomic<bool> stop_asked{false};
+
+// The warning of a Ctrl-C that lets the run go on.
+const char* warning_text() {
+    const char* drain = drain_warning.load();
+    return drain != nullptr ? drain : INTERRUPT_WARNING;
+}
 
 #ifdef _WIN32
 void write_out(DWORD which, const char* text) {
@@ -33,7 +43,7 @@ void write_out(DWORD which, const char* text) {
 BOOL WINAPI on_console_event(DWORD event) {
     if (!armed.load() || (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)) return FALSE;
     if (interrupt_goes_on()) {
-        write_out(STD_ERROR_HANDLE, INTERRUPT_WARNING);
+        write_out(STD_ERROR_HANDLE, warning_text());
         return TRUE;
     }
     write_out(STD_ERROR_HANDLE, abort_error.load());
@@ -57,7 +67,7 @@ void write_out(int fd, const char* text) {
 
 extern "C" void on_sigint(int) {
     if (interrupt_goes_on()) {
-        write_out(STDERR_FILENO, INTERRUPT_WARNING);
+        write_out(STDERR_FILENO, warning_text());
         return;
     }
     write_out(STDERR_FILENO, abort_error.load());
@@ -78,8 +88,28 @@ void interrupt_abort_texts(const char* error, const char* closing) {
 }
 
 bool interrupt_goes_on() {
+    if (drain_warning.load() != nullptr && !warned.exchange(true)) {
+        stop_asked.store(true);
+        return true;
+    }
     if (critical_depth.load() > 0 && !warned.exchange(true)) return true;
     return false;
+}
+
+void interrupt_drain_first(const char* warning) {
+    stop_asked.store(false);
+    drain_warning.store(warning);
+}
+
+bool interrupt_stop_asked() { return stop_asked.load(); }
+
+void interrupt_now() {
+    if (!armed.load()) return;
+#ifdef _WIN32
+    on_console_event(CTRL_C_EVENT);
+#else
+    on_sigint(SIGINT);
+#endif
 }
 
 void interrupt_arm() {

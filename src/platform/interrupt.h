@@ -21,6 +21,17 @@ void interrupt_on_abort(void (*restore)());
 // INTERRUPT_BANNER (standard output); the texts must outlive the run.
 void interrupt_abort_texts(const char* error, const char* closing);
 
+// For a run that must not leave work half done (a station with devices in
+// flight): from here the first Ctrl-C, wherever it comes, only asks the run
+// to stop (interrupt_stop_asked) and writes `warning`; the second aborts.
+// Null gives the first Ctrl-C its usual effect again. `warning` must outlive
+// the run.
+void interrupt_drain_first(const char* warning);
+bool interrupt_stop_asked();
+
+// What a Ctrl-C does, here and now, while armed: the simulator's timed Ctrl-C.
+void interrupt_now();
+
 // Marks a critical phase for as long as it lives; phases may nest.
 class interrupt_critical_phase {
 public:

@@ -168,6 +168,17 @@ public:
     }
     virtual void unlock_device(LockHandle) {}
 
+    // ---- Workers -----------------------------------------------------------
+    // A run on several devices at once gives each device a thread of its own.
+    // The thread calls worker_begins with its device's location before its
+    // first call for it, and worker_ends after its last: a backend that keeps
+    // time per device (the simulator) binds the thread to it, a recording
+    // marks the thread's records with it. Every call of the seam is safe from
+    // several threads at once as long as each handle is used by one thread
+    // at a time; listings, the clock and the diagnostics are safe anywhere.
+    virtual void worker_begins(const std::string& /*location*/) {}
+    virtual void worker_ends() {}
+
     // ---- Time and console --------------------------------------------------
     virtual void sleep_ms(std::uint32_t milliseconds) = 0;
     // Milliseconds since the platform was created (virtual in the simulator).

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <mutex>
 
 #include "platform/trace_ops.h"
 
@@ -42,6 +43,9 @@ std::string trace_hex(std::span<const std::uint8_t> bytes) {
 
 namespace {
 
+// The device of the calling thread's worker; "" outside a worker.
+thread_local std::string worker_location;
+
 const char* error_name(UsbError error) {
     switch (error) {
         case UsbError::none: return "none";
@@ -61,14 +65,18 @@ class TracePlatform::Line {
 public:
     // A call's record. The console text written before the call is recorded
     // first.
-    Line(TracePlatform& trace, const char* op) : trace_(trace) {
+    // The flush comes before the lock: a console stream holds its own lock
+    // while it records its text here, and the two are never taken the other
+    // way round.
+    Line(TracePlatform& trace, const char* op) : trace_(trace), lock_(trace.mutex_, std::defer_lock) {
         if (trace.flush_console_ != nullptr) trace.flush_console_();
+        lock_.lock();
         trace.end_console_line();
         begin(op);
     }
     // A record of the run itself (start, console text): nothing before it.
     struct run_record {};
-    Line(TracePlatform& trace, const char* op, run_record) : trace_(trace) { begin(op); }
+    Line(TracePlatform& trace, const char* op, run_record) : trace_(trace), lock_(trace.mutex_) { begin(op); }
     ~Line() { trace_.out_ << text_ << "}\n" << std::flush; }
     Line(const Line&) = delete;
     Line& operator=(const Line&) = delete;
@@ -110,9 +118,13 @@ public:
 private:
     void begin(const char* op) {
         text_ = "{\"t\":" + std::to_string(trace_.inner_.now_ms() - trace_.start_ms_) + ",\"op\":\"" + op + "\"";
+        // A worker's calls carry its device, so that one trace of a run on
+        // several devices tells them apart.
+        if (!worker_location.empty()) text("worker", worker_location);
     }
 
     TracePlatform& trace_;
+    std::unique_lock<std::recursive_mutex> lock_;
     std::string text_;
 };
 
@@ -130,6 +142,7 @@ void TracePlatform::record_start(std::string_view version, std::span<char* const
 }
 
 void TracePlatform::record_console(std::string_view stream, std::string_view text) {
+    const std::lock_guard lock(mutex_);
     if (!open_line_.empty() && stream != open_stream_) end_console_line();
     open_stream_ = stream;
     for (;;) {
@@ -146,6 +159,16 @@ void TracePlatform::end_console_line() {
     if (open_line_.empty()) return;
     Line(*this, trace_op::CONSOLE, Line::run_record{}).text("stream", open_stream_).text("text", open_line_);
     open_line_.clear();
+}
+
+void TracePlatform::worker_begins(const std::string& location) {
+    worker_location = location;
+    inner_.worker_begins(location);
+}
+
+void TracePlatform::worker_ends() {
+    inner_.worker_ends();
+    worker_location.clear();
 }
 
 void TracePlatform::record_exit(int status) {
@@ -338,9 +361,9 @@ bool TracePlatform::hid_serial_number(HidHandle handle, std::string& serial) {
 }
 
 void TracePlatform::sleep_ms(std::uint32_t milliseconds) {
-    // The line carries the time the sleep began.
-    Line line(*this, trace_op::SLEEP);
-    line.ok(true).number("ms", milliseconds);
+    // The line carries the time the sleep began; it is written before the
+    // sleep, which may wait for other threads' records.
+    Line(*this, trace_op::SLEEP).ok(true).number("ms", milliseconds);
     inner_.sleep_ms(milliseconds);
 }
 

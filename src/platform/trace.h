@@ -4,7 +4,8 @@
 // the exit status), with the console text the user saw in order with the
 // calls ("console": stream and text). Each call record has "t" (milliseconds since the decorator was
 // made, from the inner platform's clock), "op", "dev" (name, path or
-// handle), "ok", and per op the setup packet, pipe, data bytes (hex), the
+// handle), "ok", "worker" (the device of the worker thread that made the
+// call, in a run on several devices), and per op the setup packet, pipe, data bytes (hex), the
 // lists of names or paths, or sleep length: enough to answer every call again
 // (flash-tool-sim --sim-replay). Used for field diagnostics and by tests.
 // Calls that are not device calls (the clock, the backend's name, the
@@ -13,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <ostream>
 #include <span>
 #include <string>
@@ -67,6 +69,8 @@ public:
     bool hid_serial_number(HidHandle handle, std::string& serial) override;
     bool hid_placement(HidHandle handle, UsbPlacement& placement) override;
 
+    void worker_begins(const std::string& location) override;
+    void worker_ends() override;
     void sleep_ms(std::uint32_t milliseconds) override;
     void console_clear_quick_edit() override;
 
@@ -77,6 +81,8 @@ private:
     // Records the open console line, if any.
     void end_console_line();
 
+    // Workers record from several threads: one record at a time, whole.
+    std::recursive_mutex mutex_;
     std::ostream& out_;
     std::uint64_t start_ms_;
     void (*flush_console_)() = nullptr;

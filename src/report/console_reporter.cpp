@@ -42,6 +42,15 @@ const char* interface_line(run_path path) {
 
 }  // namespace
 
+const char* interface_name(run_path path) {
+    switch (path) {
+        case run_path::hid: return "HID";
+        case run_path::dfu: return "DFU";
+        case run_path::kxp: return "KXP";
+    }
+    return "";
+}
+
 std::string device_serial_text(const usb_device_identity& device) {
     if (!device.no_access.empty()) return "serial unknown";
     if (!device.serial) return "no serial";
@@ -267,4 +276,41 @@ void console_reporter::result(const outcome& result, int /*exit_status*/) {
         out("* Operations failed! Please retry or call tech support. *\n");
         out("*********************************************************\n\n");
     }
+}
+
+namespace {
+
+std::string seconds_text(std::uint64_t ms) { return text_format("%.1f s", static_cast<double>(ms) / 1000.0); }
+
+}  // namespace
+
+void console_reporter::finished(const device_result& device) {
+    out(text_format("[%s] Finished: %s (%s)\n", device.label.c_str(), device.text.c_str(),
+                    seconds_text(device.ms).c_str()));
+}
+
+void console_reporter::summary(std::span<const device_result> devices) {
+    // Columns as wide as their widest entry.
+    std::size_t label_width = 6, location_width = 8;
+    for (const device_result& device : devices) {
+        label_width = std::max(label_width, device.label.size());
+        location_width = std::max(location_width, device.location.size());
+    }
+    const auto row = [&](std::string_view label, std::string_view location, std::string_view path,
+                         std::string_view time, std::string_view result) {
+        out(text_format("%-*.*s  %-*.*s  %-4.*s  %8.*s  %.*s\n", static_cast<int>(label_width),
+                        static_cast<int>(label.size()), label.data(), static_cast<int>(location_width),
+                        static_cast<int>(location.size()), location.data(), static_cast<int>(path.size()), path.data(),
+                        static_cast<int>(time.size()), time.data(), static_cast<int>(result.size()), result.data()));
+    };
+    out("\nSummary\n=======\n");
+    row("Device", "Location", "Path", "Time", "Result");
+    for (const device_result& device : devices)
+        row(device.label, device.location.empty() ? "unknown" : device.location,
+            device.path ? interface_name(*device.path) : "-", seconds_text(device.ms), device.text);
+    out("\n");
+}
+
+void console_reporter::tally(unsigned upgraded, unsigned failed) {
+    out(text_format("Station: %u upgraded, %u failed.\n", upgraded, failed));
 }

@@ -46,6 +46,9 @@ public:
     void notice(std::string_view text) override;
     void hint(std::string_view text) override;
     void error(const error_report& report) override;
+    void finished(const device_result& device) override;
+    void summary(std::span<const device_result> devices) override;
+    void tally(unsigned upgraded, unsigned failed) override;
     void result(const outcome& result, int exit_status) override;
 
 private:
@@ -68,3 +71,6 @@ private:
 // serial with spaces, quotes or bytes that do not print shown in quotes with
 // escapes: serial "TC 0001\x01".
 std::string device_serial_text(const usb_device_identity& device);
+
+// "HID", "DFU" or "KXP": the path as the console names it.
+const char* interface_name(run_path path);

@@ -81,7 +81,53 @@ std::string json_text(const json& line) { return line.dump(-1, ' ', false, json:
 
 }  // namespace
 
-void json_reporter::write_line(const nlohmann::ordered_json& line) { sink_.out(json_text(line) + "\n"); }
+void json_reporter::write_line(const nlohmann::ordered_json& line) {
+    if (!tag_) {
+        sink_.out(json_text(line) + "\n");
+        return;
+    }
+    json tagged = line;
+    for (const auto& [key, value] : tag_->items())
+        if (!tagged.contains(key)) tagged[key] = value;
+    sink_.out(json_text(tagged) + "\n");
+}
+
+void json_reporter::tag(const usb_device_identity& device) {
+    tag_ = json{{"serial", device.serial ? json(*device.serial) : json(nullptr)}, {"location", device.location}};
+}
+
+namespace {
+
+json device_result_fields(json line, const device_result& device) {
+    line["serial"] = device.serial ? json(*device.serial) : json(nullptr);
+    line["location"] = device.location;
+    line["path"] = device.path ? json(run_path_name(*device.path)) : json(nullptr);
+    line["ok"] = device.result.ok();
+    line["failure"] = device.result.ok() ? json(nullptr) : json(failure_name(device.result.kind));
+    if (device.result.code != 0) line["code"] = device.result.code;
+    line["text"] = device.text;
+    line["ms"] = device.ms;
+    return line;
+}
+
+}  // namespace
+
+void json_reporter::finished(const device_result& device) { write_line(device_result_fields(event("finished"), device)); }
+
+void json_reporter::summary(std::span<const device_result> devices) {
+    json line = event("summary");
+    json rows = json::array();
+    for (const device_result& device : devices) rows.push_back(device_result_fields(json::object(), device));
+    line["devices"] = std::move(rows);
+    write_line(line);
+}
+
+void json_reporter::tally(unsigned upgraded, unsigned failed) {
+    json line = event("tally");
+    line["upgraded"] = upgraded;
+    line["failed"] = failed;
+    write_line(line);
+}
 
 void json_reporter::start(std::span<char* const> argv) {
     json line = event("start");

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 
 #include "report/console_reporter.h"
@@ -31,11 +32,18 @@ public:
     void notice(std::string_view text) override;
     void hint(std::string_view text) override;
     void error(const error_report& report) override;
+    void finished(const device_result& device) override;
+    void summary(std::span<const device_result> devices) override;
+    void tally(unsigned upgraded, unsigned failed) override;
     void result(const outcome& result, int exit_status) override;
 
     // The error and result lines of a run that Ctrl-C ends, prepared ahead
     // because the signal handler that writes them cannot build them.
     std::string interrupted_lines() const;
+
+    // From now on every line also names `device` (its serial and location),
+    // unless the event has a field of that name: a run on several devices.
+    void tag(const usb_device_identity& device);
 
 private:
     void write_line(const nlohmann::ordered_json& line);
@@ -45,6 +53,7 @@ private:
     console_sink sink_;
     std::uint64_t last_percent_ = 0;  // progress lines are written once per percent
     bool progress_started_ = false;
+    std::optional<nlohmann::ordered_json> tag_;
 };
 
 // The JSON names of the enumerations, for the events and their tests.

@@ -53,6 +53,17 @@ struct listed_device {
     std::string state;             // the text -l shows after the location
 };
 
+// How the run on one device of a run on several devices ended.
+struct device_result {
+    std::string label;  // how the run names it: its serial, else its location
+    std::optional<std::string> serial;
+    std::string location;
+    std::optional<run_path> path;  // none: it ended before a path was chosen
+    outcome result;
+    std::string text;  // "OK", or the error that ended it
+    std::uint64_t ms = 0;  // how long its run took
+};
+
 class reporter {
 public:
     virtual ~reporter() = default;
@@ -78,6 +89,11 @@ public:
     // A hint on what would let the tool reach a device (rights, drivers).
     virtual void hint(std::string_view text) = 0;
     virtual void error(const error_report& report) = 0;
+    // A run on several devices: one device's run has ended; all of them
+    // have (in the order they were found); a station's running count.
+    virtual void finished(const device_result& device) = 0;
+    virtual void summary(std::span<const device_result> devices) = 0;
+    virtual void tally(unsigned upgraded, unsigned failed) = 0;
     // The last event: the run's outcome and its exit status.
     virtual void result(const outcome& result, int exit_status) = 0;
 };
