@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <deque>
-#include <map>
+#include <future>
+#include <list>
 #include <thread>
 #include <vector>
 
@@ -17,10 +18,17 @@ namespace {
 // second.
 constexpr std::uint32_t STATION_POLL_MS = 500;
 
+// A device a station has seen plugged in: while its run goes on, and after
+// it until the device is seen unplugged.
+struct plug_in {
+    usb_device_identity device;
+    bool in_flight = true;
+};
+
 struct worker {
     usb_device_identity device;
     std::string label;
-    std::string key;  // the port it was found on (what a station keys plug-ins by)
+    plug_in* plug = nullptr;  // the station's plug-in it runs for
     std::unique_ptr<reporter> output;
     device_result result;
     std::uint64_t end_ms = 0;  // on the worker's clock
@@ -44,31 +52,41 @@ std::string label_of(const usb_device_identity& device, std::size_t number) {
     return text_format("device %u", static_cast<unsigned>(number));
 }
 
-// What tells one plug-in from another: the port, else the serial number,
-// else what the system's names share.
-std::string key_of(const usb_device_identity& device) {
-    if (!device.location.empty()) return "port " + device.location;
-    if (device.serial) return "serial " + *device.serial;
-    return "instance " + device.instance;
+// Whether `device`, as a listing found it, is that plug-in's device: the
+// same port, or the rules by which a run's waits know their device. A
+// device's identity read while it restarts can lack a part (its port), and
+// must still not look like a new device.
+bool is_plug_in(const plug_in& seen, const usb_device_identity& device) {
+    if (!device.location.empty() && device.location == seen.device.location) return true;
+    return usb_same_device(seen.device, device);
 }
 
-void work(platform::Platform& os, device_reports& reports, const device_job& job, worker& each) {
+void work(platform::Platform& os, device_reports& reports, const device_job& job, worker& each,
+          std::promise<void>& begun) {
     os.worker_begins(each.device.location);
     const std::uint64_t began = os.now_ms();
+    begun.set_value();
     watched_reporter watched(*each.output);
     const outcome result = run_on_device(os, watched, each.device, job);
     each.end_ms = os.now_ms();
     each.result = {each.label, each.device.serial, each.device.location, watched.path(), result,
                    result.ok() ? "OK" : watched.error_text(), each.end_ms - began};
     if (!result.ok() && each.result.text.empty()) each.result.text = failure_name(result.kind);
-    os.worker_ends();
+    // Its end is out before the worker ends: in the simulator, the station
+    // sees the device's later time only then.
     reports.finished(*each.output, each.result);
     each.done.store(true, std::memory_order_release);
+    os.worker_ends();
 }
 
 void start(platform::Platform& os, device_reports& reports, const device_job& job, worker& each) {
     each.output = reports.open(each.device, each.label);
-    each.thread = std::thread(work, std::ref(os), std::ref(reports), std::cref(job), std::ref(each));
+    // The worker has told the platform it began before anything else goes
+    // on: the simulator then holds its device's time apart from the rest.
+    std::promise<void> begun;
+    std::future<void> has_begun = begun.get_future();
+    each.thread = std::thread(work, std::ref(os), std::ref(reports), std::cref(job), std::ref(each), std::ref(begun));
+    has_begun.wait();
 }
 
 // The run's outcome: the first failure of a device, in the order they were
@@ -117,9 +135,8 @@ outcome run_station(platform::Platform& os, reporter& report, device_reports& re
     report.say("Station: upgrading each device as it is plugged in. Ctrl-C ends it once the devices in flight "
                "are done.\n\n");
     std::deque<worker> workers;
-    // The plug-ins seen: true while their device's run goes on, false once
-    // it is done and until the device is seen unplugged.
-    std::map<std::string, bool> plugged;
+    std::list<plug_in> plugged;  // a list: each worker keeps its element's address
+    bool weak_noticed = false;
     std::vector<device_result> results;
     unsigned started = 0, upgraded = 0, failures = 0;
     std::uint64_t last_activity = os.now_ms();
@@ -137,7 +154,7 @@ outcome run_station(platform::Platform& os, reporter& report, device_reports& re
             each.thread.join();
             each.collected = true;
             each.output.reset();
-            plugged[each.key] = false;
+            each.plug->in_flight = false;
             results.push_back(each.result);
             ++(each.result.result.ok() ? upgraded : failures);
             last_activity = std::max(last_activity, each.end_ms);
@@ -149,19 +166,28 @@ outcome run_station(platform::Platform& os, reporter& report, device_reports& re
         } else {
             const std::vector<usb_device_identity> attached = usb_list_devices(os);
             // A device done and no longer attached can come again.
-            std::erase_if(plugged, [&](const auto& entry) {
-                return !entry.second && std::none_of(attached.begin(), attached.end(), [&](const auto& device) {
-                    return key_of(device) == entry.first;
-                });
+            std::erase_if(plugged, [&](const plug_in& seen) {
+                return !seen.in_flight && std::none_of(attached.begin(), attached.end(), [&](const auto& device) {
+                           return is_plug_in(seen, device);
+                       });
             });
             for (const usb_device_identity& device : attached) {
                 if (options.count && started >= *options.count) break;
-                const std::string key = key_of(device);
-                if (plugged.contains(key)) continue;
-                plugged[key] = true;
+                if (std::any_of(plugged.begin(), plugged.end(),
+                                [&](const plug_in& seen) { return is_plug_in(seen, device); }))
+                    continue;
+                // Nothing would tell it from the next one, or from itself
+                // once it restarts.
+                if (usb_identity_is_weak(device)) {
+                    if (!weak_noticed)
+                        report.notice("NOTICE: A device has neither a serial number nor a USB location; the "
+                                      "station leaves it alone.");
+                    weak_noticed = true;
+                    continue;
+                }
                 worker& each = workers.emplace_back();
                 each.device = device;
-                each.key = key;
+                each.plug = &plugged.emplace_back(plug_in{device, true});
                 each.label = label_of(device, workers.size());
                 start(os, reports, job, each);
                 ++started;

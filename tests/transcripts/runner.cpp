@@ -9,11 +9,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -161,18 +163,55 @@ bool has_fields(const json& event, const json& wanted) {
     return true;
 }
 
-// The expected events, in order, each a subset of a later actual event.
+// The device an event belongs to in a run on several devices ("" for the
+// run's own events).
+std::string device_of(const json& event) {
+    return event.contains("location") && event["event"] != "summary" ? event["location"].dump() : "";
+}
+
+// The expected events, in order, each a subset of a later actual event. The
+// devices of a run on several devices go on at once: an expected event that
+// names a location keeps its order among that device's events only.
 std::string match_events(const std::vector<json>& events, const std::string& expected) {
     std::istringstream lines(expected);
-    std::size_t next = 0;
+    std::map<std::string, std::size_t> next;  // per device
     for (std::string line; std::getline(lines, line);) {
         const json wanted = json::parse(line, nullptr, false);
         if (wanted.is_discarded()) return "the expected line is no JSON: " + line + "\n";
-        while (next < events.size() && !has_fields(events[next], wanted)) ++next;
-        if (next == events.size()) return "no event matches, in order: " + line + "\n";
-        ++next;
+        const std::string device = wanted.contains("location") ? device_of(wanted) : "";
+        std::size_t& at = next[device];
+        while (at < events.size() &&
+               ((!device.empty() && device_of(events[at]) != device) || !has_fields(events[at], wanted)))
+            ++at;
+        if (at == events.size()) return "no event matches, in order: " + line + "\n";
+        ++at;
     }
     return {};
+}
+
+// The lines of a run on several devices, which interleave as the devices go
+// on, in an order that does not depend on it: the run's own lines as they
+// came, then each device's lines ("[label] ...") as they came, the devices by
+// label.
+std::string by_device(const std::string& text) {
+    std::string own;
+    std::map<std::string, std::string> devices;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t end = line.find("] ");
+        if (line.starts_with("[") && end != std::string::npos)
+            devices[line.substr(0, end + 1)] += line + "\n";
+        else
+            own += line + "\n";
+    }
+    for (const auto& [label, device_lines] : devices) own += device_lines;
+    return own;
+}
+
+bool runs_on_several_devices(const scenario& s) {
+    return std::any_of(s.args.begin(), s.args.end(), [](const std::string& word) {
+        return word == "--all" || word == "--station";
+    });
 }
 
 }  // namespace
@@ -206,8 +245,12 @@ int main(int argc, char** argv) {
     if (prepare_files(*s, work, source_root)) {
         const run_result result = run_tool(executable, *s, work, capture, false);
         const build_values build{build_date(), tool_version()};
-        const std::string expected_out = expand_expected(s->expected_stdout, build);
-        const std::string expected_err = expand_expected(s->expected_stderr, build);
+        // Text that does not end in a line end stays as it is.
+        const auto in_order = [&](const std::string& text) {
+            return runs_on_several_devices(*s) && (text.empty() || text.back() == '\n') ? by_device(text) : text;
+        };
+        const std::string expected_out = in_order(expand_expected(s->expected_stdout, build));
+        const std::string expected_err = in_order(expand_expected(s->expected_stderr, build));
         verdict = 0;
         if (!result.how_it_ended.empty()) {
             std::cout << "the tool did not exit: " << result.how_it_ended << '\n';
@@ -225,11 +268,11 @@ int main(int argc, char** argv) {
                 std::cout << "the JSON events:\n" << result.out << problems;
                 verdict = 1;
             }
-        } else if (const std::string diff = line_diff(expected_out, result.out); !diff.empty()) {
+        } else if (const std::string diff = line_diff(expected_out, in_order(result.out)); !diff.empty()) {
             std::cout << "standard output differs:\n" << diff;
             verdict = 1;
         }
-        if (const std::string diff = line_diff(expected_err, result.err); !diff.empty()) {
+        if (const std::string diff = line_diff(expected_err, in_order(result.err)); !diff.empty()) {
             std::cout << "standard error differs:\n" << diff;
             verdict = 1;
         }
