@@ -45,11 +45,18 @@ bool printable(const std::string& text) {
 }
 
 // The device's name in the run's output: its serial, else its port, else its
-// place in the run.
-std::string label_of(const usb_device_identity& device, std::size_t number) {
-    if (device.serial && printable(*device.serial)) return *device.serial;
-    if (!device.location.empty()) return device.location;
-    return text_format("device %u", static_cast<unsigned>(number));
+// place in the run; with its port too where another device running has the
+// same serial.
+std::string label_of(const usb_device_identity& device, std::size_t number, const std::deque<worker>& others) {
+    std::string label = text_format("device %u", static_cast<unsigned>(number));
+    if (device.serial && printable(*device.serial))
+        label = *device.serial;
+    else if (!device.location.empty())
+        label = device.location;
+    if (std::any_of(others.begin(), others.end(),
+                    [&](const worker& other) { return !other.collected && other.label == label; }))
+        label += "@" + (device.location.empty() ? std::to_string(number) : device.location);
+    return label;
 }
 
 // Whether `device`, as a listing found it, is that plug-in's device: the
@@ -114,9 +121,10 @@ outcome run_all(platform::Platform& os, reporter& report, device_reports& report
     }
     std::deque<worker> workers;
     for (const usb_device_identity& device : devices) {
+        const std::string label = label_of(device, workers.size() + 1, workers);
         worker& each = workers.emplace_back();
         each.device = device;
-        each.label = label_of(device, workers.size());
+        each.label = label;
     }
     for (worker& each : workers) start(os, reports, job, each);
     std::vector<device_result> results;
@@ -185,10 +193,11 @@ outcome run_station(platform::Platform& os, reporter& report, device_reports& re
                     weak_noticed = true;
                     continue;
                 }
+                const std::string label = label_of(device, workers.size() + 1, workers);
                 worker& each = workers.emplace_back();
                 each.device = device;
                 each.plug = &plugged.emplace_back(plug_in{device, true});
-                each.label = label_of(device, workers.size());
+                each.label = label;
                 start(os, reports, job, each);
                 ++started;
                 ++in_flight;
