@@ -207,6 +207,8 @@ std::vector<Knob> make_table() {
                 [](auto& c) -> auto& { return c.port.arrive_ms; }),
         optional_integer("usb.unplug_ms", "the device is pulled out this many ms after the start (none: never)",
                          "none", [](auto& c) -> auto& { return c.port.unplug_ms; }),
+        optional_integer("usb.replug_ms", "a device pulled out is plugged back this many ms after the start (none: never)",
+                         "none", [](auto& c) -> auto& { return c.port.replug_ms; }),
         optional_integer("usb.held_by", "another flash-tool, this process ID, holds the device (none: no one)", "none",
                          [](auto& c) -> auto& { return c.port.held_by; }),
         id16("touch.pid", "touch controller's run-time product ID",

@@ -204,7 +204,9 @@ void SimPlatform::usb_close(platform::UsbHandle handle) {
 bool SimPlatform::on_bus(const Slot& slot) const {
     const std::uint64_t now = time_of(slot);
     if (now < slot.behaviour.arrive_ms) return false;
-    if (slot.behaviour.unplug_ms && now >= *slot.behaviour.unplug_ms) return false;
+    if (slot.behaviour.unplug_ms && now >= *slot.behaviour.unplug_ms &&
+        (!slot.behaviour.replug_ms || now < *slot.behaviour.replug_ms))
+        return false;
     return slot.model->present(now);
 }
 

@@ -37,10 +37,12 @@ struct PortBehaviour {
     std::optional<std::uint64_t> held_by;
     // The user may not open it (a node without permission).
     bool access_denied = false;
-    // Plugged in this long after the start, and pulled out at this time
-    // (none: never), on the device's own time.
+    // Plugged in this long after the start, pulled out at this time (none:
+    // never) and plugged back at this one (none: never), on the device's own
+    // time.
     std::uint64_t arrive_ms = 0;
     std::optional<std::uint64_t> unplug_ms;
+    std::optional<std::uint64_t> replug_ms;
 };
 
 class SimPlatform : public platform::Platform {
