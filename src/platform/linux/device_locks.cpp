@@ -56,9 +56,10 @@ std::filesystem::path device_lock_directory() {
 
 DeviceLocks::DeviceLocks(std::filesystem::path directory) : directory_(std::move(directory)) {}
 
-DeviceLocks::~DeviceLocks() {
-    for (const auto& [handle, fd] : held_)
-        if (fd >= 0) ::close(fd);
+DeviceLocks::~DeviceLocks() = default;
+
+DeviceLocks::LockFile::~LockFile() {
+    if (fd >= 0) ::close(fd);
 }
 
 LockHandle DeviceLocks::lock(const std::string& key, std::uint64_t& holder) {
@@ -74,10 +75,7 @@ LockHandle DeviceLocks::lock(const std::string& key, std::uint64_t& holder) {
         // Another user's file that stayed narrow: flock needs no write access.
         fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     }
-    if (fd < 0) {
-        held_.emplace(next_, -1);
-        return next_++;
-    }
+    if (fd < 0) return held_.add(std::make_shared<LockFile>(-1));
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno == EWOULDBLOCK) {
             holder = read_holder(fd);
@@ -85,19 +83,12 @@ LockHandle DeviceLocks::lock(const std::string& key, std::uint64_t& holder) {
             return 0;
         }
         ::close(fd);
-        held_.emplace(next_, -1);
-        return next_++;
+        return held_.add(std::make_shared<LockFile>(-1));
     }
     write_holder(fd);
-    held_.emplace(next_, fd);
-    return next_++;
+    return held_.add(std::make_shared<LockFile>(fd));
 }
 
-void DeviceLocks::unlock(LockHandle handle) {
-    const auto it = held_.find(handle);
-    if (it == held_.end()) return;
-    if (it->second >= 0) ::close(it->second);
-    held_.erase(it);
-}
+void DeviceLocks::unlock(LockHandle handle) { held_.erase(handle); }
 
 }  // namespace platform::linux_backend

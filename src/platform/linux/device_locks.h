@@ -2,13 +2,17 @@
 // location, in a directory every user can write (/run/lock on Debian). The
 // kernel drops the lock when its process ends, however it ends, so a crashed
 // run never leaves a device locked. The file holds the holder's process ID.
+//
+// Threads of one process exclude each other too: each lock opens the file
+// anew, and flock(2) locks of separate opens conflict even within a process.
+// The table of held locks takes its own lock only to enter or remove one.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
-#include <map>
 #include <string>
 
+#include "platform/handle_table.h"
 #include "platform/platform.h"
 
 namespace platform::linux_backend {
@@ -31,9 +35,17 @@ public:
     void unlock(LockHandle handle);
 
 private:
-    std::filesystem::path directory_;
-    std::map<LockHandle, int> held_;  // handle -> file descriptor (-1: not guarded)
-    LockHandle next_ = 1;
+    // A held lock's file, closed (and so unlocked) when it ends.
+    struct LockFile {
+        int fd = -1;  // -1: not guarded
+        explicit LockFile(int descriptor) : fd(descriptor) {}
+        ~LockFile();
+        LockFile(const LockFile&) = delete;
+        LockFile& operator=(const LockFile&) = delete;
+    };
+
+    const std::filesystem::path directory_;
+    HandleTable<LockFile> held_;
 };
 
 }  // namespace platform::linux_backend

@@ -70,15 +70,30 @@ int HidrawRole::call_ioctl(int fd, unsigned long request, void* argument) const 
     return ::ioctl(fd, request, argument);
 }
 
-bool HidrawRole::failed() {
-    const char* name = strerrorname_np(errno);
-    last_error_ = name != nullptr ? name : std::to_string(errno);
+thread_local std::string HidrawRole::last_error_;
+
+bool HidrawRole::failed(int error) {
+    const char* name = strerrorname_np(error);
+    last_error_ = name != nullptr ? name : std::to_string(error);
     return false;
+}
+
+std::string HidrawRole::denied_device() const {
+    const std::lock_guard lock(listing_mutex_);
+    return denied_;
+}
+
+std::vector<UnopenedDevice> HidrawRole::unopened() const {
+    const std::lock_guard lock(listing_mutex_);
+    return unopened_;
 }
 
 bool HidrawRole::paths(std::vector<std::string>& paths) {
     paths.clear();
-    unopened_.clear();
+    {
+        const std::lock_guard lock(listing_mutex_);
+        unopened_.clear();
+    }
     for (const std::string& node : hidraw_node_names(config_.sysfs_root)) {
         HidrawNodeInfo info;
         HidReportDescriptor descriptor;
@@ -99,7 +114,7 @@ HidHandle HidrawRole::open(const std::string& path) {
     std::string node;
     std::size_t collection = 0;
     if (!hidraw_path_parse(config_.dev_root, path, node, collection)) return 0;
-    auto record = std::make_unique<Open>();
+    auto record = std::make_shared<Open>();
     if (!hidraw_node_info(config_.sysfs_root, node, record->info)) return 0;
     HidReportDescriptor descriptor;
     if (!hid_parse_report_descriptor(record->info.report_descriptor, descriptor) ||
@@ -116,13 +131,13 @@ HidHandle HidrawRole::open(const std::string& path) {
     record->fd = ::open(device_path.c_str(), O_RDWR | O_CLOEXEC);
     if (record->fd < 0) {
         const int error = errno;
-        failed();
-        if (record->info.ids_known && (error == EACCES || error == EPERM || error == EBUSY))
+        failed(error);
+        const bool denied = error == EACCES || error == EPERM;
+        const std::lock_guard lock(listing_mutex_);
+        if (record->info.ids_known && (denied || error == EBUSY))
             unopened_.push_back({record->info.vendor_id, record->info.product_id,
-                                 record->info.usb_location.value_or(""),
-                                 error == EBUSY ? "busy" : "permission denied"});
-        errno = error;
-        if ((errno == EACCES || errno == EPERM) && denied_.empty()) {
+                                 record->info.usb_location.value_or(""), denied ? "permission denied" : "busy"});
+        if (denied && denied_.empty()) {
             char ids[24] = "";
             if (record->info.ids_known)
                 std::snprintf(ids, sizeof ids, " (%.4X:%.4X)", static_cast<unsigned>(record->info.vendor_id),
@@ -131,20 +146,15 @@ HidHandle HidrawRole::open(const std::string& path) {
         }
         return 0;
     }
-    const HidHandle handle = next_handle_++;
-    open_.emplace(handle, std::move(record));
-    return handle;
+    return open_.add(std::move(record));
 }
 
 void HidrawRole::close(HidHandle handle) { open_.erase(handle); }
 
-HidrawRole::Open* HidrawRole::find(HidHandle handle) {
-    const auto it = open_.find(handle);
-    return it == open_.end() ? nullptr : it->second.get();
-}
+std::shared_ptr<HidrawRole::Open> HidrawRole::find(HidHandle handle) const { return open_.find(handle); }
 
 bool HidrawRole::attributes(HidHandle handle, HidAttributes& attributes) {
-    const Open* open = find(handle);
+    const std::shared_ptr<const Open> open = find(handle);
     if (open == nullptr || !open->info.ids_known) return false;
     attributes.vendor_id = open->info.vendor_id;
     attributes.product_id = open->info.product_id;
@@ -153,7 +163,7 @@ bool HidrawRole::attributes(HidHandle handle, HidAttributes& attributes) {
 }
 
 bool HidrawRole::caps(HidHandle handle, HidCaps& caps) {
-    const Open* open = find(handle);
+    const std::shared_ptr<const Open> open = find(handle);
     if (open == nullptr) return false;
     caps = open->caps;
     return true;
@@ -163,25 +173,25 @@ bool HidrawRole::caps(HidHandle handle, HidCaps& caps) {
 // when the kernel moved all of it: a short report would leave stale bytes
 // behind that the caller would take for the device's.
 bool HidrawRole::get_feature(HidHandle handle, std::span<std::uint8_t> report) {
-    const Open* open = find(handle);
+    const std::shared_ptr<const Open> open = find(handle);
     if (open == nullptr || report.empty() || report.size() > MAX_FEATURE_REPORT) return false;
     const int got = call_ioctl(open->fd, HIDIOCGFEATURE(report.size()), report.data());
-    if (got < 0) return failed();
+    if (got < 0) return failed(errno);
     return static_cast<std::size_t>(got) == report.size();
 }
 
 bool HidrawRole::set_feature(HidHandle handle, std::span<const std::uint8_t> report) {
-    const Open* open = find(handle);
+    const std::shared_ptr<const Open> open = find(handle);
     if (open == nullptr || report.empty() || report.size() > MAX_FEATURE_REPORT) return false;
     // The ioctl only reads the buffer; it takes a non-const pointer.
     std::vector<std::uint8_t> copy(report.begin(), report.end());
     const int sent = call_ioctl(open->fd, HIDIOCSFEATURE(copy.size()), copy.data());
-    if (sent < 0) return failed();
+    if (sent < 0) return failed(errno);
     return static_cast<std::size_t>(sent) == report.size();
 }
 
 bool HidrawRole::placement(HidHandle handle, UsbPlacement& placement) {
-    const Open* open = find(handle);
+    const std::shared_ptr<const Open> open = find(handle);
     if (open == nullptr || !open->info.usb_location) return false;
     placement.location = *open->info.usb_location;
     placement.enumeration = open->info.usb_address;
@@ -189,7 +199,7 @@ bool HidrawRole::placement(HidHandle handle, UsbPlacement& placement) {
 }
 
 bool HidrawRole::serial_number(HidHandle handle, std::string& serial) {
-    const Open* open = find(handle);
+    const std::shared_ptr<const Open> open = find(handle);
     if (open == nullptr || !open->info.serial) return false;
     serial = *open->info.serial;
     return true;

@@ -4,16 +4,22 @@
 // collection ("/dev/hidraw3&col02", numbered from 01), each with the usage
 // and report lengths of its own collection. Feature reports of every path go
 // to the node with HIDIOCGFEATURE/HIDIOCSFEATURE.
+//
+// Several threads may use one role at once on different handles: the table
+// of opens and the record of the last listing's failures take a lock only
+// while they are read or changed (never across an ioctl), and the error of
+// the last call is the calling thread's.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
-#include <map>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "platform/handle_table.h"
 #include "platform/platform.h"
 
 namespace platform::linux_backend {
@@ -51,28 +57,29 @@ public:
 
     // The first node that was present but could not be opened for lack of
     // permission, with its IDs ("/dev/hidraw0 (2F5A:0001)"); "" when none.
-    const std::string& denied_device() const { return denied_; }
+    std::string denied_device() const;
     // The nodes of the last listing that could not be opened, and why.
-    const std::vector<UnopenedDevice>& unopened() const { return unopened_; }
-    // The errno name of the last call that failed ("EACCES"); "" after
-    // clear_error.
+    std::vector<UnopenedDevice> unopened() const;
+    // The errno name of the calling thread's last call that failed
+    // ("EACCES"); "" after clear_error.
     const std::string& last_error() const { return last_error_; }
     void clear_error() { last_error_.clear(); }
 
 private:
     struct Open;
-    Open* find(HidHandle handle);
+    std::shared_ptr<Open> find(HidHandle handle) const;
     int call_ioctl(int fd, unsigned long request, void* argument) const;
+    // Records `error` (an errno value) for the call under way; false.
+    static bool failed(int error);
 
-    HidrawConfig config_;
-    std::map<HidHandle, std::unique_ptr<Open>> open_;
-    HidHandle next_handle_ = 1;
-    // Records errno for the call under way; false.
-    bool failed();
+    const HidrawConfig config_;
+    HandleTable<Open> open_;
 
+    mutable std::mutex listing_mutex_;  // guards denied_ and unopened_
     std::string denied_;
     std::vector<UnopenedDevice> unopened_;
-    std::string last_error_;
+
+    static thread_local std::string last_error_;
 };
 
 }  // namespace platform::linux_backend

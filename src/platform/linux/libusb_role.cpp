@@ -113,9 +113,14 @@ struct LibusbRole::Open {
 LibusbRole::LibusbRole() = default;
 LibusbRole::~LibusbRole() = default;
 
+thread_local std::string LibusbRole::last_error_;
+
 bool LibusbRole::device_names(std::vector<std::string>& names) {
     names.clear();
-    unopened_.clear();
+    {
+        const std::lock_guard lock(listing_mutex_);
+        unopened_.clear();
+    }
     const ContextPtr context = new_context();
     if (!context) return false;
     std::size_t count = 0;
@@ -147,10 +152,30 @@ int LibusbRole::note(int result) {
     return result;
 }
 
+void LibusbRole::note_unopened(const UnopenedDevice& device) {
+    const std::lock_guard lock(listing_mutex_);
+    unopened_.push_back(device);
+    if (device.reason != "permission denied" || !denied_.empty()) return;
+    char ids[16];
+    std::snprintf(ids, sizeof ids, "%.4X:%.4X", static_cast<unsigned>(device.vendor_id),
+                  static_cast<unsigned>(device.product_id));
+    denied_ = std::string(ids) + " at USB " + device.location;
+}
+
+std::string LibusbRole::denied_device() const {
+    const std::lock_guard lock(listing_mutex_);
+    return denied_;
+}
+
+std::vector<UnopenedDevice> LibusbRole::unopened() const {
+    const std::lock_guard lock(listing_mutex_);
+    return unopened_;
+}
+
 UsbHandle LibusbRole::open(const std::string& name) {
     const std::optional<UsbNameParts> parts = usb_name_parse(name);
     if (!parts) return 0;
-    auto record = std::make_unique<Open>();
+    auto record = std::make_shared<Open>();
     record->context = new_context();
     if (!record->context) return 0;
     std::size_t count = 0;
@@ -175,13 +200,7 @@ UsbHandle LibusbRole::open(const std::string& name) {
         const int opened = note(libusb_open(device, &handle));
         if (opened != 0) {
             if (opened == LIBUSB_ERROR_ACCESS)
-                unopened_.push_back({parts->vendor_id, parts->product_id, parts->location, "permission denied"});
-            if (opened == LIBUSB_ERROR_ACCESS && denied_.empty()) {
-                char ids[16];
-                std::snprintf(ids, sizeof ids, "%.4X:%.4X", static_cast<unsigned>(parts->vendor_id),
-                              static_cast<unsigned>(parts->product_id));
-                denied_ = std::string(ids) + " at USB " + parts->location;
-            }
+                note_unopened({parts->vendor_id, parts->product_id, parts->location, "permission denied"});
             return 0;
         }
         record->handle.reset(handle);
@@ -190,29 +209,24 @@ UsbHandle LibusbRole::open(const std::string& name) {
         if (const int claimed = note(libusb_claim_interface(handle, record->interface_number)); claimed != 0) {
             // Another program (another flash-tool among them) has it.
             if (claimed == LIBUSB_ERROR_BUSY)
-                unopened_.push_back({parts->vendor_id, parts->product_id, parts->location, "busy"});
+                note_unopened({parts->vendor_id, parts->product_id, parts->location, "busy"});
             return 0;
         }
         record->claimed = true;
-        const UsbHandle value = next_handle_++;
-        open_.emplace(value, std::move(record));
-        return value;
+        return open_.add(std::move(record));
     }
     return 0;
 }
 
 void LibusbRole::close(UsbHandle handle) { open_.erase(handle); }
 
-LibusbRole::Open* LibusbRole::find(UsbHandle handle) {
-    const auto it = open_.find(handle);
-    return it == open_.end() ? nullptr : it->second.get();
-}
+std::shared_ptr<LibusbRole::Open> LibusbRole::find(UsbHandle handle) const { return open_.find(handle); }
 
 bool LibusbRole::get_descriptor(UsbHandle handle, std::uint8_t type, std::uint8_t index,
                                 std::uint16_t language, std::span<std::uint8_t> buffer,
                                 std::size_t& transferred) {
     transferred = 0;
-    Open* open = find(handle);
+    const std::shared_ptr<Open> open = find(handle);
     if (open == nullptr) return false;
     const auto length = static_cast<std::uint16_t>(buffer.size() > 0xFFFF ? 0xFFFF : buffer.size());
     const int got = note(libusb_control_transfer(open->handle.get(), DEVICE_TO_HOST_STANDARD_DEVICE,
@@ -227,7 +241,7 @@ bool LibusbRole::get_descriptor(UsbHandle handle, std::uint8_t type, std::uint8_
 UsbError LibusbRole::control_transfer(UsbHandle handle, const std::uint8_t (&setup)[8],
                                       std::span<std::uint8_t> buffer, std::size_t& transferred) {
     transferred = 0;
-    Open* open = find(handle);
+    const std::shared_ptr<Open> open = find(handle);
     if (open == nullptr) return UsbError::other;
     const auto value = static_cast<std::uint16_t>(setup[2] | (setup[3] << 8));
     const auto index = static_cast<std::uint16_t>(setup[4] | (setup[5] << 8));
@@ -269,7 +283,7 @@ UsbError LibusbRole::pipe_transfer(Open& open, std::uint8_t pipe_id, std::uint8_
 UsbError LibusbRole::read_pipe(UsbHandle handle, std::uint8_t pipe_id, std::span<std::uint8_t> buffer,
                                std::size_t& transferred) {
     transferred = 0;
-    Open* open = find(handle);
+    const std::shared_ptr<Open> open = find(handle);
     if (open == nullptr || (pipe_id & LIBUSB_ENDPOINT_IN) == 0) return UsbError::other;
     return pipe_transfer(*open, pipe_id, buffer.data(), buffer.size(), transferred);
 }
@@ -277,7 +291,7 @@ UsbError LibusbRole::read_pipe(UsbHandle handle, std::uint8_t pipe_id, std::span
 UsbError LibusbRole::write_pipe(UsbHandle handle, std::uint8_t pipe_id, std::span<const std::uint8_t> buffer,
                                 std::size_t& transferred) {
     transferred = 0;
-    Open* open = find(handle);
+    const std::shared_ptr<Open> open = find(handle);
     if (open == nullptr || (pipe_id & LIBUSB_ENDPOINT_IN) != 0) return UsbError::other;
     // libusb takes a non-const pointer for both directions; an OUT transfer
     // only reads it.
@@ -286,7 +300,7 @@ UsbError LibusbRole::write_pipe(UsbHandle handle, std::uint8_t pipe_id, std::spa
 }
 
 bool LibusbRole::interface_settings(UsbHandle handle, std::uint8_t alternate, UsbInterfaceInfo& info) {
-    Open* open = find(handle);
+    const std::shared_ptr<Open> open = find(handle);
     if (open == nullptr || alternate >= open->interface().num_altsetting) return false;
     const libusb_interface_descriptor& setting = open->interface().altsetting[alternate];
     info.interface_number = setting.bInterfaceNumber;
@@ -300,7 +314,7 @@ bool LibusbRole::interface_settings(UsbHandle handle, std::uint8_t alternate, Us
 
 bool LibusbRole::query_pipe(UsbHandle handle, std::uint8_t alternate, std::uint8_t pipe_index,
                             UsbPipeInfo& info) {
-    Open* open = find(handle);
+    const std::shared_ptr<Open> open = find(handle);
     if (open == nullptr || alternate >= open->interface().num_altsetting) return false;
     const libusb_interface_descriptor& setting = open->interface().altsetting[alternate];
     if (pipe_index >= setting.bNumEndpoints) return false;
@@ -313,7 +327,7 @@ bool LibusbRole::query_pipe(UsbHandle handle, std::uint8_t alternate, std::uint8
 }
 
 bool LibusbRole::placement(UsbHandle handle, UsbPlacement& placement) {
-    Open* open = find(handle);
+    const std::shared_ptr<Open> open = find(handle);
     if (open == nullptr) return false;
     libusb_device* device = libusb_get_device(open->handle.get());
     placement.location = location_of(device);
@@ -322,7 +336,7 @@ bool LibusbRole::placement(UsbHandle handle, UsbPlacement& placement) {
 }
 
 bool LibusbRole::serial_number(UsbHandle handle, std::string& serial) {
-    Open* open = find(handle);
+    const std::shared_ptr<Open> open = find(handle);
     if (open == nullptr) return false;
     libusb_device_descriptor descriptor{};
     if (libusb_get_device_descriptor(libusb_get_device(open->handle.get()), &descriptor) != 0 ||

@@ -10,15 +10,21 @@
 // Opening claims the interface the name stands for and fails where a kernel
 // driver holds it (usbhid on the HID interface), as WinUSB fails there; a
 // kernel driver is never detached.
+//
+// Several threads may use one role at once on different handles: each open
+// has its own context, the table of opens and the record of the last
+// listing's failures take a lock only while they are read or changed, and
+// the error of the last call is the calling thread's.
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "platform/handle_table.h"
 #include "platform/platform.h"
 
 namespace platform::linux_backend {
@@ -60,28 +66,31 @@ public:
 
     // The first device that was found but could not be opened for lack of
     // permission ("2F5A:0001 at USB 1-4"); "" when none.
-    const std::string& denied_device() const { return denied_; }
+    std::string denied_device() const;
     // The interfaces of the last listing that could not be opened, and why.
-    const std::vector<UnopenedDevice>& unopened() const { return unopened_; }
-    // The libusb error name of the last call that failed ("LIBUSB_ERROR_ACCESS"),
-    // "" after one that succeeded.
+    std::vector<UnopenedDevice> unopened() const;
+    // The libusb error name of the calling thread's last call that failed
+    // ("LIBUSB_ERROR_ACCESS"), "" after one that succeeded.
     const std::string& last_error() const { return last_error_; }
     void clear_error() { last_error_.clear(); }
 
 private:
     struct Open;
-    Open* find(UsbHandle handle);
+    std::shared_ptr<Open> find(UsbHandle handle) const;
     UsbError pipe_transfer(Open& open, std::uint8_t pipe_id, std::uint8_t* data, std::size_t length,
                            std::size_t& transferred);
-
-    std::map<UsbHandle, std::unique_ptr<Open>> open_;
-    UsbHandle next_handle_ = 1;
     // Records a libusb error code of the call under way; `result` as given.
-    int note(int result);
+    static int note(int result);
+    // Adds an interface the system would not open to the listing's record.
+    void note_unopened(const UnopenedDevice& device);
 
+    HandleTable<Open> open_;
+
+    mutable std::mutex listing_mutex_;  // guards denied_ and unopened_
     std::string denied_;
     std::vector<UnopenedDevice> unopened_;
-    std::string last_error_;
+
+    static thread_local std::string last_error_;
 };
 
 }  // namespace platform::linux_backend

@@ -80,7 +80,8 @@ std::uint64_t LinuxPlatform::now_ms() {
 
 std::vector<UnopenedDevice> LinuxPlatform::unopened_devices() {
     std::vector<UnopenedDevice> devices = usb_.unopened();
-    devices.insert(devices.end(), hid_.unopened().begin(), hid_.unopened().end());
+    const std::vector<UnopenedDevice> hid = hid_.unopened();
+    devices.insert(devices.end(), hid.begin(), hid.end());
     return devices;
 }
 

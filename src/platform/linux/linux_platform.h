@@ -1,5 +1,13 @@
 // The Linux backend of the platform seam: the WinUSB role on libusb-1.0,
 // the HID role on hidraw, time from the monotonic clock.
+//
+// Threads: every call may be made from several threads at once, on
+// different devices, through one LinuxPlatform; listings (usb_device_names,
+// hid_paths) may run while other threads transfer. A handle is used by one
+// thread at a time. Transfers on different handles run side by side: the
+// tables of opens, device locks and unopened devices are locked only while
+// an entry is looked up, added or removed, never across a transfer or an
+// ioctl. last_os_error answers for the calling thread's last call.
 #pragma once
 
 #include <chrono>
@@ -58,8 +66,8 @@ public:
     void unlock_device(LockHandle handle) override { locks_.unlock(handle); }
 
 private:
-    // The role a call goes to, its error of an earlier call forgotten (and
-    // the other role's too), so that last_os_error is this call's.
+    // The role a call goes to, the calling thread's error of an earlier call
+    // forgotten (the other role's too), so that last_os_error is this call's.
     template <typename Role>
     Role& fresh(Role& role) {
         usb_.clear_error();

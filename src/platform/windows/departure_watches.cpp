@@ -14,8 +14,9 @@ DWORD CALLBACK on_notification(HCMNOTIFICATION, PVOID context, CM_NOTIFY_ACTION 
 
 }  // namespace
 
-DepartureWatches::~DepartureWatches() {
-    while (!watches_.empty()) unwatch(watches_.begin()->first);
+DepartureWatches::Watch::~Watch() {
+    // Waits for a callback under way to end: its context goes next.
+    if (notification != nullptr) CM_Unregister_Notification(notification);
 }
 
 DepartureWatch DepartureWatches::watch(const std::wstring& instance_id) {
@@ -25,24 +26,18 @@ DepartureWatch DepartureWatches::watch(const std::wstring& instance_id) {
     filter.cbSize = sizeof filter;
     filter.FilterType = CM_NOTIFY_FILTER_TYPE_DEVICEINSTANCE;
     std::wmemcpy(filter.u.DeviceInstance.InstanceId, device_id.c_str(), device_id.size() + 1);
-    Watch watch;
-    if (CM_Register_Notification(&filter, watch.gone.get(), on_notification, &watch.notification) != CR_SUCCESS)
-        return 0;
-    watches_.emplace(next_, std::move(watch));
-    return next_++;
+    auto watch = std::make_shared<Watch>();
+    HCMNOTIFICATION notification = nullptr;
+    if (CM_Register_Notification(&filter, &watch->gone, on_notification, &notification) != CR_SUCCESS) return 0;
+    watch->notification = notification;
+    return watches_.add(std::move(watch));
 }
 
 bool DepartureWatches::departed(DepartureWatch watch) const {
-    const auto it = watches_.find(watch);
-    return it != watches_.end() && it->second.gone->load();
+    const std::shared_ptr<const Watch> found = watches_.find(watch);
+    return found && found->gone.load();
 }
 
-void DepartureWatches::unwatch(DepartureWatch watch) {
-    const auto it = watches_.find(watch);
-    if (it == watches_.end()) return;
-    // Waits for a callback under way to end: its context is freed next.
-    CM_Unregister_Notification(it->second.notification);
-    watches_.erase(it);
-}
+void DepartureWatches::unwatch(DepartureWatch watch) { watches_.erase(watch); }
 
 }  // namespace platform::windows

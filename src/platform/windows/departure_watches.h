@@ -2,13 +2,15 @@
 // on its device node (CM_Register_Notification), set before the device is
 // told to restart or detach. Windows has no enumeration token, and a device
 // that is back within one lookup would otherwise look as if it never left.
+// Safe from several threads: the table of watches is locked only to enter,
+// find or remove one; the unregistration, which waits for a notification
+// under way, runs outside that lock.
 #pragma once
 
 #include <atomic>
-#include <map>
-#include <memory>
 #include <string>
 
+#include "platform/handle_table.h"
 #include "platform/platform.h"
 #include "platform/windows/win32.h"
 
@@ -24,7 +26,6 @@ namespace platform::windows {
 class DepartureWatches {
 public:
     DepartureWatches() = default;
-    ~DepartureWatches();
     DepartureWatches(const DepartureWatches&) = delete;
     DepartureWatches& operator=(const DepartureWatches&) = delete;
 
@@ -36,13 +37,17 @@ public:
     void unwatch(DepartureWatch watch);
 
 private:
+    // One registration; it ends with the watch, which therefore stays where
+    // the notification's context points until then.
     struct Watch {
         HCMNOTIFICATION notification = nullptr;
-        // Set from the Configuration Manager's thread.
-        std::unique_ptr<std::atomic<bool>> gone = std::make_unique<std::atomic<bool>>(false);
+        std::atomic<bool> gone{false};  // set from the Configuration Manager's thread
+        Watch() = default;
+        ~Watch();
+        Watch(const Watch&) = delete;
+        Watch& operator=(const Watch&) = delete;
     };
-    std::map<DepartureWatch, Watch> watches_;
-    DepartureWatch next_ = 1;
+    HandleTable<Watch> watches_;
 };
 
 }  // namespace platform::windows

@@ -1,5 +1,7 @@
 #include "platform/windows/device_locks.h"
 
+#include <utility>
+
 #include "platform/windows/wide_text.h"
 
 namespace platform::windows {
@@ -43,42 +45,35 @@ HANDLE write_holder(const std::string& key) {
 
 }  // namespace
 
-DeviceLocks::~DeviceLocks() {
-    while (!held_.empty()) unlock(held_.begin()->first);
+DeviceLocks::Held::~Held() {
+    if (mutex != nullptr) ReleaseMutex(mutex);
+    close(mutex);
+    close(holder);
 }
 
 LockHandle DeviceLocks::lock(const std::string& key, std::uint64_t& holder) {
     holder = 0;
     if (key.empty()) return 0;
-    Held held;
-    held.mutex = CreateMutexW(nullptr, FALSE, object_name(key, L"").c_str());
-    if (held.mutex != nullptr) {
+    auto held = std::make_shared<Held>();
+    held->mutex = CreateMutexW(nullptr, FALSE, object_name(key, L"").c_str());
+    if (held->mutex != nullptr) {
         // WAIT_ABANDONED: the last holder ended without letting go; the
         // mutex is this process's now all the same.
-        const DWORD wait = WaitForSingleObject(held.mutex, 0);
+        const DWORD wait = WaitForSingleObject(held->mutex, 0);
         if (wait == WAIT_TIMEOUT) {
-            CloseHandle(held.mutex);
+            CloseHandle(std::exchange(held->mutex, nullptr));
             holder = read_holder(key);
             return 0;
         }
         if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {
-            CloseHandle(held.mutex);
-            held.mutex = nullptr;
+            CloseHandle(std::exchange(held->mutex, nullptr));
         } else {
-            held.holder = write_holder(key);
+            held->holder = write_holder(key);
         }
     }
-    held_.emplace(next_, held);
-    return next_++;
+    return held_.add(std::move(held));
 }
 
-void DeviceLocks::unlock(LockHandle handle) {
-    const auto it = held_.find(handle);
-    if (it == held_.end()) return;
-    if (it->second.mutex != nullptr) ReleaseMutex(it->second.mutex);
-    close(it->second.mutex);
-    close(it->second.holder);
-    held_.erase(it);
-}
+void DeviceLocks::unlock(LockHandle handle) { held_.erase(handle); }
 
 }  // namespace platform::windows

@@ -48,13 +48,30 @@ std::string device_hardware_id(const std::string& name) {
 }
 
 void OpenFailures::new_listing(const std::vector<std::string>& names) {
-    failures_.clear();
-    hid_driven_.clear();
+    std::set<std::string> hid_driven;
     for (const std::string& name : names)
-        if (starts_with_nocase(utf8_to_wide(name), L"HID#")) hid_driven_.insert(interface_key(device_hardware_id(name)));
+        if (starts_with_nocase(utf8_to_wide(name), L"HID#")) hid_driven.insert(interface_key(device_hardware_id(name)));
+    const std::lock_guard lock(mutex_);
+    failures_.clear();
+    hid_driven_ = std::move(hid_driven);
+}
+
+void OpenFailures::record(const std::string& name, DWORD error) {
+    const DWORD last_error = GetLastError();
+    {
+        const std::lock_guard lock(mutex_);
+        failures_[name] = error;
+    }
+    SetLastError(last_error);
+}
+
+void OpenFailures::forget(const std::string& name) {
+    const std::lock_guard lock(mutex_);
+    failures_.erase(name);
 }
 
 std::vector<UnopenedDevice> OpenFailures::unopened() const {
+    const std::lock_guard lock(mutex_);
     std::vector<UnopenedDevice> devices;
     for (const auto& [name, error] : failures_) {
         const bool in_use = in_use_reason(error) != nullptr;
@@ -75,6 +92,7 @@ std::vector<UnopenedDevice> OpenFailures::unopened() const {
 }
 
 std::string OpenFailures::in_use_hint() const {
+    const std::lock_guard lock(mutex_);
     for (const auto& [name, error] : failures_) {
         if (const char* reason = in_use_reason(error))
             return "Device " + device_hardware_id(name) + " is present but in use by another program (" + reason +
@@ -86,6 +104,7 @@ std::string OpenFailures::in_use_hint() const {
 std::string OpenFailures::not_winusb_hint() const {
     // Of the interfaces WinUSB refused, the one with the highest number (a
     // device's vendor interfaces follow its HID interface).
+    const std::lock_guard lock(mutex_);
     std::string refused;
     int refused_interface = -2;
     for (const auto& [name, error] : failures_) {

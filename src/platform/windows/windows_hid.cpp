@@ -77,39 +77,37 @@ bool WindowsPlatform::hid_paths(std::vector<std::string>& paths) {
 }
 
 HidHandle WindowsPlatform::hid_open(const std::string& path) {
-    HidOpen open;
-    open.query.reset(open_hid(path, 0));
-    if (!open.query.valid()) {
+    auto open = std::make_shared<HidOpen>();
+    open->query.reset(open_hid(path, 0));
+    if (!open->query.valid()) {
         hid_failures_.record_create_error(path, GetLastError());
         return 0;
     }
-    open.path = path;
-    const HidHandle handle = next_handle_++;
-    hid_opens_.emplace(handle, std::move(open));
-    return handle;
+    open->path = path;
+    return hid_opens_.add(std::move(open));
 }
 
 void WindowsPlatform::hid_close(HidHandle handle) { hid_opens_.erase(handle); }
 
-HANDLE WindowsPlatform::hid_query_file(HidHandle handle) const {
-    const auto found = hid_opens_.find(handle);
-    return found != hid_opens_.end() ? found->second.query.get() : INVALID_HANDLE_VALUE;
-}
-
-HANDLE WindowsPlatform::hid_io_file(HidHandle handle) {
-    const auto found = hid_opens_.find(handle);
-    if (found == hid_opens_.end()) return INVALID_HANDLE_VALUE;
-    HidOpen& open = found->second;
-    if (!open.io.valid()) {
+HANDLE WindowsPlatform::hid_io_file(HidOpen& open) {
+    DWORD error = ERROR_SUCCESS;
+    {
+        const std::lock_guard lock(open.io_mutex);
+        if (open.io.valid()) return open.io.get();
         open.io.reset(open_hid(open.path, GENERIC_READ | GENERIC_WRITE));
-        if (!open.io.valid()) hid_failures_.record_create_error(open.path, GetLastError());
+        if (open.io.valid()) return open.io.get();
+        error = GetLastError();
     }
-    return open.io.valid() ? open.io.get() : INVALID_HANDLE_VALUE;
+    hid_failures_.record_create_error(open.path, error);
+    // The failed open's error for last_os_error, whatever the unlock did.
+    SetLastError(error);
+    return INVALID_HANDLE_VALUE;
 }
 
 bool WindowsPlatform::hid_attributes(HidHandle handle, HidAttributes& attributes) {
-    const HANDLE file = hid_query_file(handle);
-    if (file == INVALID_HANDLE_VALUE) return false;
+    const std::shared_ptr<const HidOpen> open = hid_of(handle);
+    if (!open) return false;
+    const HANDLE file = open->query.get();
     HIDD_ATTRIBUTES record{};
     record.Size = sizeof(record);
     const bool ok = HidD_GetAttributes(file, &record);
@@ -120,8 +118,9 @@ bool WindowsPlatform::hid_attributes(HidHandle handle, HidAttributes& attributes
 }
 
 bool WindowsPlatform::hid_caps(HidHandle handle, HidCaps& caps) {
-    const HANDLE file = hid_query_file(handle);
-    if (file == INVALID_HANDLE_VALUE) return false;
+    const std::shared_ptr<const HidOpen> open = hid_of(handle);
+    if (!open) return false;
+    const HANDLE file = open->query.get();
     PreparsedData preparsed;
     if (HidD_GetPreparsedData(file, preparsed.put()) != TRUE) return false;
     HIDP_CAPS record{};
@@ -134,21 +133,28 @@ bool WindowsPlatform::hid_caps(HidHandle handle, HidCaps& caps) {
     return true;
 }
 
+// The reference to the collection keeps its handles open until the
+// transfer returns, whatever another thread closes meanwhile.
 bool WindowsPlatform::hid_get_feature(HidHandle handle, std::span<std::uint8_t> report) {
     if (report.empty()) return false;
-    const HANDLE file = hid_io_file(handle);
+    const std::shared_ptr<HidOpen> open = hid_of(handle);
+    if (!open) return false;
+    const HANDLE file = hid_io_file(*open);
     return file != INVALID_HANDLE_VALUE && hid_feature_get(file, report);
 }
 
 bool WindowsPlatform::hid_set_feature(HidHandle handle, std::span<const std::uint8_t> report) {
     if (report.empty()) return false;
-    const HANDLE file = hid_io_file(handle);
+    const std::shared_ptr<HidOpen> open = hid_of(handle);
+    if (!open) return false;
+    const HANDLE file = hid_io_file(*open);
     return file != INVALID_HANDLE_VALUE && hid_feature_set(file, report);
 }
 
 bool WindowsPlatform::hid_serial_number(HidHandle handle, std::string& serial) {
-    const HANDLE file = hid_query_file(handle);
-    if (file == INVALID_HANDLE_VALUE) return false;
+    const std::shared_ptr<const HidOpen> open = hid_of(handle);
+    if (!open) return false;
+    const HANDLE file = open->query.get();
     std::array<std::uint8_t, HID_SERIAL_UNITS * 2> buffer{};
     // The last unit is not offered to the driver, so the text always ends
     // with a NUL unit inside the buffer.
@@ -158,10 +164,10 @@ bool WindowsPlatform::hid_serial_number(HidHandle handle, std::string& serial) {
 }
 
 bool WindowsPlatform::hid_placement(HidHandle handle, UsbPlacement& placement) {
-    const auto found = hid_opens_.find(handle);
-    if (found == hid_opens_.end()) return false;
+    const std::shared_ptr<const HidOpen> open = hid_of(handle);
+    if (!open) return false;
     placement.enumeration.reset();
-    return usb_device_location(device_instance_id(utf8_to_wide(found->second.path)), placement.location);
+    return usb_device_location(device_instance_id(utf8_to_wide(open->path)), placement.location);
 }
 
 }  // namespace platform::windows

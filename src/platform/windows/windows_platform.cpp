@@ -21,13 +21,13 @@ std::uint64_t WindowsPlatform::now_ms() { return GetTickCount64() - started_ms_;
 void WindowsPlatform::console_clear_quick_edit() { windows::console_clear_quick_edit(); }
 
 DepartureWatch WindowsPlatform::usb_watch_departure(UsbHandle handle) {
-    const auto it = usb_opens_.find(handle);
-    return it == usb_opens_.end() ? 0 : departures_.watch(device_instance_id(utf8_to_wide(it->second.name)));
+    const std::shared_ptr<const UsbOpen> open = usb_of(handle);
+    return open ? departures_.watch(device_instance_id(utf8_to_wide(open->name))) : 0;
 }
 
 DepartureWatch WindowsPlatform::hid_watch_departure(HidHandle handle) {
-    const auto it = hid_opens_.find(handle);
-    return it == hid_opens_.end() ? 0 : departures_.watch(device_instance_id(utf8_to_wide(it->second.path)));
+    const std::shared_ptr<const HidOpen> open = hid_of(handle);
+    return open ? departures_.watch(device_instance_id(utf8_to_wide(open->path))) : 0;
 }
 
 std::vector<UnopenedDevice> WindowsPlatform::unopened_devices() {

@@ -1,13 +1,26 @@
 // The Windows backend of the platform seam: WinUSB for the WinUSB role,
 // SetupAPI and the HID class driver for the HID role, Sleep and the console
 // API for time and console.
+//
+// Threads: every device call may be made from several threads at once, on
+// different devices, through one WindowsPlatform; listings (usb_device_names,
+// hid_paths) may run while other threads transfer. A handle is used by one
+// thread at a time. Transfers on different handles run side by side: the
+// tables of opens, departure watches, device locks and open failures are
+// locked only while an entry is looked up, added or removed, never across a
+// transfer. last_os_error is the calling thread's last Win32 error. A device
+// lock is best released by the thread that took it (a Windows mutex belongs
+// to a thread); released by another, it still ends with its last handle.
+// The console calls are for the thread that runs the tool.
 #pragma once
 
 #include <cstdint>
-#include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/handle_table.h"
 #include "platform/platform.h"
 #include "platform/windows/departure_watches.h"
 #include "platform/windows/device_locks.h"
@@ -123,20 +136,24 @@ private:
     // reading and writing at the first of them.
     struct HidOpen {
         FileHandle query;
+        std::mutex io_mutex;  // guards the opening of `io`
         FileHandle io;
         std::string path;
     };
 
-    WINUSB_INTERFACE_HANDLE winusb_of(UsbHandle handle) const;
-    HANDLE hid_query_file(HidHandle handle) const;
-    HANDLE hid_io_file(HidHandle handle);
+    // The opened object of a handle, alive while the caller holds it; null
+    // for a handle that names none.
+    std::shared_ptr<UsbOpen> usb_of(UsbHandle handle) const { return usb_opens_.find(handle); }
+    std::shared_ptr<HidOpen> hid_of(HidHandle handle) const { return hid_opens_.find(handle); }
+    // The collection's handle for feature reports, opened at the first;
+    // INVALID_HANDLE_VALUE when it cannot be opened.
+    HANDLE hid_io_file(HidOpen& open);
 
-    std::map<UsbHandle, UsbOpen> usb_opens_;
-    std::map<HidHandle, HidOpen> hid_opens_;
+    HandleTable<UsbOpen> usb_opens_;
+    HandleTable<HidOpen> hid_opens_;
     OpenFailures usb_failures_;
     OpenFailures hid_failures_;
-    std::uintptr_t next_handle_ = 1;
-    ULONGLONG started_ms_;
+    const ULONGLONG started_ms_;
     DeviceLocks locks_;
     DepartureWatches departures_;
 };

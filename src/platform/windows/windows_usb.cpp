@@ -85,41 +85,35 @@ bool WindowsPlatform::usb_device_names(std::vector<std::string>& names) {
 UsbHandle WindowsPlatform::usb_open(const std::string& name) {
     const std::wstring path = device_path_for(name);
     if (path.empty()) return 0;
-    UsbOpen open;
+    auto open = std::make_shared<UsbOpen>();
     // Sharing both ways: WinUSB itself lets one program at a time in, and a
     // narrower share only turns a second open into a less clear error.
-    open.device.reset(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
-    if (!open.device.valid()) {
+    open->device.reset(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+    if (!open->device.valid()) {
         usb_failures_.record_create_error(name, GetLastError());
         return 0;
     }
-    if (!WinUsb_Initialize(open.device.get(), open.winusb.put()) || !open.winusb.valid()) {
-        open.winusb.reset();
+    if (!WinUsb_Initialize(open->device.get(), open->winusb.put()) || !open->winusb.valid()) {
+        open->winusb.reset();
         usb_failures_.record_not_winusb(name);
         return 0;
     }
-    if (!bound_pipe_transfers(open.winusb.get())) return 0;
+    if (!bound_pipe_transfers(open->winusb.get())) return 0;
     usb_failures_.forget(name);
-    open.name = name;
-    const UsbHandle handle = next_handle_++;
-    usb_opens_.emplace(handle, std::move(open));
-    return handle;
+    open->name = name;
+    return usb_opens_.add(std::move(open));
 }
 
 void WindowsPlatform::usb_close(UsbHandle handle) { usb_opens_.erase(handle); }
-
-WINUSB_INTERFACE_HANDLE WindowsPlatform::winusb_of(UsbHandle handle) const {
-    const auto found = usb_opens_.find(handle);
-    return found != usb_opens_.end() ? found->second.winusb.get() : nullptr;
-}
 
 bool WindowsPlatform::usb_get_descriptor(UsbHandle handle, std::uint8_t type, std::uint8_t index,
                                          std::uint16_t language, std::span<std::uint8_t> buffer,
                                          std::size_t& transferred) {
     transferred = 0;
-    const WINUSB_INTERFACE_HANDLE winusb = winusb_of(handle);
-    if (winusb == nullptr) return false;
+    const std::shared_ptr<const UsbOpen> open = usb_of(handle);
+    if (!open) return false;
+    const WINUSB_INTERFACE_HANDLE winusb = open->winusb.get();
     ULONG received = 0;
     if (!WinUsb_GetDescriptor(winusb, type, index, language, buffer.data(), clamp_length(buffer.size()),
                               &received))
@@ -131,8 +125,9 @@ bool WindowsPlatform::usb_get_descriptor(UsbHandle handle, std::uint8_t type, st
 UsbError WindowsPlatform::usb_control_transfer(UsbHandle handle, const std::uint8_t (&setup)[8],
                                                std::span<std::uint8_t> buffer, std::size_t& transferred) {
     transferred = 0;
-    const WINUSB_INTERFACE_HANDLE winusb = winusb_of(handle);
-    if (winusb == nullptr) return UsbError::other;
+    const std::shared_ptr<const UsbOpen> open = usb_of(handle);
+    if (!open) return UsbError::other;
+    const WINUSB_INTERFACE_HANDLE winusb = open->winusb.get();
     WINUSB_SETUP_PACKET packet{};
     packet.RequestType = setup[0];
     packet.Request = setup[1];
@@ -163,8 +158,9 @@ UsbError WindowsPlatform::usb_control_transfer(UsbHandle handle, const std::uint
 UsbError WindowsPlatform::usb_read_pipe(UsbHandle handle, std::uint8_t pipe_id, std::span<std::uint8_t> buffer,
                                         std::size_t& transferred) {
     transferred = 0;
-    const WINUSB_INTERFACE_HANDLE winusb = winusb_of(handle);
-    if (winusb == nullptr) return UsbError::other;
+    const std::shared_ptr<const UsbOpen> open = usb_of(handle);
+    if (!open) return UsbError::other;
+    const WINUSB_INTERFACE_HANDLE winusb = open->winusb.get();
     ULONG moved = 0;
     if (!WinUsb_ReadPipe(winusb, pipe_id, buffer.data(), clamp_length(buffer.size()), &moved, nullptr))
         return usb_error_from(GetLastError());
@@ -175,8 +171,9 @@ UsbError WindowsPlatform::usb_read_pipe(UsbHandle handle, std::uint8_t pipe_id, 
 UsbError WindowsPlatform::usb_write_pipe(UsbHandle handle, std::uint8_t pipe_id,
                                          std::span<const std::uint8_t> buffer, std::size_t& transferred) {
     transferred = 0;
-    const WINUSB_INTERFACE_HANDLE winusb = winusb_of(handle);
-    if (winusb == nullptr) return UsbError::other;
+    const std::shared_ptr<const UsbOpen> open = usb_of(handle);
+    if (!open) return UsbError::other;
+    const WINUSB_INTERFACE_HANDLE winusb = open->winusb.get();
     ULONG moved = 0;
     // WinUsb_WritePipe takes a non-const buffer but only reads from it.
     auto* data = const_cast<std::uint8_t*>(buffer.data());
@@ -187,8 +184,9 @@ UsbError WindowsPlatform::usb_write_pipe(UsbHandle handle, std::uint8_t pipe_id,
 }
 
 bool WindowsPlatform::usb_interface_settings(UsbHandle handle, std::uint8_t alternate, UsbInterfaceInfo& info) {
-    const WINUSB_INTERFACE_HANDLE winusb = winusb_of(handle);
-    if (winusb == nullptr) return false;
+    const std::shared_ptr<const UsbOpen> open = usb_of(handle);
+    if (!open) return false;
+    const WINUSB_INTERFACE_HANDLE winusb = open->winusb.get();
     USB_INTERFACE_DESCRIPTOR descriptor{};
     if (!WinUsb_QueryInterfaceSettings(winusb, alternate, &descriptor)) return false;
     info.interface_number = descriptor.bInterfaceNumber;
@@ -202,8 +200,9 @@ bool WindowsPlatform::usb_interface_settings(UsbHandle handle, std::uint8_t alte
 
 bool WindowsPlatform::usb_query_pipe(UsbHandle handle, std::uint8_t alternate, std::uint8_t pipe_index,
                                      UsbPipeInfo& info) {
-    const WINUSB_INTERFACE_HANDLE winusb = winusb_of(handle);
-    if (winusb == nullptr) return false;
+    const std::shared_ptr<const UsbOpen> open = usb_of(handle);
+    if (!open) return false;
+    const WINUSB_INTERFACE_HANDLE winusb = open->winusb.get();
     WINUSB_PIPE_INFORMATION pipe{};
     if (!WinUsb_QueryPipe(winusb, alternate, pipe_index, &pipe)) return false;
     info.pipe_type = static_cast<std::uint8_t>(pipe.PipeType);
@@ -214,10 +213,10 @@ bool WindowsPlatform::usb_query_pipe(UsbHandle handle, std::uint8_t alternate, s
 }
 
 bool WindowsPlatform::usb_placement(UsbHandle handle, UsbPlacement& placement) {
-    const auto found = usb_opens_.find(handle);
-    if (found == usb_opens_.end()) return false;
+    const std::shared_ptr<const UsbOpen> open = usb_of(handle);
+    if (!open) return false;
     placement.enumeration.reset();
-    return usb_device_location(device_instance_id(utf8_to_wide(found->second.name)), placement.location);
+    return usb_device_location(device_instance_id(utf8_to_wide(open->name)), placement.location);
 }
 
 bool WindowsPlatform::usb_serial_number(UsbHandle handle, std::string& serial) {
