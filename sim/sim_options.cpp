@@ -121,13 +121,12 @@ bool sim_take_options(std::vector<char*>& args, SimOptions& options, std::string
             return false;
         }
         if (matched) {
-            std::uint64_t at = 0;
+            // At most 12 digits (some 30 years of ms): never past the type.
             if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos || value.size() > 12) {
                 error = "bad --sim-ctrl-c value (ms on the virtual clock): " + value;
                 return false;
             }
-            at = std::stoull(value);
-            options.ctrl_c_at.push_back(at);
+            options.ctrl_c_at.push_back(std::stoull(value));
             continue;
         }
         error = "unknown option: " + std::string(arg);
