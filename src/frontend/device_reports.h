@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 
@@ -14,12 +13,19 @@
 #include "report/reporter.h"
 #include "report/shared_console.h"
 
+// A device's reporter, and the number of its output (its lines) that its end
+// names.
+struct device_output {
+    std::unique_ptr<reporter> report;
+    std::size_t line = 0;
+};
+
 class device_reports {
 public:
     virtual ~device_reports() = default;
-    virtual std::unique_ptr<reporter> open(const usb_device_identity& device, const std::string& label) = 0;
-    // Safe from any thread: `its` is the reporter open made for the device.
-    virtual void finished(const reporter& its, const device_result& device) = 0;
+    virtual device_output open(const usb_device_identity& device, const std::string& label) = 0;
+    // Safe from any thread: `line` is the one open gave the device.
+    virtual void finished(std::size_t line, const device_result& device) = 0;
     virtual void tally(unsigned upgraded, unsigned failed) = 0;
     // Before the summary: everything of the devices' runs is out.
     virtual void close() = 0;

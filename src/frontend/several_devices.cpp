@@ -29,7 +29,7 @@ struct worker {
     usb_device_identity device;
     std::string label;
     plug_in* plug = nullptr;  // the station's plug-in it runs for
-    std::unique_ptr<reporter> output;
+    device_output output;
     device_result result;
     std::uint64_t end_ms = 0;  // on the worker's clock
     std::atomic<bool> done{false};
@@ -73,7 +73,7 @@ void work(platform::Platform& os, device_reports& reports, const device_job& job
     os.worker_begins(each.device.location);
     const std::uint64_t began = os.now_ms();
     begun.set_value();
-    watched_reporter watched(*each.output);
+    watched_reporter watched(*each.output.report);
     const outcome result = run_on_device(os, watched, each.device, job);
     each.end_ms = os.now_ms();
     each.result = {each.label, each.device.serial, each.device.location, watched.path(), result,
@@ -81,7 +81,7 @@ void work(platform::Platform& os, device_reports& reports, const device_job& job
     if (!result.ok() && each.result.text.empty()) each.result.text = failure_name(result.kind);
     // Its end is out before the worker ends: in the simulator, the station
     // sees the device's later time only then.
-    reports.finished(*each.output, each.result);
+    reports.finished(each.output.line, each.result);
     each.done.store(true, std::memory_order_release);
     os.worker_ends();
 }
@@ -161,7 +161,7 @@ outcome run_station(platform::Platform& os, reporter& report, device_reports& re
             }
             each.thread.join();
             each.collected = true;
-            each.output.reset();
+            each.output.report.reset();
             each.plug->in_flight = false;
             results.push_back(each.result);
             ++(each.result.result.ok() ? upgraded : failures);
